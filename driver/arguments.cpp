@@ -22,7 +22,7 @@ void parse_value(const char* text, T& value) {
 constexpr unsigned long long max_frames = 100000;
 
 void require_positive_finite(double value, const std::string& name) {
-    if (!(std::isfinite(value) && value > 0)) {
+    if (!(std::isfinite(value) && value > 0 && std::isfinite(1.0 / (value * value)))) {
         std::ostringstream message;
         message << "Invalid " << name << " " << value << ": it must be a positive finite number";
         throw VoradaError(message.str());
