@@ -69,8 +69,7 @@ public:
     /// Replaces the contents by n copies of value.
     void assign(size_type n, const T& value) {
         _release();
-        _allocate(n);
-        T* target = data();
+        T* target = _allocate(n);
         for (size_type i = 0; i < n; ++i) {
             new (target + i) T(value);
         }
@@ -82,8 +81,7 @@ public:
     void assign(Iterator first, Iterator last) {
         const size_type n = static_cast<size_type>(std::distance(first, last));
         InlineVector fresh;
-        fresh._allocate(n);
-        T* target = fresh.data();
+        T* target = fresh._allocate(n);
         for (size_type i = 0; first != last; ++first, ++i) {
             new (target + i) T(*first);
         }
@@ -118,15 +116,18 @@ private:
     T* _inline_data() { return std::launder(reinterpret_cast<T*>(storage)); }
     const T* _inline_data() const { return std::launder(reinterpret_cast<const T*>(storage)); }
 
-    // Prepares empty storage for n elements; only called while count is 0.
-    void _allocate(size_type n) {
+    // Prepares storage for n elements while count is 0 and returns it; data() only points at
+    // it once count is raised to n.
+    T* _allocate(size_type n) {
         if (n > std::numeric_limits<std::uint32_t>::max()) {
             throw std::length_error("InlineVector: too many elements");
         }
         if (n > InlineCount) {
             heap = static_cast<T*>(::operator new(_capacity_for(n) * sizeof(T),
                                                   std::align_val_t(alignof(T))));
+            return heap;
         }
+        return reinterpret_cast<T*>(storage);
     }
     // Moves the elements into a larger heap block and returns it; count is left for the caller
     // to raise, which makes data() point at the new block.
