@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cstdlib>
 #include <exception>
@@ -22,11 +23,15 @@ using vorada::gma::Video;
 using Tracker = vorada::gma::TrajectoryTracking<Video, Flow, LabelVolume>;
 
 void run_tracker(benchmark::State& state, Video& video, Flow& forward, Flow& backward) {
+    unsigned long long trajectories = 0;
     for (auto _ : state) {
         Tracker tracker(video.size);
         LabelVolume labels = tracker.calculate(video, forward, backward);
         benchmark::DoNotOptimize(labels.values.data());
+        // Labels are dense 1..N, so the largest is the number of trajectories.
+        trajectories = *std::max_element(labels.values.begin(), labels.values.end());
     }
+    state.counters["trajectories"] = static_cast<double>(trajectories);
     const double voxels = static_cast<double>(video.point_count());
     state.counters["voxels"] = voxels;
     state.counters["voxel_rate"] = benchmark::Counter(
@@ -44,6 +49,7 @@ BENCHMARK(BM_TrackSynthetic)
     ->Args({160, 120, 8})
     ->Args({160, 120, 16})
     ->Args({320, 240, 8})
+    ->Args({160, 120, 32})
     ->Unit(benchmark::kMillisecond);
 
 void BM_TrackAlley(benchmark::State& state) {

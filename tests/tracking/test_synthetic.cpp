@@ -133,6 +133,11 @@ TEST(WriteSample, WritesEveryFlowAndFrameUnderTheReadersNames) {
     for (unsigned long long t = 0; t < 4; ++t) {
         EXPECT_TRUE(boost::filesystem::is_regular_file(vorada::gma::frame_path(root, t))) << t;
     }
+    // Whole colour levels survive the 8-bit images unchanged.
+    vorada::gma::Video video(4ULL);
+    vorada::gma::load_frames(video, root, 0, 4);
+    EXPECT_EQ(video.size, s.video.size);
+    EXPECT_EQ(video.values, s.video.values);
 }
 
 }  // namespace

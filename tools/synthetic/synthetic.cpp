@@ -26,17 +26,17 @@ double uniform(std::mt19937& generator) {
     return static_cast<double>(generator()) / 4294967296.0;
 }
 
-// A texture of three plane waves at spread angles, so it has structure in every direction.
+// A texture of four short plane waves at spread angles, so it has structure in every direction.
 struct Texture {
-    std::array<double, 3> fu{}, fv{}, phase{};
+    std::array<double, 4> fu{}, fv{}, phase{};
     Eigen::Vector3d tint = Eigen::Vector3d::Ones();
 
     Texture(unsigned seed, unsigned layer) {
         std::mt19937 generator(seed * 7919u + layer * 104729u + 1u);
         const double start = uniform(generator) * pi;
-        for (std::size_t k = 0; k < 3; ++k) {
-            const double angle = start + static_cast<double>(k) * pi / 3.0 + 0.3 * uniform(generator);
-            const double period = 5.0 + 8.0 * uniform(generator);
+        for (std::size_t k = 0; k < 4; ++k) {
+            const double angle = start + static_cast<double>(k) * pi / 4.0 + 0.2 * uniform(generator);
+            const double period = 3.5 + 2.0 * uniform(generator);
             fu[k] = std::cos(angle) / period;
             fv[k] = std::sin(angle) / period;
             phase[k] = 2.0 * pi * uniform(generator);
@@ -49,10 +49,10 @@ struct Texture {
     // In [-1, 1], at layer coordinates (u, v).
     double operator()(double u, double v) const {
         double sum = 0.0;
-        for (std::size_t k = 0; k < 3; ++k) {
+        for (std::size_t k = 0; k < 4; ++k) {
             sum += std::sin(2.0 * pi * (fu[k] * u + fv[k] * v) + phase[k]);
         }
-        return sum / 3.0;
+        return sum / 4.0;
     }
 };
 
