@@ -24,11 +24,15 @@ Magick::StorageType storage_type<unsigned short>() {
 }
 
 // Loads the whole file; Magick++ recognises the format by itself. Warnings do not stop a read;
-// errors pass through as Magick++'s own exceptions.
+// errors pass through as Magick++'s own exceptions. Some damaged files (a PNG cut inside its
+// image data) raise only a warning and leave no image: that is a failure, not an empty picture.
 Magick::Image load(const std::string& path) {
     Magick::Image loaded;
     loaded.quiet(true);
     loaded.read(path);
+    if (loaded.columns() == 0 || loaded.rows() == 0) {
+        throw VoradaFileError(path, "No image could be decoded from the file");
+    }
     return loaded;
 }
 
