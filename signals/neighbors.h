@@ -99,6 +99,7 @@ template <typename RegionPointer, typename Link>
 class RegionNeighborContainer {
 public:
     using Entry = NeighborEntry<RegionPointer, Link>;
+    using ConstRegionPointer = const typename std::remove_pointer<RegionPointer>::type*;
     using iterator = Entry*;
     using const_iterator = const Entry*;
 
@@ -151,12 +152,12 @@ public:
     }
 
     /// The link shared with `neighbor`, or null.
-    Link* find(RegionPointer neighbor) const {
+    Link* find(ConstRegionPointer neighbor) const {
         const Entry* position = find_entry(neighbor);
         return position ? position->second : nullptr;
     }
     /// True when `neighbor` is recorded.
-    bool contains(RegionPointer neighbor) const { return find_entry(neighbor) != nullptr; }
+    bool contains(ConstRegionPointer neighbor) const { return find_entry(neighbor) != nullptr; }
 
     /// Records an entry for a neighbour known to be absent. A neighbour beyond every recorded
     /// one (a region just appended to the store) costs constant time.
@@ -190,13 +191,13 @@ public:
     bool empty() const { return links.empty(); }
 
 private:
-    Entry* lower_bound(RegionPointer neighbor) {
+    Entry* lower_bound(ConstRegionPointer neighbor) {
         return std::lower_bound(links.begin(), links.end(), neighbor,
-                                [](const Entry& entry, RegionPointer key) {
-                                    return std::less<RegionPointer>()(entry.first, key);
+                                [](const Entry& entry, ConstRegionPointer key) {
+                                    return std::less<ConstRegionPointer>()(entry.first, key);
                                 });
     }
-    Entry* find_entry(RegionPointer neighbor) const {
+    Entry* find_entry(ConstRegionPointer neighbor) const {
         Entry* position = const_cast<RegionNeighborContainer*>(this)->lower_bound(neighbor);
         if (position != links.end() && position->first == neighbor) {
             return position;
