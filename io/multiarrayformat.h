@@ -30,32 +30,38 @@ constexpr std::uint64_t multiarray_fixed_header = 13;
 /// Bytes of one portable float slot of a Float64 payload.
 constexpr std::uint64_t float64_slot = 11;
 
-/// Data type code and message name of a supported element type.
+/// Data type code, message name and the type the coders work on, for each supported element
+/// type.
 template <typename T>
 struct MultiArrayElement;
 
 template <>
 struct MultiArrayElement<unsigned char> {
+    using Stored = unsigned char;
     static constexpr DataType code = UInt8;
     static constexpr const char* name = "uint8";
 };
 template <>
 struct MultiArrayElement<unsigned int> {
+    using Stored = unsigned int;
     static constexpr DataType code = UInt32;
     static constexpr const char* name = "uint32";
 };
 template <>
 struct MultiArrayElement<long long> {
+    using Stored = long long;
     static constexpr DataType code = Int64;
     static constexpr const char* name = "int64";
 };
 template <>
 struct MultiArrayElement<long> {
+    using Stored = long long;
     static constexpr DataType code = Int64;
     static constexpr const char* name = "int64";
 };
 template <>
 struct MultiArrayElement<double> {
+    using Stored = double;
     static constexpr DataType code = Float64;
     static constexpr const char* name = "float64";
 };
