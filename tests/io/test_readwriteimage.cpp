@@ -1,4 +1,8 @@
+// Magick++ declares the assert machinery inside its own namespace unless <cassert> comes first.
+// clang-format off
+#include <cassert>
 #include <Magick++.h>
+// clang-format on
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
