@@ -23,7 +23,8 @@ vorada::gma::LabelVolume small_leaves(long long x_size, long long y_size, long l
     std::mt19937 generator(12345);
     unsigned long long next = 1;
     for (std::size_t v = 0; v < labels.values.size(); ++v) {
-        const bool continue_leaf = v % static_cast<std::size_t>(x_size) != 0 && generator() % 4 == 0;
+        const bool continue_leaf =
+            v % static_cast<std::size_t>(x_size) != 0 && generator() % 4 == 0;
         labels.values[v] = continue_leaf ? labels.values[v - 1] : next++;
     }
     return labels;
@@ -47,7 +48,11 @@ void BM_InitWithTemporalLinks(benchmark::State& state) {
     }
     state.counters["voxels"] = static_cast<double>(labels.values.size());
 }
-BENCHMARK(BM_InitWithTemporalLinks)->Arg(5)->Arg(10)->Arg(20)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_InitWithTemporalLinks)
+    ->Arg(5)
+    ->Arg(10)
+    ->Arg(20)
+    ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
 // One region absorbs its lowest neighbour, again and again, in one frame of width 256: its
@@ -78,7 +83,11 @@ void BM_AbsorbOneAtATime(benchmark::State& state) {
     state.counters["voxels"] = static_cast<double>(labels.values.size());
     state.counters["merges"] = static_cast<double>(merges);
 }
-BENCHMARK(BM_AbsorbOneAtATime)->Arg(2048)->Arg(4096)->Arg(8192)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_AbsorbOneAtATime)
+    ->Arg(2048)
+    ->Arg(4096)
+    ->Arg(8192)
+    ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
 // Rounds of pairing: every top-level region not yet merged in this round merges with its lowest
@@ -133,7 +142,11 @@ void BM_PairwiseRounds(benchmark::State& state) {
     state.counters["voxels"] = static_cast<double>(labels.values.size());
     state.counters["merges"] = static_cast<double>(merges);
 }
-BENCHMARK(BM_PairwiseRounds)->Arg(5)->Arg(10)->Arg(20)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_PairwiseRounds)
+    ->Arg(5)
+    ->Arg(10)
+    ->Arg(20)
+    ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
 }  // namespace

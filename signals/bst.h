@@ -10,7 +10,7 @@ namespace vorada {
 /// Intrusive self-balancing ordered set of Link objects ordered by Compare.
 template <typename Link, typename Compare>
 class BST {
-public:
+  public:
     /// Maps the generic AVL node operations onto the link's hook fields.
     struct avltree_node_traits {
         using node = Link;
@@ -61,11 +61,10 @@ public:
     std::size_t size() const { return count; }
     /// Checks the AVL invariants and the stored size (for tests).
     bool verify() const {
-        return algorithms::verify(const_cast<Link*>(&header)) &&
-               algorithms::size(&header) == count;
+        return algorithms::verify(const_cast<Link*>(&header)) && algorithms::size(&header) == count;
     }
 
-private:
+  private:
     Link header;
     std::size_t count = 0;
 };

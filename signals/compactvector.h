@@ -19,7 +19,7 @@ template <typename T>
 class CompactVector {
     static_assert(std::is_trivially_copyable<T>::value, "values are moved with memmove");
 
-public:
+  public:
     using value_type = T;
     using iterator = T*;
     using const_iterator = const T*;
@@ -85,7 +85,7 @@ public:
         capacity = 0;
     }
 
-private:
+  private:
     std::size_t grown_capacity() const {
         if (capacity == UINT32_MAX) {
             throw VoradaError("CompactVector: too many elements");

@@ -13,7 +13,7 @@ namespace gma {
 
 /// Label → index map with an array part for labels below a chosen bound.
 class LabelIndexMap {
-public:
+  public:
     static constexpr unsigned long long absent = ~0ULL;
 
     /// Serves labels below `bound` from an array (call before inserting).
@@ -57,7 +57,7 @@ public:
         entries = 0;
     }
 
-private:
+  private:
     std::vector<unsigned long long> dense;
     std::unordered_map<unsigned long long, unsigned long long> sparse;
     std::size_t entries = 0;

@@ -13,7 +13,7 @@ namespace gma {
 /// soon as no block is in use any more, so a finished run leaves nothing behind.
 template <std::size_t Size, std::size_t Align>
 class FixedSizePool {
-public:
+  public:
     FixedSizePool() = default;
     FixedSizePool(const FixedSizePool&) = delete;
     FixedSizePool& operator=(const FixedSizePool&) = delete;
@@ -46,7 +46,7 @@ public:
     /// Number of blocks handed out and not yet returned.
     std::size_t blocks_in_use() const { return in_use; }
 
-private:
+  private:
     struct FreeNode {
         FreeNode* next;
     };
@@ -64,8 +64,8 @@ private:
             next_chunk_slots *= 2;
         }
         chunks.reserve(chunks.size() + 1);
-        char* chunk = static_cast<char*>(
-            ::operator new(slots * slot_size, std::align_val_t(slot_align)));
+        char* chunk =
+            static_cast<char*>(::operator new(slots* slot_size, std::align_val_t(slot_align)));
         chunks.push_back(chunk);
         for (std::size_t i = slots; i-- > 0;) {
             FreeNode* node = reinterpret_cast<FreeNode*>(chunk + i * slot_size);

@@ -22,7 +22,7 @@ struct RegionDistanceLink {
     RegionDistanceLink* avl_parent = nullptr;
     RegionDistanceLink* avl_left = nullptr;
     RegionDistanceLink* avl_right = nullptr;
-    int avl_balance = 0;  ///< −1, 0 or +1
+    int avl_balance = 0;             ///< −1, 0 or +1
     RegionPointer first = nullptr;   ///< the region whose container created the link
     RegionPointer second = nullptr;  ///< the other region
     double distance = 0.0;           ///< merge distance; 0 until the tree computes it
@@ -46,7 +46,7 @@ struct RegionDistanceLink {
             return (*this)(*a, *b);
         }
 
-    private:
+      private:
         // Store position equals label; the address only separates regions that share a label
         // outside any store (hand-made test regions).
         static bool region_precedes(RegionPointer a, RegionPointer b) {
@@ -60,7 +60,7 @@ struct RegionDistanceLink {
     // Links come from a pool: a run creates and destroys millions of them. Sanitizer builds use
     // the plain heap so that use-after-free and leaks of single links stay visible.
 #if !defined(__SANITIZE_ADDRESS__)
-private:
+  private:
     // Never destroyed, so links released by objects with static storage still find it; it
     // hands its chunks back to the heap whenever the last link is gone.
     static auto& pool() {
@@ -69,7 +69,7 @@ private:
         return *instance;
     }
 
-public:
+  public:
     static void* operator new(std::size_t size) {
         if (size != sizeof(RegionDistanceLink)) {
             return ::operator new(size);
@@ -97,14 +97,14 @@ struct NeighborEntry {
 /// labels), each with the link shared with it. Both regions of a pair record the same link.
 template <typename RegionPointer, typename Link>
 class RegionNeighborContainer {
-public:
+  public:
     using Entry = NeighborEntry<RegionPointer, Link>;
     using ConstRegionPointer = const typename std::remove_pointer<RegionPointer>::type*;
     using iterator = Entry*;
     using const_iterator = const Entry*;
 
-    RegionPointer owner = nullptr;    ///< the region holding this container
-    CompactVector<Entry> links;       ///< sorted by neighbour address
+    RegionPointer owner = nullptr;  ///< the region holding this container
+    CompactVector<Entry> links;     ///< sorted by neighbour address
 
     explicit RegionNeighborContainer(RegionPointer owner_region = nullptr) : owner(owner_region) {}
     /// A container with the same entries, owned by another region.
@@ -190,7 +190,7 @@ public:
     std::size_t size() const { return links.size(); }
     bool empty() const { return links.empty(); }
 
-private:
+  private:
     Entry* lower_bound(ConstRegionPointer neighbor) {
         return std::lower_bound(links.begin(), links.end(), neighbor,
                                 [](const Entry& entry, ConstRegionPointer key) {

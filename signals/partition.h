@@ -28,7 +28,7 @@ namespace gma {
 /// in one pass. Readers call refresh_current_labels() before looking at `current_labels`.
 template <typename LabelSignal, typename Region>
 class HierarchicalRepresentation {
-public:
+  public:
     using region_type = Region;
     using SpaceRegionType =
         typename std::remove_pointer<decltype(std::declval<Region&>().neighbors.owner)>::type;
@@ -107,7 +107,7 @@ public:
     /// True when current_labels already shows every merge (no refresh needed).
     bool current_labels_fresh() const { return !labels_stale; }
 
-protected:
+  protected:
     /// Releases all links and regions and empties the coordinate store.
     void _release_regions() {
         for (Region& region : regions) {
@@ -181,7 +181,7 @@ class HierarchicalRegionPartition
     static_assert(Connectivity == IN_FRAME_4, "only the in-frame 4-neighbourhood is provided");
     using Base = HierarchicalRepresentation<SpacePartition<unsigned long long, 3>, Region>;
 
-public:
+  public:
     LabelIndexMap label_map;  ///< tracker label → leaf index
 
     /// Builds one leaf per distinct label (numbered by first appearance in raster order), their
@@ -205,7 +205,7 @@ public:
         _link_adjacent_leaves();
     }
 
-private:
+  private:
     void _relabel() {
         auto& values = this->leaf_labels.values;
         label_map.reserve_dense(dense_label_bound(values));

@@ -23,7 +23,7 @@ namespace gma {
 /// (for a merged top-level region) a virtual list of `size()` points reached through the tree.
 template <typename CoordinateType>
 class RegionPointList {
-public:
+  public:
     using value_type = CoordinateType;
 
     RegionPointList() = default;
@@ -79,7 +79,7 @@ public:
         count_bits = n;
     }
 
-private:
+  private:
     // The owned array's capacity is implicit: the smallest power of two not below the size.
     static constexpr std::uint64_t owned_bit = std::uint64_t(1) << 63;
     static constexpr std::uint64_t count_mask = owned_bit - 1;
@@ -126,7 +126,7 @@ private:
 /// A labelled list of lattice points with its neighbour container; a region *is* its list.
 template <typename CoordinateType, int Dimensions, typename Label, typename CoordinateList>
 class SpaceRegion : public CoordinateList {
-public:
+  public:
     using Link = RegionDistanceLink<SpaceRegion*>;
     using NeighborContainer = RegionNeighborContainer<SpaceRegion*, Link>;
     using coordinate_type = CoordinateType;
@@ -146,7 +146,7 @@ public:
 /// Two child slots of a merged region (first, second); a leaf has none.
 template <typename RegionPointer>
 class ChildPair {
-public:
+  public:
     std::size_t size() const { return slots[0] ? (slots[1] ? 2 : 1) : 0; }
     bool empty() const { return slots[0] == nullptr; }
     RegionPointer operator[](std::size_t i) const { return slots[i]; }
@@ -161,7 +161,7 @@ public:
         slots[slots[0] ? 1 : 0] = child;
     }
 
-private:
+  private:
     RegionPointer slots[2] = {nullptr, nullptr};
 };
 
@@ -170,7 +170,7 @@ template <typename CoordinateType, int Dimensions, typename Label, typename Coor
 class HierarchicalRegion : public SpaceRegion<CoordinateType, Dimensions, Label, CoordinateList> {
     using Base = SpaceRegion<CoordinateType, Dimensions, Label, CoordinateList>;
 
-public:
+  public:
     HierarchicalRegion* parent = nullptr;     ///< the region this one was merged into
     ChildPair<HierarchicalRegion*> children;  ///< first and second child of a merged region
 
@@ -221,8 +221,9 @@ class Trajectory
     : public HierarchicalRegion<Coordinate, 3, unsigned long long, RegionPointList<Coordinate>> {
     using Base = HierarchicalRegion<Coordinate, 3, unsigned long long, RegionPointList<Coordinate>>;
 
-public:
-    using SpaceRegionType = SpaceRegion<Coordinate, 3, unsigned long long, RegionPointList<Coordinate>>;
+  public:
+    using SpaceRegionType =
+        SpaceRegion<Coordinate, 3, unsigned long long, RegionPointList<Coordinate>>;
     using HierarchicalRegionType = Base;
 
     long long first_frame = 1000000000;  ///< smallest t of the region's voxels

@@ -49,7 +49,8 @@ void add_temporal_neighbors(VideoSignal<double, 3>& video,
         long long target_y = point(1);
         if (follow_flow) {
             if (!flow.contains(point(0), point(1), point(2))) {
-                throw VoradaError("Temporal neighbours: the flow does not cover the region's voxels");
+                throw VoradaError(
+                    "Temporal neighbours: the flow does not cover the region's voxels");
             }
             const double* displacement = flow.at(point(0), point(1), point(2));
             if (!detail::nearest_lattice_value(static_cast<double>(point(0)) + displacement[0],

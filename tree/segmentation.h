@@ -52,7 +52,8 @@ std::vector<std::uint32_t> compact_segment_indices(const LabelSignal& labels,
 inline std::vector<std::uint8_t> draw_segment_colors(std::size_t count,
                                                      const std::function<int()>& draw = std::rand) {
     if (count > max_segmentation_colors) {
-        throw VoradaError("Segmentation: more than 16777216 regions, too many for distinct colours");
+        throw VoradaError(
+            "Segmentation: more than 16777216 regions, too many for distinct colours");
     }
     std::vector<std::uint8_t> colors(3 * count);
     std::unordered_set<std::uint32_t> used;
@@ -111,7 +112,8 @@ void write_label_file(const LabelSignal& labels,
     }
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
-        throw VoradaFileError(path, std::string("cannot open for writing: ") + std::strerror(errno));
+        throw VoradaFileError(path,
+                              std::string("cannot open for writing: ") + std::strerror(errno));
     }
     const std::size_t count = labels.values.size();
     bool complete = std::fwrite(header, sizeof(std::uint64_t), 3, file) == 3;

@@ -49,7 +49,9 @@ inline std::set<unsigned long long> neighbor_labels(const Region& region) {
     return labels;
 }
 
-inline gma::Coordinate at(long long x, long long y, long long t) { return gma::Coordinate(x, y, t); }
+inline gma::Coordinate at(long long x, long long y, long long t) {
+    return gma::Coordinate(x, y, t);
+}
 
 }  // namespace testing
 }  // namespace vorada

@@ -15,8 +15,8 @@ namespace testing {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::ThrowsMessage;
 using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 // Two frames of 4 × 2 (tracker labels; leaf indices 1→0, 2→1, 3→2, 4→3, 5→4):
 //
@@ -25,7 +25,7 @@ using ::testing::StrEq;
 //
 // Leaf adjacency: 0–1, 0–3, 1–2, 1–3, 1–4, 2–3. Region 3 touches both 0 and 1.
 class MergeTest : public ::testing::Test {
-protected:
+  protected:
     MergeTest() {
         labels = make_labels(4, 2, 2, {1, 1, 2, 3, 4, 4, 4, 3, 5, 5, 2, 5, 5, 5, 5, 5});
         partition.init(labels);
@@ -213,9 +213,12 @@ TEST(MergeUnits, RandomMergesKeepTheAdjacencyOfTheTopLevelRegions) {
     // Every voxel of a frame is connected, and labels span frames: everything ends in one region.
     EXPECT_EQ(partition.regions.size(), 2 * leaves - 1);
     EXPECT_EQ(partition.regions.data(), store);  // the store never moved
-    EXPECT_THAT([&] { partition.merge_units(partition.regions[0], partition.regions[1],
-                                            partition.regions.size()); },
-                ThrowsMessage<VoradaError>(StrEq("Index of region out of bounds")));
+    EXPECT_THAT(
+        [&] {
+            partition.merge_units(partition.regions[0], partition.regions[1],
+                                  partition.regions.size());
+        },
+        ThrowsMessage<VoradaError>(StrEq("Index of region out of bounds")));
 }
 
 }  // namespace

@@ -1,5 +1,3 @@
-#include "signals/neighbors.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "signals/bst.h"
+#include "signals/neighbors.h"
 #include "tests/signals/regiontesthelpers.h"
 
 namespace vorada {
@@ -18,7 +17,7 @@ using Space = Region::SpaceRegionType;
 using LinkSet = BST<Link, Link::compare_distance_function>;
 
 class NeighborContainerTest : public ::testing::Test {
-protected:
+  protected:
     NeighborContainerTest() {
         regions.reserve(6);
         for (unsigned long long i = 0; i < 6; ++i) {
@@ -95,7 +94,7 @@ TEST_F(NeighborContainerTest, ARegionCannotBeItsOwnNeighbour) {
 
 // Links between hand-made regions for the link set tests.
 class LinkSetTest : public ::testing::Test {
-protected:
+  protected:
     LinkSetTest() {
         regions.reserve(8);
         for (unsigned long long i = 0; i < 8; ++i) {

@@ -1,10 +1,9 @@
-#include "signals/partition.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "signals/partition.h"
 #include "tests/signals/regiontesthelpers.h"
 
 namespace vorada {
@@ -22,7 +21,8 @@ TEST(HierarchicalRegionPartition, LeavesAreNumberedByFirstAppearanceInRasterOrde
     EXPECT_EQ(partition.label_map.at(7), 0u);
     EXPECT_EQ(partition.label_map.at(3), 1u);
     EXPECT_EQ(partition.label_map.at(9), 2u);
-    EXPECT_EQ(partition.leaf_labels.values, (std::vector<unsigned long long>{0, 0, 0, 1, 1, 2, 2, 2}));
+    EXPECT_EQ(partition.leaf_labels.values,
+              (std::vector<unsigned long long>{0, 0, 0, 1, 1, 2, 2, 2}));
     EXPECT_EQ(partition.current_labels.values, partition.leaf_labels.values);
     EXPECT_EQ(partition.max_index, 2u);
     ASSERT_EQ(partition.regions.size(), 3u);

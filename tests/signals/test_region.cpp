@@ -1,10 +1,9 @@
-#include "signals/region.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "signals/region.h"
 #include "tests/signals/regiontesthelpers.h"
 
 namespace vorada {

@@ -1,5 +1,3 @@
-#include "signals/temporalneighbors.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "signals/temporalneighbors.h"
 #include "tests/signals/regiontesthelpers.h"
 
 namespace vorada {
@@ -27,7 +26,7 @@ void set_flow(gma::Flow& flow, long long x, long long y, long long t, double dx,
 // except the single pixels 500 at (10,10) and 510 at (3,3), whose backward flows point between
 // pixels of frame 0.
 class RoundingTest : public ::testing::Test {
-protected:
+  protected:
     RoundingTest() : video(16, 16, 2), forward(16, 16, 2), backward(16, 16, 2) {
         std::vector<unsigned long long> values(16 * 16 * 2, 100);
         auto put = [&](long long x, long long y, long long t, unsigned long long label) {
@@ -97,7 +96,7 @@ TEST_F(RoundingTest, ModeTwoLooksStraightBackWhateverTheFlow) {
 //   t 1:  1 4 5
 //   t 2:  6 4 7
 class SpanTest : public ::testing::Test {
-protected:
+  protected:
     SpanTest() : video(3, 1, 3), forward(3, 1, 3), backward(3, 1, 3) {
         labels = make_labels(3, 1, 3, {1, 2, 3, 1, 4, 5, 6, 4, 7});
         partition.init(labels);
@@ -122,9 +121,9 @@ protected:
 
 TEST_F(SpanTest, FirstFrameLooksBackAndLastFrameLooksAhead) {
     run();
-    EXPECT_EQ(neighbors_of(1), (Labels{2, 4, 6}));     // ahead from t 1 to 6; nothing before t 0
+    EXPECT_EQ(neighbors_of(1), (Labels{2, 4, 6}));        // ahead from t 1 to 6; nothing before t 0
     EXPECT_EQ(neighbors_of(4), (Labels{1, 2, 5, 6, 7}));  // back from t 1 to 2; nothing after t 2
-    EXPECT_EQ(neighbors_of(5), (Labels{3, 4, 7}));     // one frame: back to 3 and ahead to 7
+    EXPECT_EQ(neighbors_of(5), (Labels{3, 4, 7}));        // one frame: back to 3 and ahead to 7
     EXPECT_EQ(neighbors_of(2), (Labels{1, 3, 4}));
     // The pair 1–6 is met first from region 1 (lower in the store), which makes the link.
     EXPECT_EQ(r(1).neighbors.find(&r(6))->first, &r(1));
@@ -160,9 +159,9 @@ TEST_F(SpanTest, FlowLeavingTheVideoMakesNoLink) {
 TEST_F(SpanTest, ALabelThatNamesNoRegionIsAnError) {
     gma::LabelVolume foreign = partition.leaf_labels;
     foreign.values[1] = 99;  // (1,0,0), the backward target of region 4
-    EXPECT_THAT([&] {
-        gma::add_temporal_neighbors(video, partition, forward, backward, foreign, 0);
-    }, ThrowsMessage<VoradaError>(StrEq("Partition: region index not found.")));
+    EXPECT_THAT(
+        [&] { gma::add_temporal_neighbors(video, partition, forward, backward, foreign, 0); },
+        ThrowsMessage<VoradaError>(StrEq("Partition: region index not found.")));
 }
 
 TEST_F(SpanTest, MergedRegionsAreSkipped) {

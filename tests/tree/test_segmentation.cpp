@@ -1,5 +1,3 @@
-#include "tree/segmentation.h"
-
 #include <Magick++.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/tempdir.h"
+#include "tree/segmentation.h"
 
 namespace vorada {
 namespace testing {
@@ -22,7 +21,9 @@ using ::testing::StartsWith;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
 
-gma::LabelVolume make_labels(long long x, long long y, long long t,
+gma::LabelVolume make_labels(long long x,
+                             long long y,
+                             long long t,
                              const std::vector<unsigned long long>& values) {
     gma::LabelVolume labels(x, y, t);
     labels.values = values;
@@ -76,9 +77,9 @@ TEST(WriteLabelFile, AFileThatCannotBeOpenedIsAnError) {
     const std::string missing = dir.file("no_such_directory");
     gma::Video video(2, 1, 1);
     gma::LabelVolume labels(2, 1, 1);
-    EXPECT_THAT([&] { gma::write_label_file(labels, video, missing); },
-                ThrowsMessage<VoradaFileError>(
-                    StartsWith("Error in file '" + missing + "/frames.sgm': ")));
+    EXPECT_THAT(
+        [&] { gma::write_label_file(labels, video, missing); },
+        ThrowsMessage<VoradaFileError>(StartsWith("Error in file '" + missing + "/frames.sgm': ")));
 }
 
 TEST(WriteLabelFile, AShortWriteIsAnError) {
@@ -88,9 +89,8 @@ TEST(WriteLabelFile, AShortWriteIsAnError) {
     gma::Video video(64, 64, 2);
     gma::LabelVolume labels(64, 64, 2);
     EXPECT_THAT([&] { gma::write_label_file(labels, video, dir.path()); },
-                ThrowsMessage<VoradaFileError>(
-                    StrEq("Error in file '" + dir.file("frames.sgm") +
-                          "': could not be written completely")));
+                ThrowsMessage<VoradaFileError>(StrEq("Error in file '" + dir.file("frames.sgm") +
+                                                     "': could not be written completely")));
 }
 
 TEST(CompactSegmentIndices, FollowFirstAppearanceInRasterOrder) {
@@ -132,8 +132,7 @@ TEST(PaintSegments, ColoursFollowFirstAppearanceNotLabelOrder) {
     video.color_space = CIELab;
     std::size_t count = 0;
     const auto indices = gma::compact_segment_indices(labels, count);
-    const gma::Video painted =
-        gma::paint_segments(video, indices, gma::draw_segment_colors(count));
+    const gma::Video painted = gma::paint_segments(video, indices, gma::draw_segment_colors(count));
     const auto expected = first_colors(3);
     EXPECT_EQ(color_at(painted, 0, 0, 0), expected[0]);
     EXPECT_EQ(color_at(painted, 2, 0, 0), expected[0]);
