@@ -1,7 +1,6 @@
 #include "io/writemultiarray.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "common/errors.h"
 #include "io/labelcoding.h"
@@ -158,8 +157,8 @@ void WriteMultiArray::_write(const std::vector<unsigned long long>& extents,
                              const long long* values) {
     _check_combination(Int64);
     const std::size_t n = element_count(extents);
-    std::vector<unsigned long long> twos_complement(n);
-    std::memcpy(twos_complement.data(), values, n * sizeof(long long));
+    // Conversion to unsigned is modular: the two's complement bits of each value.
+    const std::vector<unsigned long long> twos_complement(values, values + n);
     const std::vector<unsigned char> bytes = little_endian(twos_complement.data(), n);
     _write_run_length(extents, Int64, bytes.data(), bytes.size());
 }

@@ -17,8 +17,9 @@
 
 namespace {
 
+// Scratch files live in memory: the target writes and reads a dozen files per input.
 std::string scratch(const char* name) {
-    return "/tmp/fuzz_readmultiarray_" + std::to_string(getpid()) + "_" + name;
+    return "/dev/shm/fuzz_readmultiarray_" + std::to_string(getpid()) + "_" + name;
 }
 
 template <typename T, std::size_t D>

@@ -338,6 +338,19 @@ TEST(ReadMultiArrayBrokenFiles, RunLengthFaults) {
     expect_broken<double, 1>({"float_slot_too_long.mult", "portable float is longer than its slot"});
 }
 
+TEST(ReadMultiArrayFuzzFindings, EmptyInt64ArrayWithTrailingBytesReadsAndWritesBack) {
+    // An empty 1-D int64 array followed by junk; writing it back once copied from a null
+    // pointer.
+    MultiArray<long long, 1> a;
+    ReadMultiArray(data_file("int64_empty_array_written_back.mult")) >> a;
+    EXPECT_EQ(a.extent_list(), (std::vector<unsigned long long>{0}));
+    TempDir dir;
+    WriteMultiArray(dir.file("back.mult"), vorada::io::RunLength) << a;
+    MultiArray<long long, 1> back({4});
+    ReadMultiArray(dir.file("back.mult")) >> back;
+    EXPECT_EQ(back.num_elements(), 0u);
+}
+
 TEST(ReadMultiArrayBrokenFiles, RawFaults) {
     expect_broken<unsigned char, 2>(
         {"raw_count_mismatch.bay", "raw element count does not match the extents"});
