@@ -77,7 +77,8 @@ public:
     }
 
     /// Replaces the contents by the range [first, last).
-    template <typename Iterator>
+    template <typename Iterator,
+              typename = std::enable_if_t<!std::is_integral<Iterator>::value>>
     void assign(Iterator first, Iterator last) {
         const size_type n = static_cast<size_type>(std::distance(first, last));
         InlineVector fresh;
