@@ -1,4 +1,3 @@
-#include <Magick++.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,6 +11,9 @@
 
 #include "tests/support/tempdir.h"
 #include "tree/segmentation.h"
+
+// After the headers that bring in <cassert>: Magick++ includes assert.h inside its own namespace.
+#include <Magick++.h>
 
 namespace vorada {
 namespace testing {
