@@ -8,7 +8,9 @@
 namespace vorada {
 namespace gma {
 
-void load_frames(Video& video, const std::string& input_directory, unsigned long long first_frame,
+void load_frames(Video& video,
+                 const std::string& input_directory,
+                 unsigned long long first_frame,
                  unsigned long long frame_count) {
     for (unsigned long long t = 0; t < frame_count; ++t) {
         const std::string path = frame_path(input_directory, first_frame + t);
@@ -17,17 +19,17 @@ void load_frames(Video& video, const std::string& input_directory, unsigned long
         const unsigned long long width = frame.width();
         const unsigned long long height = frame.height();
         if (!video.initialized) {
+            check_run_fits_in_memory(first_frame, frame_count, width, height);
             video.size_on_frame(width, height);
         }
         // Every frame fills a block of the first frame's size; a different size would spill
         // into the next frame or past the video's end.
         if (static_cast<long long>(width) != video.size(0) ||
             static_cast<long long>(height) != video.size(1)) {
-            throw VoradaFileError(path, "frame of " + std::to_string(width) + "x" +
-                                            std::to_string(height) +
-                                            " differs from the first frame of " +
-                                            std::to_string(video.size(0)) + "x" +
-                                            std::to_string(video.size(1)));
+            throw VoradaFileError(
+                path, "frame of " + std::to_string(width) + "x" + std::to_string(height) +
+                          " differs from the first frame of " + std::to_string(video.size(0)) +
+                          "x" + std::to_string(video.size(1)));
         }
         if (static_cast<long long>(t) >= video.size(2)) {
             throw VoradaError("load_frames: frame index " + std::to_string(t) +

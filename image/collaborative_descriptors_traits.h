@@ -10,13 +10,13 @@ namespace vorada {
 
 /// Polymorphic base of the image library's descriptors (not the region descriptors of gma).
 class DescriptorBase {
-public:
+  public:
     virtual ~DescriptorBase() = default;
 };
 
 /// Owns a map from descriptor name to descriptor; destroying it deletes every descriptor.
 class collaborative_descriptors_traits {
-public:
+  public:
     collaborative_descriptors_traits() = default;
     // Descriptors describe the pixels they were computed on, so a copy starts without any and
     // an assignment of new pixels drops the old ones.

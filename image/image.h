@@ -11,7 +11,7 @@ namespace vorada {
 
 template <typename T, std::size_t C>
 class Image : public ImaVol<T, C, 2> {
-public:
+  public:
     /// C empty channels.
     Image() = default;
     /// C channels of width × height, every sample 0.
@@ -25,8 +25,8 @@ public:
     explicit Image(const ImaVol<T, C, 2>& volume) : ImaVol<T, C, 2>(volume) {}
 };
 
-#define VORADA_EXTERN_IMAGE(T)            \
-    extern template class Image<T, 1>;    \
+#define VORADA_EXTERN_IMAGE(T)         \
+    extern template class Image<T, 1>; \
     extern template class Image<T, 3>;
 VORADA_FOR_EACH_SAMPLE_TYPE(VORADA_EXTERN_IMAGE)
 #undef VORADA_EXTERN_IMAGE

@@ -10,7 +10,7 @@ namespace vorada {
 
 template <typename T>
 class ImageGray : public Image<T, 1> {
-public:
+  public:
     using view = typename MultiArray<T, 2>::reference;
     using const_view = typename MultiArray<T, 2>::const_reference;
 

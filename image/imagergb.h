@@ -10,7 +10,7 @@ namespace vorada {
 
 template <typename T>
 class ImageRGB : public Image<T, 3> {
-public:
+  public:
     /// Three empty channels.
     ImageRGB() = default;
     /// Three channels of width × height, black.

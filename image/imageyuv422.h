@@ -11,7 +11,7 @@ namespace vorada {
 
 template <typename T>
 class ImageYUV422 : public Image<T, 3> {
-public:
+  public:
     /// Three empty channels.
     ImageYUV422() = default;
     /// Y of width × height; U and V of ceil(width / 2) × height; every sample 0.

@@ -15,7 +15,7 @@ namespace vorada {
 
 template <typename T, std::size_t C, std::size_t D>
 class ImaVol : public collaborative_descriptors_traits {
-public:
+  public:
     using value_type = T;
     using channel_type = MultiArray<T, D>;
     static constexpr std::size_t channel_count = C;
@@ -91,8 +91,8 @@ std::vector<std::vector<unsigned long long>> ImaVol<T, C, D>::channel_extents() 
     return result;
 }
 
-#define VORADA_EXTERN_IMAVOL(T)              \
-    extern template class ImaVol<T, 1, 2>;   \
+#define VORADA_EXTERN_IMAVOL(T)            \
+    extern template class ImaVol<T, 1, 2>; \
     extern template class ImaVol<T, 3, 2>;
 VORADA_FOR_EACH_SAMPLE_TYPE(VORADA_EXTERN_IMAVOL)
 #undef VORADA_EXTERN_IMAVOL

@@ -31,19 +31,33 @@ void export_to(const ImageRGB<T>& image, B* buffer, unsigned long long size, Imp
 /// Fills an RGB image, already sized, from a buffer of B (modes 0, 1, 2). A floating buffer
 /// value stored in an integer sample is truncated toward zero and wrapped to the sample's width.
 template <typename T, typename B>
-void import_from(ImageRGB<T>& image, const B* buffer, unsigned long long size, ImportExportMode mode);
+void import_from(ImageRGB<T>& image,
+                 const B* buffer,
+                 unsigned long long size,
+                 ImportExportMode mode);
 /// Copies a grey image into a buffer: mode 3 one value per pixel, mode 0 the value three times.
 template <typename T>
-void export_to(const ImageGray<T>& image, T* buffer, unsigned long long size, ImportExportMode mode);
+void export_to(const ImageGray<T>& image,
+               T* buffer,
+               unsigned long long size,
+               ImportExportMode mode);
 /// Fills a grey image, already sized, from a buffer of one value per pixel (mode 3).
 template <typename T>
-void import_from(ImageGray<T>& image, const T* buffer, unsigned long long size, ImportExportMode mode);
+void import_from(ImageGray<T>& image,
+                 const T* buffer,
+                 unsigned long long size,
+                 ImportExportMode mode);
 /// Copies a 4:2:2 image into a buffer of four values per pixel pair (modes 4, 5).
 template <typename T>
-void export_to(const ImageYUV422<T>& image, T* buffer, unsigned long long size, ImportExportMode mode);
+void export_to(const ImageYUV422<T>& image,
+               T* buffer,
+               unsigned long long size,
+               ImportExportMode mode);
 /// Fills a 4:2:2 image, already sized, from a buffer of four values per pixel pair (modes 4, 5).
 template <typename T>
-void import_from(ImageYUV422<T>& image, const T* buffer, unsigned long long size,
+void import_from(ImageYUV422<T>& image,
+                 const T* buffer,
+                 unsigned long long size,
                  ImportExportMode mode);
 
 /// A floating value as an integer sample: truncated toward zero, then reduced to the low bits
@@ -214,7 +228,10 @@ void export_to(const ImageYUV422<T>& image, T* buffer, unsigned long long, Impor
 }
 
 template <typename T>
-void import_from(ImageYUV422<T>& image, const T* buffer, unsigned long long, ImportExportMode mode) {
+void import_from(ImageYUV422<T>& image,
+                 const T* buffer,
+                 unsigned long long,
+                 ImportExportMode mode) {
     if (mode != BUFFER_YUYV && mode != BUFFER_UYVY) {
         detail::unsupported_buffer_mode();
     }
@@ -237,25 +254,29 @@ void import_from(ImageYUV422<T>& image, const T* buffer, unsigned long long, Imp
     }
 }
 
-#define VORADA_EXTERN_IMPORT_EXPORT(T)                                                           \
-    extern template void export_to<T, T>(const ImageRGB<T>&, T*, unsigned long long,             \
-                                          ImportExportMode);                                     \
-    extern template void import_from<T, T>(ImageRGB<T>&, const T*, unsigned long long,           \
-                                           ImportExportMode);                                    \
-    extern template void export_to<T>(const ImageGray<T>&, T*, unsigned long long,               \
-                                      ImportExportMode);                                         \
-    extern template void import_from<T>(ImageGray<T>&, const T*, unsigned long long,             \
-                                        ImportExportMode);                                       \
-    extern template void export_to<T>(const ImageYUV422<T>&, T*, unsigned long long,             \
-                                      ImportExportMode);                                         \
-    extern template void import_from<T>(ImageYUV422<T>&, const T*, unsigned long long,           \
+#define VORADA_EXTERN_IMPORT_EXPORT(T)                                                 \
+    extern template void export_to<T, T>(const ImageRGB<T>&, T*, unsigned long long,   \
+                                         ImportExportMode);                            \
+    extern template void import_from<T, T>(ImageRGB<T>&, const T*, unsigned long long, \
+                                           ImportExportMode);                          \
+    extern template void export_to<T>(const ImageGray<T>&, T*, unsigned long long,     \
+                                      ImportExportMode);                               \
+    extern template void import_from<T>(ImageGray<T>&, const T*, unsigned long long,   \
+                                        ImportExportMode);                             \
+    extern template void export_to<T>(const ImageYUV422<T>&, T*, unsigned long long,   \
+                                      ImportExportMode);                               \
+    extern template void import_from<T>(ImageYUV422<T>&, const T*, unsigned long long, \
                                         ImportExportMode);
 VORADA_FOR_EACH_SAMPLE_TYPE(VORADA_EXTERN_IMPORT_EXPORT)
 #undef VORADA_EXTERN_IMPORT_EXPORT
 
-extern template void export_to<unsigned char, double>(const ImageRGB<unsigned char>&, double*,
-                                                      unsigned long long, ImportExportMode);
-extern template void import_from<unsigned char, double>(ImageRGB<unsigned char>&, const double*,
-                                                        unsigned long long, ImportExportMode);
+extern template void export_to<unsigned char, double>(const ImageRGB<unsigned char>&,
+                                                      double*,
+                                                      unsigned long long,
+                                                      ImportExportMode);
+extern template void import_from<unsigned char, double>(ImageRGB<unsigned char>&,
+                                                        const double*,
+                                                        unsigned long long,
+                                                        ImportExportMode);
 
 }  // namespace vorada

@@ -18,7 +18,7 @@ template <typename T, std::size_t D>
 class MultiArray : public boost::multi_array<T, D> {
     using Base = boost::multi_array<T, D>;
 
-public:
+  public:
     using Extents = boost::array<typename Base::index, D>;
 
     /// All extents 0, no storage.
@@ -38,7 +38,9 @@ public:
     /// Extents as a list of D numbers.
     std::vector<unsigned long long> extent_list() const;
     /// Sets every element to value, in storage order.
-    void fill(const T& value) { std::fill(this->data(), this->data() + this->num_elements(), value); }
+    void fill(const T& value) {
+        std::fill(this->data(), this->data() + this->num_elements(), value);
+    }
 
     /// Converts an extent list to Boost's form; fewer than D entries is an error.
     static Extents to_extents(const std::vector<unsigned long long>& extents);

@@ -19,7 +19,14 @@
 namespace vorada {
 
 /// The same nine types as a type list, for generic code and typed tests.
-using SampleTypes = std::tuple<unsigned char, unsigned short, unsigned int, unsigned long long, char,
-                               short, int, long long, double>;
+using SampleTypes = std::tuple<unsigned char,
+                               unsigned short,
+                               unsigned int,
+                               unsigned long long,
+                               char,
+                               short,
+                               int,
+                               long long,
+                               double>;
 
 }  // namespace vorada

@@ -15,10 +15,10 @@ std::string image_extension(const std::string& path) {
 ImageFormat get_image_format(const std::string& path) {
     // Compared in the order JPG, PNG, TIFF, multi-array, RAS, BMP, PNM.
     static const std::pair<const char*, ImageFormat> extensions[] = {
-        {".jpg", FORMAT_JPG},         {".jpeg", FORMAT_JPG},       {".png", FORMAT_PNG},
-        {".tiff", FORMAT_TIFF},       {".tif", FORMAT_TIFF},       {".mult", FORMAT_MULTIARRAY},
-        {".prl", FORMAT_MULTIARRAY},  {".bay", FORMAT_MULTIARRAY}, {".bayer", FORMAT_MULTIARRAY},
-        {".ras", FORMAT_RAS},         {".bmp", FORMAT_BMP},        {".ppm", FORMAT_PNM},
+        {".jpg", FORMAT_JPG},        {".jpeg", FORMAT_JPG},       {".png", FORMAT_PNG},
+        {".tiff", FORMAT_TIFF},      {".tif", FORMAT_TIFF},       {".mult", FORMAT_MULTIARRAY},
+        {".prl", FORMAT_MULTIARRAY}, {".bay", FORMAT_MULTIARRAY}, {".bayer", FORMAT_MULTIARRAY},
+        {".ras", FORMAT_RAS},        {".bmp", FORMAT_BMP},        {".ppm", FORMAT_PNM},
         {".pgm", FORMAT_PNM}};
     const std::string extension = image_extension(path);
     for (const auto& entry : extensions) {

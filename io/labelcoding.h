@@ -25,14 +25,14 @@ void label_code_length(unsigned length, std::uint64_t* code, unsigned* bits);
 /// For each element of one row, the index of the first later element of that row holding a
 /// different value (the row's end if none). Shared by the coder and the decoder.
 class RowChangeIndex {
-public:
+  public:
     /// Index over rows of `width` elements of `values`.
     RowChangeIndex(const std::uint32_t* values, std::size_t width) : data(values), w(width) {}
     /// First q > p in the row of p with data[q] != data[p], or the end of that row. The whole
     /// row of p must be filled.
     std::size_t next_change(std::size_t p);
 
-private:
+  private:
     const std::uint32_t* data;
     std::size_t w;
     std::size_t row = std::numeric_limits<std::size_t>::max();
@@ -42,11 +42,8 @@ private:
 /// Writes the label code of n values (rows of `width`) with explicit values in `bits` bits to
 /// sink, which offers write(value, nbits). Does not flush.
 template <typename BitSink>
-void encode_labels(const std::uint32_t* values,
-                   std::size_t n,
-                   std::size_t width,
-                   unsigned bits,
-                   BitSink& sink);
+void encode_labels(
+    const std::uint32_t* values, std::size_t n, std::size_t width, unsigned bits, BitSink& sink);
 
 /// Reads n values (rows of `width`) from source, which offers read(nbits) and
 /// bits_left(); explicit values have `bits` bits. Throws VoradaFileError naming path on a
@@ -66,7 +63,7 @@ void decode_labels(BitSource& source,
 /// the end of its file.
 template <typename Reader>
 class BoundedBitReader {
-public:
+  public:
     /// Reads from reader at most `available` bits; errors name path.
     BoundedBitReader(Reader& reader, std::uint64_t available, std::string path)
         : source(reader), left(available), file(std::move(path)) {}
@@ -84,7 +81,7 @@ public:
     /// Bits still allowed.
     std::uint64_t bits_left() const { return left; }
 
-private:
+  private:
     Reader& source;
     std::uint64_t left;
     std::string file;
@@ -107,11 +104,8 @@ void _write_explicit_label(BitSink& sink, std::uint32_t value, unsigned bits) {
 }
 
 template <typename BitSink>
-void encode_labels(const std::uint32_t* values,
-                   std::size_t n,
-                   std::size_t width,
-                   unsigned bits,
-                   BitSink& sink) {
+void encode_labels(
+    const std::uint32_t* values, std::size_t n, std::size_t width, unsigned bits, BitSink& sink) {
     if (n == 0) {
         _write_explicit_label(sink, 0, bits);
         _write_label_run(sink, 0);
@@ -220,7 +214,8 @@ void decode_labels(BitSource& source,
                 throw VoradaFileError(path, "label code refers to the row above in the first row");
             }
             if (!_label_to_the_right(values, pos, width, above, scan_row, scan_pos, &v)) {
-                throw VoradaFileError(path, "label code refers to a missing label in the row above");
+                throw VoradaFileError(path,
+                                      "label code refers to a missing label in the row above");
             }
         } else if (source.read(1) == 1) {
             const std::uint64_t x = source.read(bits);

@@ -6,7 +6,7 @@ namespace vorada {
 namespace io {
 
 class PortableFloat {
-public:
+  public:
     /// Longest encoding in bytes: length byte, two exponent bytes, eight digits.
     static constexpr int max_length = 11;
 

@@ -5,7 +5,9 @@
 namespace vorada {
 namespace io {
 
-ReadBitStream::ReadBitStream(const std::string& path) { open(path); }
+ReadBitStream::ReadBitStream(const std::string& path) {
+    open(path);
+}
 
 void ReadBitStream::open(const std::string& path) {
     if (file.is_open()) {
@@ -21,7 +23,9 @@ void ReadBitStream::open(const std::string& path) {
     }
 }
 
-void ReadBitStream::close() { file.close(); }
+void ReadBitStream::close() {
+    file.close();
+}
 
 void ReadBitStream::require_open(const char* message) const {
     if (!file.is_open()) {

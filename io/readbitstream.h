@@ -9,7 +9,7 @@ namespace vorada {
 namespace io {
 
 class ReadBitStream {
-public:
+  public:
     /// A closed stream.
     ReadBitStream() = default;
     /// Opens path for reading.
@@ -39,7 +39,7 @@ public:
     /// The file name last given to open.
     const std::string& path() const { return file_path; }
 
-private:
+  private:
     void require_open(const char* message) const;
     void load_byte();
 

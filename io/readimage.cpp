@@ -47,8 +47,10 @@ ImageFormat settle_read_format(const std::string& path,
     const bool requested_known = requested != FORMAT_UNKNOWN;
     const bool extension_known = by_extension != FORMAT_UNKNOWN;
     const auto header_mismatch = [&] {
-        return VoradaFileError(path, "Image format (from the header) does not correspond to the "
-                                     "extension (" + extension + ")");
+        return VoradaFileError(path,
+                               "Image format (from the header) does not correspond to the "
+                               "extension (" +
+                                   extension + ")");
     };
     const auto given_mismatch = [&] {
         return VoradaFileError(path, "Image format given does not correspond to the header");
@@ -83,8 +85,8 @@ ImageFormat settle_read_format(const std::string& path,
     if (!extension_known || requested == by_extension) {
         return requested;
     }
-    throw VoradaFileError(path, "Image format given does not correspond to the extension (" +
-                                    extension + ")");
+    throw VoradaFileError(
+        path, "Image format given does not correspond to the extension (" + extension + ")");
 }
 
 ReadImage::ReadImage(const std::string& path, ImageFormat format) {
@@ -100,10 +102,18 @@ ReadImage::ReadImage(const std::string& path, ImageFormat format) {
     file_format = settle_read_format(path, header, format, by_extension, image_extension(path));
 }
 
-void ReadImage::_read(ImageRGB<unsigned char>& image) { _read_rgb(image); }
-void ReadImage::_read(ImageRGB<unsigned short>& image) { _read_rgb(image); }
-void ReadImage::_read(ImageGray<unsigned char>& image) { _read_gray(image); }
-void ReadImage::_read(ImageGray<unsigned short>& image) { _read_gray(image); }
+void ReadImage::_read(ImageRGB<unsigned char>& image) {
+    _read_rgb(image);
+}
+void ReadImage::_read(ImageRGB<unsigned short>& image) {
+    _read_rgb(image);
+}
+void ReadImage::_read(ImageGray<unsigned char>& image) {
+    _read_gray(image);
+}
+void ReadImage::_read(ImageGray<unsigned short>& image) {
+    _read_gray(image);
+}
 
 template <typename T>
 void ReadImage::_read_rgb(ImageRGB<T>& image) {

@@ -12,7 +12,7 @@ namespace vorada {
 namespace io {
 
 class ReadImage {
-public:
+  public:
     /// Checks path and settles its format (FORMAT_UNKNOWN: determine it from the file).
     /// Throws VoradaFileNotFound, or VoradaFileError for a directory or a format contradiction.
     explicit ReadImage(const std::string& path, ImageFormat format = FORMAT_UNKNOWN);
@@ -37,7 +37,7 @@ public:
     /// The format settled at opening.
     ImageFormat format() const { return file_format; }
 
-private:
+  private:
     template <typename T>
     void _read_rgb(ImageRGB<T>& image);
     template <typename T>

@@ -37,7 +37,9 @@ std::uint64_t little_endian(const unsigned char* bytes, std::size_t width) {
 
 ReadMultiArray::ReadMultiArray(const std::string& file) : path(file) {}
 
-void ReadMultiArray::open(const std::string& file) { path = file; }
+void ReadMultiArray::open(const std::string& file) {
+    path = file;
+}
 
 std::ifstream ReadMultiArray::_open() {
     std::ifstream stream(path, std::ios::binary);
@@ -132,8 +134,8 @@ std::vector<unsigned char> ReadMultiArray::_run_length(std::istream& stream,
     }
     std::vector<unsigned char> out(expected);
     std::size_t decoded = 0;
-    switch (vorada::compress::Rle::uncompress(coded.data(), length, out.data(), expected,
-                                              &decoded)) {
+    switch (
+        vorada::compress::Rle::uncompress(coded.data(), length, out.data(), expected, &decoded)) {
         case vorada::compress::Rle::Status::overflow:
             throw VoradaFileError(path, "run-length code passes the end of the array");
         case vorada::compress::Rle::Status::truncated:

@@ -27,7 +27,7 @@ struct MultiArrayHeader {
 };
 
 class ReadMultiArray {
-public:
+  public:
     /// No path yet.
     ReadMultiArray() = default;
     /// Stores the path; the file is opened by operator>>.
@@ -49,7 +49,7 @@ public:
 
     std::string path;
 
-private:
+  private:
     // One reader per element type: opens the file, checks it, decodes it into values (in
     // storage order) and sets extents.
     void _read(std::size_t dimensions,

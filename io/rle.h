@@ -7,7 +7,7 @@ namespace vorada {
 namespace compress {
 
 class Rle {
-public:
+  public:
     /// Outcome of a checked decoding.
     enum class Status {
         ok,        ///< the whole stream was decoded

@@ -5,7 +5,9 @@
 namespace vorada {
 namespace io {
 
-WriteBitStream::WriteBitStream(const std::string& path, OpenMode mode) { open(path, mode); }
+WriteBitStream::WriteBitStream(const std::string& path, OpenMode mode) {
+    open(path, mode);
+}
 
 void WriteBitStream::open(const std::string& path, OpenMode mode) {
     if (file.is_open()) {

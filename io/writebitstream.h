@@ -12,7 +12,7 @@ namespace io {
 enum OpenMode { Overwrite = 0, Append = 1 };
 
 class WriteBitStream {
-public:
+  public:
     /// A closed stream.
     WriteBitStream() = default;
     /// Opens path in the given mode.
@@ -37,7 +37,7 @@ public:
     /// The file name last given to open.
     const std::string& path() const { return file_path; }
 
-private:
+  private:
     void put(std::uint64_t byte) { file.put(static_cast<char>(static_cast<std::uint8_t>(byte))); }
 
     std::string file_path;

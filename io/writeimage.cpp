@@ -31,9 +31,15 @@ WriteImage::WriteImage(const std::string& path) : file_path(path) {
     }
 }
 
-void WriteImage::_write(const ImageRGB<unsigned char>& image) { _write_rgb(image); }
-void WriteImage::_write(const ImageRGB<unsigned short>& image) { _write_rgb(image); }
-void WriteImage::_write(const ImageGray<unsigned char>& image) { _write_gray(image); }
+void WriteImage::_write(const ImageRGB<unsigned char>& image) {
+    _write_rgb(image);
+}
+void WriteImage::_write(const ImageRGB<unsigned short>& image) {
+    _write_rgb(image);
+}
+void WriteImage::_write(const ImageGray<unsigned char>& image) {
+    _write_gray(image);
+}
 
 template <typename T>
 void WriteImage::_write_rgb(const ImageRGB<T>& image) {

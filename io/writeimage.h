@@ -12,7 +12,7 @@ namespace vorada {
 namespace io {
 
 class WriteImage {
-public:
+  public:
     /// Settles the format from the extension; an unknown one throws VoradaFileError.
     explicit WriteImage(const std::string& path);
 
@@ -34,7 +34,7 @@ public:
     /// The format settled at opening.
     ImageFormat format() const { return file_format; }
 
-private:
+  private:
     template <typename T>
     void _write_rgb(const ImageRGB<T>& image);
     template <typename T>

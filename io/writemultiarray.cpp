@@ -163,8 +163,7 @@ void WriteMultiArray::_write(const std::vector<unsigned long long>& extents,
     _write_run_length(extents, Int64, bytes.data(), bytes.size());
 }
 
-void WriteMultiArray::_write(const std::vector<unsigned long long>& extents,
-                             const double* values) {
+void WriteMultiArray::_write(const std::vector<unsigned long long>& extents, const double* values) {
     _check_combination(Float64);
     const std::size_t n = element_count(extents);
     // Each value in an 11-byte slot, zero-padded; non-finite values throw before the file is

@@ -18,7 +18,7 @@ namespace vorada {
 namespace io {
 
 class WriteMultiArray {
-public:
+  public:
     /// No path yet; compression RunLength.
     WriteMultiArray() = default;
     /// Stores the path and the compression; no file is touched yet.
@@ -43,7 +43,7 @@ public:
     std::string path;
     CompressType compress = RunLength;
 
-private:
+  private:
     // One writer per element type; values are in storage order.
     void _write(const std::vector<unsigned long long>& extents, const unsigned char* values);
     void _write(const std::vector<unsigned long long>& extents, const unsigned int* values);

@@ -51,7 +51,7 @@ std::string constant_flow(std::uint32_t width, std::uint32_t height, float u, fl
 }
 
 class LoadFrames : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(magick_ready);
         boost::filesystem::create_directories(directory.file("frames"));
@@ -111,10 +111,10 @@ TEST_F(LoadFrames, RejectsAFrameOfAnotherSizeBeforeCopyingIt) {
     write_frame_file(1, 4);
     Video video(2ull);
     const std::string second = frame_path(directory.path(), 1);
-    EXPECT_THAT([&] { load_frames(video, directory.path(), 0, 2); },
-                ThrowsMessage<VoradaFileError>(
-                    StrEq("Error in file '" + second +
-                          "': frame of 4x2 differs from the first frame of 3x2")));
+    EXPECT_THAT(
+        [&] { load_frames(video, directory.path(), 0, 2); },
+        ThrowsMessage<VoradaFileError>(StrEq(
+            "Error in file '" + second + "': frame of 4x2 differs from the first frame of 3x2")));
     EXPECT_EQ(video.at(2, 1, 1)[0], 0.0);
 }
 
@@ -129,8 +129,8 @@ TEST_F(LoadFrames, MissingFramesAndDirectoriesAreNamed) {
     Video other(1ull);
     const std::string folder = frame_path(directory.path(), 3);
     EXPECT_THAT([&] { load_frames(other, directory.path(), 3, 1); },
-                ThrowsMessage<VoradaFileError>(StrEq(
-                    "Error in file '" + folder + "':  Not a valid file, is a directory.")));
+                ThrowsMessage<VoradaFileError>(
+                    StrEq("Error in file '" + folder + "':  Not a valid file, is a directory.")));
 }
 
 TEST_F(LoadFrames, TruncatedFrameIsAnErrorNotACrash) {

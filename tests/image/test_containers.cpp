@@ -131,10 +131,16 @@ TYPED_TEST(Containers, Yuv422ChromaHasHalfTheWidthRoundedUp) {
 
 TEST(ImaVol, RejectsAnExtentListOfTheWrongShape) {
     using Volume = ImaVol<unsigned char, 3, 2>;
-    EXPECT_THAT([] { Volume({{2, 2}, {2, 2}}); },
-                ThrowsMessage<VoradaError>(StrEq("ImaVol: 3 channel extents expected, 2 given")));
-    EXPECT_THAT([] { Volume({{2, 2}, {2}, {2, 2}}); },
-                ThrowsMessage<VoradaError>(StrEq("MultiArray: 2 extents expected, 1 given")));
+    EXPECT_THAT(
+        [] {
+            Volume({{2, 2}, {2, 2}});
+        },
+        ThrowsMessage<VoradaError>(StrEq("ImaVol: 3 channel extents expected, 2 given")));
+    EXPECT_THAT(
+        [] {
+            Volume({{2, 2}, {2}, {2, 2}});
+        },
+        ThrowsMessage<VoradaError>(StrEq("MultiArray: 2 extents expected, 1 given")));
 }
 
 TEST(ImageRGB, LargeFreshImageIsBlackUntilFilled) {

@@ -44,8 +44,9 @@ TEST(ExportTo, RgbImageRefusesOtherModesAndWritesNothing) {
     const ImageRGB<unsigned char> image = two_pixels();
     std::vector<unsigned char> buffer(8, 77);
     for (ImportExportMode mode : {BUFFER_GRAY, BUFFER_YUYV, BUFFER_UYVY}) {
-        EXPECT_THAT(([&] { export_to<unsigned char, unsigned char>(image, buffer.data(), 8, mode); }),
-                    ThrowsMessage<VoradaNotImplemented>(StrEq(not_implemented)));
+        EXPECT_THAT(
+            ([&] { export_to<unsigned char, unsigned char>(image, buffer.data(), 8, mode); }),
+            ThrowsMessage<VoradaNotImplemented>(StrEq(not_implemented)));
     }
     EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 77), 8);
 }
@@ -71,8 +72,7 @@ TEST(WrapSample, HandlesValuesBeyondSixtyFourBitsAndNonFiniteOnes) {
     // 2^64 + 2^12 and -(2^63) - 2^11: beyond long long, their low bits are still exact.
     EXPECT_EQ(wrap_sample<unsigned long long>(18446744073709555712.0), 4096u);
     EXPECT_EQ(wrap_sample<unsigned char>(1e300), 0);
-    EXPECT_EQ(wrap_sample<unsigned long long>(-9223372036854777856.0),
-              9223372036854773760ull);
+    EXPECT_EQ(wrap_sample<unsigned long long>(-9223372036854777856.0), 9223372036854773760ull);
     EXPECT_EQ(wrap_sample<unsigned char>(std::numeric_limits<double>::quiet_NaN()), 0);
     EXPECT_EQ(wrap_sample<unsigned char>(-std::numeric_limits<double>::infinity()), 0);
     EXPECT_EQ(wrap_sample<short>(-2.5), -2);
@@ -94,11 +94,9 @@ TEST(ImportFrom, RgbaSkipsTheFourthValueAndBgrSwapsRedAndBlue) {
 TEST(ImportFrom, UnequalChannelsAreRefusedRatherThanOverrun) {
     ImageRGB<unsigned char> image({{2, 2}, {1, 2}, {2, 2}});
     std::vector<unsigned char> buffer(12, 1);
-    EXPECT_THAT(([&] {
-        import_from<unsigned char, unsigned char>(image, buffer.data(), 12, BUFFER_RGB);
-    }),
-                ThrowsMessage<VoradaError>(
-                    StrEq("Pixel buffer copy: the image channels differ in size")));
+    EXPECT_THAT(
+        ([&] { import_from<unsigned char, unsigned char>(image, buffer.data(), 12, BUFFER_RGB); }),
+        ThrowsMessage<VoradaError>(StrEq("Pixel buffer copy: the image channels differ in size")));
 }
 
 template <typename T>

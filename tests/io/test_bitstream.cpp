@@ -19,7 +19,7 @@ using vorada::testing::TempDir;
 using vorada::testing::write_bytes;
 
 class BitStreamTest : public ::testing::Test {
-protected:
+  protected:
     TempDir directory;
     std::string path = directory.file("bits.bin");
 };
@@ -126,18 +126,21 @@ TEST_F(BitStreamTest, BitsPastTheEndReadAsZeroAndASeekRecovers) {
 
 TEST(ReadBitStream, FailuresThrowTheirMessages) {
     ReadBitStream closed;
-    EXPECT_THAT([&] { closed.read(3); },
-                ThrowsMessage<VoradaError>(StrEq("Call 'open' before trying to read from a file.")));
-    EXPECT_THAT([&] { closed.read_ahead(3); },
-                ThrowsMessage<VoradaError>(StrEq("Call 'open' before trying to read from a file.")));
+    EXPECT_THAT(
+        [&] { closed.read(3); },
+        ThrowsMessage<VoradaError>(StrEq("Call 'open' before trying to read from a file.")));
+    EXPECT_THAT(
+        [&] { closed.read_ahead(3); },
+        ThrowsMessage<VoradaError>(StrEq("Call 'open' before trying to read from a file.")));
     EXPECT_THAT([&] { closed.seekg(3); },
                 ThrowsMessage<VoradaError>(
                     StrEq("Call 'open' before trying to move the pointer from a file.")));
     EXPECT_THAT([&] { closed.tellg(); },
                 ThrowsMessage<VoradaError>(StrEq(
                     "Call 'open' before trying to get the position of the pointer in a file.")));
-    EXPECT_THAT([&] { closed.remaining_size(); },
-                ThrowsMessage<VoradaError>(StrEq("Call 'open' before trying to get size of file.")));
+    EXPECT_THAT(
+        [&] { closed.remaining_size(); },
+        ThrowsMessage<VoradaError>(StrEq("Call 'open' before trying to get size of file.")));
 
     TempDir directory;
     const std::string missing = directory.file("missing.bin");

@@ -32,7 +32,7 @@ TEST(GetImageFormat, UsesTheLastExtensionCaseSensitively) {
 }
 
 class HeaderTest : public ::testing::Test {
-protected:
+  protected:
     ImageFormat format_of(const std::string& bytes) {
         const std::string path = directory.file("file.dat");
         write_bytes(path, bytes);

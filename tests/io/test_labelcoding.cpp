@@ -12,14 +12,14 @@
 
 namespace {
 
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 using vorada::VoradaFileError;
 using vorada::io::BoundedBitReader;
 using vorada::io::decode_labels;
 using vorada::io::encode_labels;
 using vorada::io::label_code_bits;
 using vorada::io::label_code_length;
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
 using Labels = std::vector<std::uint32_t>;
 
 // Bits as a string of '0' and '1', most significant bit of each field first.
@@ -44,6 +44,17 @@ struct StringSource {
     }
 };
 
+// Fields are written apart for reading: "111 011" is the six bits 111011.
+std::string fields(const std::string& spaced) {
+    std::string bits;
+    for (char c : spaced) {
+        if (c != ' ') {
+            bits += c;
+        }
+    }
+    return bits;
+}
+
 std::string coded(const Labels& values, std::size_t width) {
     std::uint32_t top = 0;
     for (auto v : values) {
@@ -55,8 +66,8 @@ std::string coded(const Labels& values, std::size_t width) {
 }
 
 Labels decoded(const std::string& bits, std::size_t n, std::size_t width, unsigned b) {
-    StringSource source{bits};
-    BoundedBitReader<StringSource> bounded(source, bits.size(), "labels.prl");
+    StringSource source{fields(bits)};
+    BoundedBitReader<StringSource> bounded(source, source.bits.size(), "labels.prl");
     Labels values(n, 0xDEADBEEF);
     decode_labels(bounded, values.data(), n, width, b, "labels.prl");
     return values;
@@ -106,23 +117,21 @@ TEST(LabelCodeLength, ShortRunsTakeThreeBitsOthersNine) {
 
 TEST(LabelCoding, CodesHandDerivedBits) {
     // All-zero 2 x 2: value 0 in 0 bits, one run of 4.
-    EXPECT_EQ(coded({0, 0, 0, 0}, 2), "111" "011");
+    EXPECT_EQ(coded({0, 0, 0, 0}, 2), fields("111 011"));
     // Empty array: explicit 0, run length 0.
-    EXPECT_EQ(coded({}, 3), "111" "100000000");
+    EXPECT_EQ(coded({}, 3), fields("111 100000000"));
     // 1 1 2 2 2 / 1 1 2 2 2 (B = 2): the second row repeats the first, one bit per run.
-    EXPECT_EQ(coded({1, 1, 2, 2, 2, 1, 1, 2, 2, 2}, 5),
-              "11101" "001" "110" "010" "0" "001" "0" "010");
+    EXPECT_EQ(coded({1, 1, 2, 2, 2, 1, 1, 2, 2, 2}, 5), fields("11101 001 110 010 0 001 0 010"));
     // 1 2 3 / 2 3 3 (B = 2): labels continuing to the right in the row above take 10.
-    EXPECT_EQ(coded({1, 2, 3, 2, 3, 3}, 3),
-              "11101" "000" "110" "000" "110" "000" "10" "000" "10" "001");
+    EXPECT_EQ(coded({1, 2, 3, 2, 3, 3}, 3), fields("11101 000 110 000 110 000 10 000 10 001"));
     // 1 1 / 2 5: the row above has no change to the right, so 2 is the next label (110);
     // 5 is neither above, to the right, nor next, so it is explicit.
-    EXPECT_EQ(coded({1, 1, 2, 5}, 2), "111001" "001" "110" "000" "111101" "000");
+    EXPECT_EQ(coded({1, 1, 2, 5}, 2), fields("111001 001 110 000 111101 000"));
 }
 
 TEST(LabelCoding, CutsRunsAt255) {
     // 300 zeros in one row: 255, then a new run whose value is explicit again.
-    EXPECT_EQ(coded(Labels(300, 0), 300), "111" "111111111" "111" "100101101");
+    EXPECT_EQ(coded(Labels(300, 0), 300), fields("111 111111111 111 100101101"));
 }
 
 TEST(LabelCoding, NeverCodesAWrappedNextLabel) {
@@ -166,24 +175,22 @@ TEST(LabelCoding, RoundTripsRandomPartitions) {
 TEST(LabelDecoding, FollowsCodesIntoTheCurrentRowLikeAScanInStorageOrder) {
     // 4 4 / ?: at position 2 the element above has no change to its right in its row and no
     // element of the current row is filled yet: the code is refused.
-    expect_fault("111100" "001" "10", 4, 2, 3,
-                 "label code refers to a missing label in the row above");
+    expect_fault("111100 001 10", 4, 2, 3, "label code refers to a missing label in the row above");
     // 4 4 / 7 ?: at position 3 the scan passes the end of the row above and finds 7.
-    EXPECT_EQ(decoded("111100" "001" "111111" "000" "10" "000", 4, 2, 3), (Labels{4, 4, 7, 7}));
+    EXPECT_EQ(decoded("111100 001 111111 000 10 000", 4, 2, 3), (Labels{4, 4, 7, 7}));
     // 1 2 2 / 2 5 ?: at position 5 the scan passes the row above and the leading 2 of the
     // current row, and finds 5.
-    EXPECT_EQ(decoded("111001" "000" "110" "001" "111010" "000" "111101" "000" "10" "000", 6, 3, 3),
+    EXPECT_EQ(decoded("111001 000 110 001 111010 000 111101 000 10 000", 6, 3, 3),
               (Labels{1, 2, 2, 2, 5, 5}));
 }
 
 TEST(LabelDecoding, RejectsCorruptStreams) {
-    expect_fault("0" "000", 4, 2, 0, "label code refers to the row above in the first row");
-    expect_fault("111" "000" "10" "000", 4, 2, 0,
-                 "label code refers to the row above in the first row");
-    expect_fault("111" "100000101", 4, 2, 0, "label run passes the end of the array");
-    expect_fault("111" "010" "0" "001", 4, 2, 0, "label run passes the end of the array");
-    expect_fault("111" "001", 4, 2, 0, "label code ends before the array is filled");
-    expect_fault("111" "0", 4, 2, 0, "label code ends before the array is filled");
+    expect_fault("0 000", 4, 2, 0, "label code refers to the row above in the first row");
+    expect_fault("111 000 10 000", 4, 2, 0, "label code refers to the row above in the first row");
+    expect_fault("111 100000101", 4, 2, 0, "label run passes the end of the array");
+    expect_fault("111 010 0 001", 4, 2, 0, "label run passes the end of the array");
+    expect_fault("111 001", 4, 2, 0, "label code ends before the array is filled");
+    expect_fault("111 0", 4, 2, 0, "label code ends before the array is filled");
     expect_fault("111" + std::string(33, '1') + "000", 4, 2, 33,
                  "explicit label does not fit in 32 bits");
     expect_fault("111" + std::string(32, '1') + "000" + "110" + "000", 4, 4, 32,
@@ -192,7 +199,7 @@ TEST(LabelDecoding, RejectsCorruptStreams) {
 }
 
 TEST(LabelDecoding, LeavesElementsPastTheStreamUntouchedWhenTheRunIsRefused) {
-    StringSource source{"111" "10" "011"};  // value 2, run of 4 into 3 elements
+    StringSource source{fields("111 10 011")};  // value 2, run of 4 into 3 elements
     BoundedBitReader<StringSource> bounded(source, source.bits.size(), "f");
     Labels values(5, 9);
     EXPECT_THROW(decode_labels(bounded, values.data(), 3, 3, 2, "f"), VoradaFileError);

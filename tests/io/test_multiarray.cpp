@@ -16,6 +16,8 @@
 
 namespace {
 
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 using vorada::MultiArray;
 using vorada::VoradaError;
 using vorada::VoradaFileError;
@@ -26,12 +28,14 @@ using vorada::io::WriteMultiArray;
 using vorada::testing::read_bytes;
 using vorada::testing::TempDir;
 using vorada::testing::write_bytes;
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
 using Bytes = std::vector<unsigned char>;
 
-std::string as_string(const Bytes& b) { return std::string(b.begin(), b.end()); }
-Bytes as_bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+std::string as_string(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
+Bytes as_bytes(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 // Little-endian 64-bit field.
 Bytes u64(std::uint64_t v) {
@@ -79,16 +83,24 @@ struct Case {
 template <typename C>
 class MultiArrayRoundTrip : public ::testing::Test {};
 
-using Cases = ::testing::Types<
-    Case<unsigned char, 1, vorada::io::RunLength>, Case<unsigned char, 2, vorada::io::RunLength>,
-    Case<unsigned char, 3, vorada::io::RunLength>, Case<unsigned char, 1, vorada::io::Raw>,
-    Case<unsigned char, 2, vorada::io::Raw>, Case<unsigned char, 3, vorada::io::Raw>,
-    Case<unsigned int, 1, vorada::io::RunLength>, Case<unsigned int, 2, vorada::io::RunLength>,
-    Case<unsigned int, 3, vorada::io::RunLength>, Case<unsigned int, 1, vorada::io::LabelCode>,
-    Case<unsigned int, 2, vorada::io::LabelCode>, Case<unsigned int, 3, vorada::io::LabelCode>,
-    Case<long long, 1, vorada::io::RunLength>, Case<long long, 2, vorada::io::RunLength>,
-    Case<long long, 3, vorada::io::RunLength>, Case<double, 1, vorada::io::RunLength>,
-    Case<double, 2, vorada::io::RunLength>, Case<double, 3, vorada::io::RunLength>>;
+using Cases = ::testing::Types<Case<unsigned char, 1, vorada::io::RunLength>,
+                               Case<unsigned char, 2, vorada::io::RunLength>,
+                               Case<unsigned char, 3, vorada::io::RunLength>,
+                               Case<unsigned char, 1, vorada::io::Raw>,
+                               Case<unsigned char, 2, vorada::io::Raw>,
+                               Case<unsigned char, 3, vorada::io::Raw>,
+                               Case<unsigned int, 1, vorada::io::RunLength>,
+                               Case<unsigned int, 2, vorada::io::RunLength>,
+                               Case<unsigned int, 3, vorada::io::RunLength>,
+                               Case<unsigned int, 1, vorada::io::LabelCode>,
+                               Case<unsigned int, 2, vorada::io::LabelCode>,
+                               Case<unsigned int, 3, vorada::io::LabelCode>,
+                               Case<long long, 1, vorada::io::RunLength>,
+                               Case<long long, 2, vorada::io::RunLength>,
+                               Case<long long, 3, vorada::io::RunLength>,
+                               Case<double, 1, vorada::io::RunLength>,
+                               Case<double, 2, vorada::io::RunLength>,
+                               Case<double, 3, vorada::io::RunLength>>;
 TYPED_TEST_SUITE(MultiArrayRoundTrip, Cases);
 
 template <typename T>
@@ -120,8 +132,8 @@ TYPED_TEST(MultiArrayRoundTrip, WritesThenReadsTheSameArray) {
     constexpr std::size_t D = TypeParam::dimensions;
     TempDir dir;
     std::mt19937_64 rng(D * 100 + TypeParam::compress);
-    const std::vector<std::vector<unsigned long long>> shapes{
-        {1, 1, 1}, {7, 1, 1}, {1, 5, 3}, {13, 11, 2}, {300, 4, 1}, {0, 3, 2}};
+    const std::vector<std::vector<unsigned long long>> shapes{{1, 1, 1},   {7, 1, 1},   {1, 5, 3},
+                                                              {13, 11, 2}, {300, 4, 1}, {0, 3, 2}};
     for (const auto& shape : shapes) {
         std::vector<unsigned long long> extents(shape.begin(), shape.begin() + D);
         std::size_t n = 1;
@@ -143,7 +155,7 @@ TYPED_TEST(MultiArrayRoundTrip, WritesThenReadsTheSameArray) {
 // Hand-derived files.
 
 class MultiArrayFile : public ::testing::Test {
-protected:
+  protected:
     template <typename T, std::size_t D>
     Bytes written(const MultiArray<T, D>& a, CompressType compress) {
         WriteMultiArray(file, compress) << a;
@@ -163,8 +175,8 @@ protected:
 
 TEST_F(MultiArrayFile, RawBytesFollowTheHeader) {
     const auto a = array_of<unsigned char, 2>({2, 3}, {1, 2, 3, 4, 5, 6});
-    const Bytes expected = Bytes{0xFF, 0x00, 0x01, 0x03, 0x00} + u64(2) + u64(2) + u64(3) +
-                           u64(6) + Bytes{1, 2, 3, 4, 5, 6};
+    const Bytes expected = Bytes{0xFF, 0x00, 0x01, 0x03, 0x00} + u64(2) + u64(2) + u64(3) + u64(6) +
+                           Bytes{1, 2, 3, 4, 5, 6};
     EXPECT_EQ(written(a, vorada::io::Raw), expected);
     const auto back = read<unsigned char, 2>(expected);
     EXPECT_EQ(back.extent_list(), (std::vector<unsigned long long>{2, 3}));
@@ -182,9 +194,9 @@ TEST_F(MultiArrayFile, RunLengthPayloadsOfEachElementType) {
     EXPECT_EQ(written(array_of<long long, 1>({1}, {-1}), vorada::io::RunLength),
               (header(0, 7, {1}) + u64(4) + Bytes{0x00, 0x00, 0x07, 0xFF}));
     // Slots 03 40 01 + 8 zeros and 84 40 01 80 + 7 zeros; 02 is the lowest absent byte.
-    const Bytes doubles = header(0, 9, {2}) + u64(14) +
-                          Bytes{0x02, 0x03, 0x40, 0x01, 0x02, 0x07, 0x00,
-                                0x84, 0x40, 0x01, 0x80, 0x02, 0x06, 0x00};
+    const Bytes doubles =
+        header(0, 9, {2}) + u64(14) +
+        Bytes{0x02, 0x03, 0x40, 0x01, 0x02, 0x07, 0x00, 0x84, 0x40, 0x01, 0x80, 0x02, 0x06, 0x00};
     EXPECT_EQ(written(array_of<double, 1>({2}, {1.0, -1.5}), vorada::io::RunLength), doubles);
     const auto back = read<double, 1>(doubles);
     EXPECT_EQ(back[0], 1.0);
@@ -210,7 +222,7 @@ TEST_F(MultiArrayFile, LabelCodeStartsAfterTheWidthByte) {
 // The failure table.
 
 class MultiArrayFailure : public MultiArrayFile {
-protected:
+  protected:
     template <typename T, std::size_t D>
     void expect_read_error(const Bytes& bytes, const std::string& message) {
         write_bytes(file, as_string(bytes));
@@ -265,10 +277,9 @@ TEST_F(MultiArrayFailure, UnsupportedWritesLeaveAnExistingFileAlone) {
 
 TEST_F(MultiArrayFailure, AFullDeviceFailsAtTheMagicNumber) {
     const auto a = array_of<unsigned char, 1>({1}, {1});
-    EXPECT_THAT(
-        [&] { WriteMultiArray("/dev/full", vorada::io::Raw) << a; },
-        ThrowsMessage<VoradaFileError>(
-            StrEq("Error in file '/dev/full': Cannot write magic number into file")));
+    EXPECT_THAT([&] { WriteMultiArray("/dev/full", vorada::io::Raw) << a; },
+                ThrowsMessage<VoradaFileError>(
+                    StrEq("Error in file '/dev/full': Cannot write magic number into file")));
 }
 
 TEST_F(MultiArrayFailure, OutOfRangeFloatsPropagateTheirMessage) {
@@ -317,9 +328,9 @@ template <typename T, std::size_t D>
 void expect_broken(const BrokenFile& broken) {
     const std::string file = data_file(broken.name);
     MultiArray<T, D> a;
-    EXPECT_THAT([&] { ReadMultiArray(file) >> a; },
-                ThrowsMessage<VoradaFileError>(
-                    StrEq("Error in file '" + file + "': " + broken.reason)));
+    EXPECT_THAT(
+        [&] { ReadMultiArray(file) >> a; },
+        ThrowsMessage<VoradaFileError>(StrEq("Error in file '" + file + "': " + broken.reason)));
 }
 
 TEST(ReadMultiArrayBrokenFiles, RunLengthFaults) {
@@ -335,7 +346,8 @@ TEST(ReadMultiArrayBrokenFiles, RunLengthFaults) {
     expect_broken<unsigned char, 2>({"header_cut_in_extents.mult", "header ends early"});
     expect_broken<unsigned char, 2>({"extent_beyond_index.mult", "extents overflow"});
     expect_broken<double, 2>({"extents_overflow.mult", "extents overflow"});
-    expect_broken<double, 1>({"float_slot_too_long.mult", "portable float is longer than its slot"});
+    expect_broken<double, 1>(
+        {"float_slot_too_long.mult", "portable float is longer than its slot"});
 }
 
 TEST(ReadMultiArrayFuzzFindings, EmptyInt64ArrayWithTrailingBytesReadsAndWritesBack) {

@@ -13,10 +13,10 @@
 
 namespace {
 
-using vorada::VoradaError;
-using vorada::io::PortableFloat;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
+using vorada::VoradaError;
+using vorada::io::PortableFloat;
 using Bytes = std::vector<unsigned char>;
 
 Bytes encoded(double x) {
@@ -128,8 +128,7 @@ TEST(PortableFloat, ValuesBelow256ToTheMinus127EncodeButUnderflow) {
     const double tiny[] = {std::numeric_limits<double>::min(),
                            std::numeric_limits<double>::denorm_min(), -std::ldexp(1.0, -1017)};
     EXPECT_EQ(encoded(std::numeric_limits<double>::min()), (Bytes{0x04, 0xBF, 0x7F, 0x04}));
-    EXPECT_EQ(encoded(std::numeric_limits<double>::denorm_min()),
-              (Bytes{0x04, 0xBF, 0x78, 0x40}));
+    EXPECT_EQ(encoded(std::numeric_limits<double>::denorm_min()), (Bytes{0x04, 0xBF, 0x78, 0x40}));
     for (double x : tiny) {
         const Bytes bytes = encoded(x);
         EXPECT_THAT([&] { decoded(bytes); },
@@ -141,28 +140,39 @@ TEST(PortableFloat, ValuesBelow256ToTheMinus127EncodeButUnderflow) {
 TEST(PortableFloat, ValuesAboveTheLargestDoubleOverflowWhateverTheirSign) {
     const char* message = "The float value read causes an overflow on this machine";
     // Exponent 128.
-    EXPECT_THAT([&] { decoded({0x04, 0xC0, 0x7F, 0x01}); },
-                ThrowsMessage<VoradaError>(StrEq(message)));
+    EXPECT_THAT(
+        [&] {
+            decoded({0x04, 0xC0, 0x7F, 0x01});
+        },
+        ThrowsMessage<VoradaError>(StrEq(message)));
     // Exponent 127 with a mantissa that rounds to 256, above the largest double's.
-    EXPECT_THAT([&] { decoded({0x0A, 0xC0, 0x7E, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}); },
-                ThrowsMessage<VoradaError>(StrEq(message)));
-    EXPECT_THAT([&] { decoded({0x8A, 0xC0, 0x7E, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}); },
-                ThrowsMessage<VoradaError>(StrEq(message)));
+    EXPECT_THAT(
+        [&] {
+            decoded({0x0A, 0xC0, 0x7E, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+        },
+        ThrowsMessage<VoradaError>(StrEq(message)));
+    EXPECT_THAT(
+        [&] {
+            decoded({0x8A, 0xC0, 0x7E, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+        },
+        ThrowsMessage<VoradaError>(StrEq(message)));
 }
 
 TEST(PortableFloat, RejectsInfinitiesAndNanNamingTheValue) {
     PortableFloat pf;
     unsigned char out[PortableFloat::max_length] = {};
     const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_THAT([&] { pf.encode(inf, out); },
-                ThrowsMessage<VoradaError>(StrEq(
-                    "Cannot encode inf as a portable float: only finite values are representable")));
+    EXPECT_THAT(
+        [&] { pf.encode(inf, out); },
+        ThrowsMessage<VoradaError>(
+            StrEq("Cannot encode inf as a portable float: only finite values are representable")));
     EXPECT_THAT([&] { pf.encode(-inf, out); },
                 ThrowsMessage<VoradaError>(StrEq("Cannot encode -inf as a portable float: only "
                                                  "finite values are representable")));
-    EXPECT_THAT([&] { pf.encode(std::numeric_limits<double>::quiet_NaN(), out); },
-                ThrowsMessage<VoradaError>(StrEq(
-                    "Cannot encode nan as a portable float: only finite values are representable")));
+    EXPECT_THAT(
+        [&] { pf.encode(std::numeric_limits<double>::quiet_NaN(), out); },
+        ThrowsMessage<VoradaError>(
+            StrEq("Cannot encode nan as a portable float: only finite values are representable")));
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ ImageRGB<unsigned char> test_pattern(unsigned long long width, unsigned long lon
 }
 
 class ImageFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(magick_ready); }
     TempDir directory;
 };
@@ -108,10 +108,11 @@ TEST_F(ImageFileTest, HeaderAndExtensionMustAgree) {
     const std::string png_bytes = read_bytes(directory.file("real.png"));
     const std::string as_jpg = directory.file("x.jpg");
     write_bytes(as_jpg, png_bytes);
-    EXPECT_THAT([&] { ReadImage reader(as_jpg); },
-                ThrowsMessage<VoradaFileError>(StrEq(
-                    "Error in file '" + as_jpg +
-                    "': Image format (from the header) does not correspond to the extension (.jpg)")));
+    EXPECT_THAT(
+        [&] { ReadImage reader(as_jpg); },
+        ThrowsMessage<VoradaFileError>(StrEq(
+            "Error in file '" + as_jpg +
+            "': Image format (from the header) does not correspond to the extension (.jpg)")));
 
     const std::string as_dat = directory.file("x.dat");
     write_bytes(as_dat, png_bytes);
@@ -170,7 +171,8 @@ TEST(SettleReadFormat, FollowsTheOpeningTable) {
     const std::string prefix = "Error in file 'f': ";
     const std::string header_mismatch =
         prefix + "Image format (from the header) does not correspond to the extension (.ext)";
-    const std::string given_header = prefix + "Image format given does not correspond to the header";
+    const std::string given_header =
+        prefix + "Image format given does not correspond to the header";
 
     EXPECT_EQ(settle(FORMAT_PNG, FORMAT_UNKNOWN, FORMAT_UNKNOWN), FORMAT_PNG);
     EXPECT_EQ(settle(FORMAT_PNG, FORMAT_UNKNOWN, FORMAT_PNG), FORMAT_PNG);
@@ -188,8 +190,9 @@ TEST(SettleReadFormat, FollowsTheOpeningTable) {
                 ThrowsMessage<VoradaFileError>(StrEq(given_header)));
 
     EXPECT_EQ(settle(FORMAT_UNKNOWN, FORMAT_UNKNOWN, FORMAT_PNM), FORMAT_PNM);
-    EXPECT_THAT([&] { settle(FORMAT_UNKNOWN, FORMAT_UNKNOWN, FORMAT_UNKNOWN); },
-                ThrowsMessage<VoradaFileError>(StrEq(prefix + "Image format not supported (.ext)")));
+    EXPECT_THAT(
+        [&] { settle(FORMAT_UNKNOWN, FORMAT_UNKNOWN, FORMAT_UNKNOWN); },
+        ThrowsMessage<VoradaFileError>(StrEq(prefix + "Image format not supported (.ext)")));
     EXPECT_EQ(settle(FORMAT_UNKNOWN, FORMAT_JPG, FORMAT_UNKNOWN), FORMAT_JPG);
     EXPECT_EQ(settle(FORMAT_UNKNOWN, FORMAT_JPG, FORMAT_JPG), FORMAT_JPG);
     EXPECT_THAT([&] { settle(FORMAT_UNKNOWN, FORMAT_JPG, FORMAT_PNG); },

@@ -26,7 +26,7 @@ const bool magick_ready = [] {
 }();
 
 class WriteFrame : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(magick_ready);
         // 3 × 2 × 2: frame 0 a ramp, frame 1 constant 200.
