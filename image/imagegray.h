@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "image/colorimage_support.h"
 #include "image/image.h"
 #include "image/sample_types.h"
 
@@ -24,7 +25,11 @@ class ImageGray : public Image<T, 1> {
     /// A deep copy of the volume's channel.
     explicit ImageGray(const ImaVol<T, 1, 2>& volume) : Image<T, 1>(volume) {}
     ImageGray(const ImageGray&) = default;
-    ImageGray& operator=(const ImageGray&) = default;
+    /// Copies the other image's channel; on failure this image is unchanged.
+    ImageGray& operator=(const ImageGray& other) {
+        detail::assign_channels<T, 1, 2>(*this, other);
+        return *this;
+    }
     ~ImageGray() override = default;
 
     /// Sets every sample to value.
@@ -32,9 +37,9 @@ class ImageGray : public Image<T, 1> {
         this->fill(value);
         return *this;
     }
-    /// Copies the channel of a one-channel volume.
+    /// Copies the channel of a one-channel volume; on failure this image is unchanged.
     ImageGray& operator=(const ImaVol<T, 1, 2>& volume) {
-        ImaVol<T, 1, 2>::operator=(volume);
+        detail::assign_channels<T, 1, 2>(*this, volume);
         return *this;
     }
 
