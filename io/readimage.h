@@ -6,6 +6,8 @@
 
 #include "image/imagegray.h"
 #include "image/imagergb.h"
+#include "image/imageyuv.h"
+#include "image/imavolmask.h"
 #include "io/io_auxiliar.h"
 
 namespace vorada {
@@ -31,6 +33,13 @@ class ReadImage {
     void _read(ImageGray<unsigned char>& image);
     /// 16-bit grey (Magick's intensity).
     void _read(ImageGray<unsigned short>& image);
+    /// A partition of 32-bit labels from a multi-array file; any other format throws
+    /// VoradaError before the file is read.
+    void _read(ImaVol<unsigned int, 1, 2>& partition);
+    /// A mask from an 8-bit grey image: true where the grey value is not 0.
+    void _read(ImaVolMask<2>& mask);
+    /// YUV from an 8-bit RGB image (to_yuv).
+    void _read(ImageYUV<unsigned char>& image);
 
     /// The path given at opening.
     const std::string& path() const { return file_path; }

@@ -6,6 +6,8 @@
 
 #include "image/imagegray.h"
 #include "image/imagergb.h"
+#include "image/imageyuv.h"
+#include "image/multiarray.h"
 #include "io/io_auxiliar.h"
 
 namespace vorada {
@@ -28,6 +30,16 @@ class WriteImage {
     void _write(const ImageRGB<unsigned short>& image);
     /// 8-bit grey.
     void _write(const ImageGray<unsigned char>& image);
+    /// A partition (ImagePartition<unsigned int> or any one-channel volume of 32-bit labels),
+    /// label coded into a multi-array file; any other format throws VoradaError untouched.
+    void _write(const ImaVol<unsigned int, 1, 2>& partition);
+    /// Raw Bayer samples, stored uncompressed in a multi-array file; any other format throws
+    /// VoradaError untouched.
+    void _write(const MultiArray<unsigned char, 2>& samples);
+    /// A mask as an 8-bit grey image: 255 where true, 0 elsewhere.
+    void _write(const ImaVol<bool, 1, 2>& mask);
+    /// YUV as an 8-bit RGB image (to_rgb).
+    void _write(const ImageYUV<unsigned char>& image);
 
     /// The path given at opening.
     const std::string& path() const { return file_path; }
