@@ -4,6 +4,7 @@
 // the configured levels on the way.
 
 #include <boost/filesystem.hpp>
+#include <cstdint>
 #include <iomanip>
 #include <iostream>
 #include <limits>
@@ -67,8 +68,8 @@ private:
     // enough for the caches. Deferred entries of regions merged since are dropped when read.
     struct DeferredLink {
         double distance;
-        unsigned long long first;
-        unsigned long long second;
+        std::uint32_t first;  // labels; a run holds far fewer than 2^32 regions
+        std::uint32_t second;
         bool operator<(const DeferredLink& other) const {
             if (distance != other.distance) {
                 return distance < other.distance;
@@ -103,6 +104,9 @@ template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::create(
     Signal& video, const typename Model::Parameters& model_parameters) {
+    if (partition.regions.capacity() > std::numeric_limits<std::uint32_t>::max()) {
+        throw VoradaError("Binary partition tree: too many regions for one run");
+    }
     auto model = std::make_unique<Model>(model_parameters);
     const unsigned long long total = level - parameters.min_regions;
     const double step = static_cast<double>(total) * parameters.progress_step;
@@ -130,6 +134,11 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
         _erase_links(a, b);
         ++last_index;
         Region& merged = *partition.merge_units(a, b, last_index);
+        // The children's descriptors are never asked for again once the parent has its own
+        // (which are combined from them), so they are released to bound memory.
+        model->prepare_descriptors(merged, video, descriptor_manager);
+        descriptor_manager.release(a.label);
+        descriptor_manager.release(b.label);
         _set_distances(*model, merged, false, video);
         --level;
         if (parameters.verbose) {
@@ -155,7 +164,8 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_queue(Link* link) {
-    const DeferredLink key{link->distance, link->first->label, link->second->label};
+    const DeferredLink key{link->distance, static_cast<std::uint32_t>(link->first->label),
+                           static_cast<std::uint32_t>(link->second->label)};
     if (everything_in_set || key < deferred_from) {
         link_set.insert(link);
     } else {
