@@ -49,15 +49,24 @@ public:
 private:
     class StoreBase {
     public:
-        StoreBase(std::uintptr_t signal_key, const char* descriptor_name)
-            : signal(signal_key), name(descriptor_name) {}
+        StoreBase(std::uintptr_t signal_key, const char* descriptor_name, const void* payload_type)
+            : signal(signal_key), name(descriptor_name), name_key(descriptor_name),
+              type_key(payload_type) {}
         virtual ~StoreBase() = default;
         virtual void release(unsigned long long label) = 0;
         virtual std::size_t count() const = 0;
 
         std::uintptr_t signal;
         std::string name;
+        const char* name_key;  ///< the name's address, compared before the text
+        const void* type_key;  ///< identifies the payload type
     };
+
+    template <typename Payload>
+    static const void* _type_key() {
+        static const char tag = 0;
+        return &tag;
+    }
 
     template <typename Payload>
     class Store;
@@ -78,7 +87,7 @@ public:
     static constexpr std::size_t block_size = 1024;
 
     Store(std::uintptr_t signal_key, const char* descriptor_name, unsigned long long slot_count)
-        : StoreBase(signal_key, descriptor_name), slots(slot_count, 0) {}
+        : StoreBase(signal_key, descriptor_name, _type_key<Payload>()), slots(slot_count, 0) {}
 
     const Payload* find(unsigned long long label) const {
         if (label >= slots.size() || slots[label] == 0) {
@@ -134,14 +143,14 @@ private:
 template <typename Payload>
 DescriptorManager::Store<Payload>& DescriptorManager::_store(std::uintptr_t signal,
                                                              const char* name) {
+    // A handful of stores at most; the name's address usually matches without a text compare.
     for (const auto& store : stores) {
-        if (store->signal == signal && store->name == name) {
-            auto* typed = dynamic_cast<Store<Payload>*>(store.get());
-            if (typed == nullptr) {
+        if (store->signal == signal && (store->name_key == name || store->name == name)) {
+            if (store->type_key != _type_key<Payload>()) {
                 throw VoradaError("Descriptor '" + std::string(name) +
                                   "' was stored with another type for this signal");
             }
-            return *typed;
+            return static_cast<Store<Payload>&>(*store);
         }
     }
     stores.push_back(std::make_unique<Store<Payload>>(signal, name, capacity));

@@ -51,6 +51,10 @@ public:
     Value motion_distance(Region& a, Region& b, Signal& video, Partition& partition,
                           DescriptorManager& manager);
 
+    /// Computes (or finds) every descriptor the distances of `region` use: colour signature and
+    /// area on the video, flow and reliability means on the model's own signals.
+    void prepare_descriptors(Region& region, Signal& video, DescriptorManager& manager);
+
     Solver emd;
     MotionSignal flow;
     unsigned long long num_colors;
@@ -74,6 +78,20 @@ MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::MotionColorDistan
       motion_weight(parameters.motion_weight),
       area_weight(parameters.area_weight),
       reliability_map(parameters.reliability_map) {}
+
+template <typename Signal, typename Region, typename MotionSignal, typename Value>
+void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::prepare_descriptors(
+    Region& region, Signal& video, DescriptorManager& manager) {
+    ColorMeanDescriptorParameters colour_parameters;
+    colour_parameters.num_colors = num_colors;
+    colour_parameters.channel_weights = Eigen::Vector3d(color_weight, color_weight, color_weight);
+    manager.calc_descriptor<ColorSignature<Signal>>(video, region, colour_parameters);
+    manager.calc_descriptor<Area>(video, region, Area::Parameters{});
+    manager.calc_descriptor<TemporalMean<MotionSignal>>(flow, region,
+                                                        typename TemporalMean<MotionSignal>::Parameters{});
+    manager.calc_descriptor<TemporalMean<ReliabilitySignal>>(
+        reliability_map, region, typename TemporalMean<ReliabilitySignal>::Parameters{});
+}
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 template <typename Partition>

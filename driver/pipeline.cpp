@@ -104,9 +104,9 @@ TreeParameters make_tree_parameters(const std::string& output_directory) {
 }
 
 DistanceParameters make_distance_parameters(const Arguments& arguments, const Video& video,
-                                            const Flow& forward_flow, const CueMap& reliability) {
+                                            Flow forward_flow, CueMap reliability) {
     DistanceParameters parameters;
-    parameters.flow = forward_flow;
+    parameters.flow = std::move(forward_flow);
     parameters.num_colors = arguments.num_colors();
     parameters.color_weight = 1.0 / (arguments.color_scale * arguments.color_scale);
     parameters.motion_weight = 1.0 / (arguments.motion_scale * arguments.motion_scale);
@@ -115,7 +115,7 @@ DistanceParameters make_distance_parameters(const Arguments& arguments, const Vi
     if (!std::isfinite(parameters.area_weight)) {
         throw VoradaError("Invalid area fraction (argument 5): the area weight is not finite");
     }
-    parameters.reliability_map = reliability;
+    parameters.reliability_map = std::move(reliability);
     return parameters;
 }
 
@@ -173,8 +173,9 @@ int run_vseg(int argc, const char* const* argv) {
     TicToc stopwatch;
     stopwatch.tic("BPT algorithm");
     auto tree = std::make_unique<Tree>(tree_parameters);
-    auto distance_parameters = std::make_unique<DistanceParameters>(
-        make_distance_parameters(arguments, video, forward_flow, tracker->reliability_map));
+    // The distance parameters take the flow and the reliability map over once nothing else
+    // reads them (their values are those of the copies the parameters are said to hold).
+    CueMap reliability = std::move(tracker->reliability_map);
     write_cue_images(*tracker, arguments.output_directory);
     tracker.reset();
 
@@ -182,8 +183,9 @@ int run_vseg(int argc, const char* const* argv) {
     trajectory_labels = LabelVolume();
     add_temporal_neighbors(video, tree->partition, forward_flow, backward_flow,
                            tree->partition.leaf_labels, 0);
-    forward_flow = Flow();
     backward_flow = Flow();
+    auto distance_parameters = std::make_unique<DistanceParameters>(
+        make_distance_parameters(arguments, video, std::move(forward_flow), std::move(reliability)));
 
     tree->create<DistanceModel>(video, *distance_parameters);
     stopwatch.toc("BPT algorithm");

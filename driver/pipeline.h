@@ -52,7 +52,7 @@ TreeParameters make_tree_parameters(const std::string& output_directory);
 /// The distance parameters: copies of the forward flow and the reliability map and the
 /// weights derived from arguments 3 to 6 and the video size.
 DistanceParameters make_distance_parameters(const Arguments& arguments, const Video& video,
-                                            const Flow& forward_flow, const CueMap& reliability);
+                                            Flow forward_flow, CueMap reliability);
 
 /// Writes the occlusion, flow-variation and structure maps as grey PNG sequences.
 void write_cue_images(Tracker& tracker, const std::string& output_directory);

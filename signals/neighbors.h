@@ -64,7 +64,9 @@ struct RegionDistanceLink {
     // Never destroyed, so links released by objects with static storage still find it; it
     // hands its chunks back to the heap whenever the last link is gone.
     static auto& pool() {
-        using Pool = FixedSizePool<sizeof(RegionDistanceLink), alignof(RegionDistanceLink)>;
+        // One cache line per link: the link set reads a link's tree pointers and its distance
+        // together at every step of a search.
+        using Pool = FixedSizePool<sizeof(RegionDistanceLink), 64>;
         static Pool* instance = new Pool;
         return *instance;
     }

@@ -72,6 +72,14 @@ public:
         }
         return *this;
     }
+    /// Takes over the other signal's values; the other is left empty (no points).
+    DiscreteSpaceSignal(DiscreteSpaceSignal&& other) noexcept { move_from(other); }
+    DiscreteSpaceSignal& operator=(DiscreteSpaceSignal&& other) noexcept {
+        if (this != &other) {
+            move_from(other);
+        }
+        return *this;
+    }
     ~DiscreteSpaceSignal() override = default;
 
     /// Resizes to X × Y × T with every value zero; color space and initialized flag unchanged.
@@ -115,6 +123,27 @@ public:
     }
 
 private:
+    void move_from(DiscreteSpaceSignal& other) noexcept {
+        size = other.size;
+        lower = other.lower;
+        upper = other.upper;
+        extents = other.extents;
+        strides = other.strides;
+        index_base = other.index_base;
+        values = std::move(other.values);
+        owner = this;
+        color_space = other.color_space;
+        initialized = other.initialized;
+        width = other.width;
+        height = other.height;
+        frames = other.frames;
+        other.values.clear();
+        other.size = other.extents = Coordinate::Zero();
+        other.upper = Coordinate(-1, -1, -1);
+        other.width = other.height = other.frames = 0;
+        other.initialized = false;
+    }
+
     void copy_from(const DiscreteSpaceSignal& other) {
         size = other.size;
         lower = other.lower;

@@ -4,9 +4,12 @@
 // the configured levels on the way.
 
 #include <boost/filesystem.hpp>
+#include <cstdint>
 #include <iomanip>
 #include <iostream>
+#include <limits>
 #include <memory>
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -59,7 +62,35 @@ public:
     void output_segmentation(Signal& video, std::string directory, unsigned long long level);
 
 private:
+    // The link set holds the links whose key (distance, first label, second label) lies below
+    // `deferred_from`; every other link of two top-level regions waits in `deferred`, unsorted.
+    // The smallest link of the set is therefore the smallest of all, and the set stays small
+    // enough for the caches. Deferred entries of regions merged since are dropped when read.
+    struct DeferredLink {
+        double distance;
+        std::uint32_t first;  // labels; a run holds far fewer than 2^32 regions
+        std::uint32_t second;
+        bool operator<(const DeferredLink& other) const {
+            if (distance != other.distance) {
+                return distance < other.distance;
+            }
+            if (first != other.first) {
+                return first < other.first;
+            }
+            return second < other.second;
+        }
+    };
+    static constexpr std::size_t set_batch = 65536;
+
+    std::vector<DeferredLink> deferred;
+    DeferredLink deferred_from{-std::numeric_limits<double>::infinity(), 0, 0};
+    bool everything_in_set = false;
+
     Region& _region(typename Region::SpaceRegionType* region) { return static_cast<Region&>(*region); }
+    void _queue(Link* link);
+    Link* _smallest_link();
+    void _refill_link_set(std::size_t batch);
+    bool _deferred_valid(const DeferredLink& entry) const;
     void _write_trajectory_images(Signal& video);
     template <typename Model>
     void _set_distances(Model& model, Region& region, bool from_higher_label_only, Signal& video);
@@ -73,6 +104,9 @@ template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::create(
     Signal& video, const typename Model::Parameters& model_parameters) {
+    if (partition.regions.capacity() > std::numeric_limits<std::uint32_t>::max()) {
+        throw VoradaError("Binary partition tree: too many regions for one run");
+    }
     auto model = std::make_unique<Model>(model_parameters);
     const unsigned long long total = level - parameters.min_regions;
     const double step = static_cast<double>(total) * parameters.progress_step;
@@ -90,13 +124,21 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
     }
 
     std::size_t next_output = 0;
-    while (level > parameters.min_regions && !link_set.empty()) {
-        Link* closest = link_set.smallest();
+    while (level > parameters.min_regions) {
+        Link* closest = _smallest_link();
+        if (!closest) {
+            break;
+        }
         Region& a = _region(closest->first);
         Region& b = _region(closest->second);
         _erase_links(a, b);
         ++last_index;
         Region& merged = *partition.merge_units(a, b, last_index);
+        // The children's descriptors are never asked for again once the parent has its own
+        // (which are combined from them), so they are released to bound memory.
+        model->prepare_descriptors(merged, video, descriptor_manager);
+        descriptor_manager.release(a.label);
+        descriptor_manager.release(b.label);
         _set_distances(*model, merged, false, video);
         --level;
         if (parameters.verbose) {
@@ -116,6 +158,61 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
             ++next_output;
         }
     }
+    // Leave every link between the remaining top-level regions in the set.
+    _refill_link_set(deferred.size());
+}
+
+template <typename Signal, typename Region, ConnectivityType Connectivity>
+void BinaryPartitionTree<Signal, Region, Connectivity>::_queue(Link* link) {
+    const DeferredLink key{link->distance, static_cast<std::uint32_t>(link->first->label),
+                           static_cast<std::uint32_t>(link->second->label)};
+    if (everything_in_set || key < deferred_from) {
+        link_set.insert(link);
+    } else {
+        deferred.push_back(key);
+    }
+}
+
+template <typename Signal, typename Region, ConnectivityType Connectivity>
+typename BinaryPartitionTree<Signal, Region, Connectivity>::Link*
+BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link() {
+    if (link_set.empty() && !deferred.empty()) {
+        _refill_link_set(set_batch);
+    }
+    return link_set.smallest();
+}
+
+template <typename Signal, typename Region, ConnectivityType Connectivity>
+bool BinaryPartitionTree<Signal, Region, Connectivity>::_deferred_valid(
+    const DeferredLink& entry) const {
+    // A link lives exactly as long as both its regions are at the top of the tree.
+    return !partition.regions[static_cast<std::size_t>(entry.first)].parent &&
+           !partition.regions[static_cast<std::size_t>(entry.second)].parent;
+}
+
+// Moves the `batch` smallest deferred links into the set; the rest keep waiting above them.
+template <typename Signal, typename Region, ConnectivityType Connectivity>
+void BinaryPartitionTree<Signal, Region, Connectivity>::_refill_link_set(std::size_t batch) {
+    deferred.erase(std::remove_if(deferred.begin(), deferred.end(),
+                                  [this](const DeferredLink& entry) { return !_deferred_valid(entry); }),
+                   deferred.end());
+    auto end_of_batch = deferred.end();
+    if (batch < deferred.size()) {
+        end_of_batch = deferred.begin() + static_cast<std::ptrdiff_t>(batch);
+        std::nth_element(deferred.begin(), end_of_batch, deferred.end());
+        deferred_from = *end_of_batch;
+    } else {
+        everything_in_set = true;
+    }
+    for (auto entry = deferred.begin(); entry != end_of_batch; ++entry) {
+        Region& first = partition.regions[static_cast<std::size_t>(entry->first)];
+        Region& second = partition.regions[static_cast<std::size_t>(entry->second)];
+        link_set.insert(first.neighbors.find(&second));
+    }
+    deferred.erase(deferred.begin(), end_of_batch);
+    if (deferred.capacity() > 4 * deferred.size() + set_batch) {
+        deferred.shrink_to_fit();
+    }
 }
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
@@ -131,18 +228,22 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_set_distances(Model& mo
         Link* link = entry.second;
         link->distance =
             model.region_distance(region, neighbor, video, partition, descriptor_manager);
-        link_set.insert(link);
+        _queue(link);
     }
 }
 
 // Takes every link of a and every link of b out of the set before the merge destroys them.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_erase_links(Region& a, Region& b) {
+    // A deferred link is not in the set (no tree parent); its entry goes stale with the merge.
     for (auto& entry : a.neighbors) {
-        link_set.erase(entry.second);
+        if (entry.second->avl_parent) {
+            link_set.erase(entry.second);
+        }
     }
     for (auto& entry : b.neighbors) {
-        if (entry.first != static_cast<typename Region::SpaceRegionType*>(&a)) {
+        if (entry.first != static_cast<typename Region::SpaceRegionType*>(&a) &&
+            entry.second->avl_parent) {
             link_set.erase(entry.second);
         }
     }

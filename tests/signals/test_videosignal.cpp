@@ -47,6 +47,21 @@ TEST(VideoSignal, CopyIsDeepAndOwnsItself) {
     EXPECT_EQ(assigned.size, source.size);
 }
 
+TEST(VideoSignal, MoveHandsOverTheValuesAndLeavesTheSourceEmpty) {
+    VideoSignal<double, 2> source(3, 2, 2);
+    source(2, 1, 1)[1] = 4;
+    VideoSignal<double, 2> moved(std::move(source));
+    EXPECT_EQ(moved(2, 1, 1)[1], 4);
+    EXPECT_EQ(moved.owner, &moved);
+    EXPECT_EQ(moved.size, Coordinate(3, 2, 2));
+    EXPECT_TRUE(source.values.empty());
+    EXPECT_EQ(source.size, Coordinate(0, 0, 0));
+    VideoSignal<double, 2> assigned;
+    assigned = std::move(moved);
+    EXPECT_EQ(assigned(2, 1, 1)[1], 4);
+    EXPECT_EQ(assigned.owner, &assigned);
+}
+
 TEST(VideoSignal, SizedOnTheFirstFrameOnly) {
     VideoSignal<double, 3> video(5ull);
     EXPECT_TRUE(video.values.empty());
