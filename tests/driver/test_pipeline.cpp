@@ -389,6 +389,40 @@ TEST(RunVseg, AFrameOfAnotherSizeIsRejectedNamingTheFile) {
                 ThrowsMessage<VoradaFileError>(StartsWith("Error in file '" + second + "': ")));
 }
 
+TEST(RunVseg, ASinglePixelVideoMergesNothing) {
+    testing::TempDir dir;
+    Synthetic sample = synthetic::make_synthetic(two_shapes(1, 1, 1));
+    synthetic::write_sample(dir.file("in"), sample);
+    const RunResult result = run(arguments("0", "0", dir.file("in"), dir.file("out")));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_THAT(result.errors, StartsWith("Starting from 1 regions \nThe total CPU time"));
+    EXPECT_TRUE(entries(dir.file("out/segmentations")).empty());
+    EXPECT_EQ(entries(dir.file("out/trajectories")), frame_names(1));
+}
+
+// KNOWN FAULT (fails on purpose): the colour and motion scales enter the weights squared
+// (1/σ²), and the driver is to pass them on unchecked, so −2 must give the run of 2. The run
+// refuses negative scales instead ("Invalid colour scale (argument 3) -20: it must be a positive
+// finite number").
+TEST(RunVsegKnownFault, NegativeScalesGiveTheSameRunAsPositiveOnes) {
+    testing::TempDir dir;
+    Synthetic sample = synthetic::make_synthetic(two_shapes(12, 10, 2));
+    synthetic::write_sample(dir.file("in"), sample);
+    ASSERT_EQ(run(arguments("0", "1", dir.file("in"), dir.file("positive"))).status, 0);
+    const std::vector<std::string> negative = {"0", "1", "-20", "-2", "0.001", "4",
+                                               dir.file("in"), dir.file("negative")};
+    int status = -1;
+    EXPECT_NO_THROW(status = run(negative).status);
+    ASSERT_EQ(status, 0);
+    for (const char* level : {"40", "5", "2"}) {
+        const std::string file = std::string("/segmentations/") + level + "/frames.sgm";
+        ASSERT_TRUE(boost::filesystem::is_regular_file(dir.file("positive") + file)) << level;
+        EXPECT_TRUE(testing::read_bytes(dir.file("negative") + file) ==
+                    testing::read_bytes(dir.file("positive") + file))
+            << level;
+    }
+}
+
 TEST(RunVsegParameters, TreeAndDistanceRecordsHoldTheDriversValues) {
     const TreeParameters tree = make_tree_parameters("out");
     EXPECT_TRUE(tree.verbose);
