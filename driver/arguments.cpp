@@ -21,10 +21,23 @@ void parse_value(const char* text, T& value) {
 // The longest run vseg accepts; a larger range is a typo or an unparsable last frame.
 constexpr unsigned long long max_frames = 100000;
 
-void require_positive_finite(double value, const std::string& name) {
-    if (!(std::isfinite(value) && value > 0 && std::isfinite(1.0 / (value * value)))) {
+// A scale sigma enters as the weight 1/sigma^2: any sigma whose weight is a finite number is
+// usable (a negative sigma weighs like its absolute value), zero or NaN is not.
+void require_usable_scale(double value, const std::string& name) {
+    const double weight = 1.0 / (value * value);
+    if (std::isnan(value) || !std::isfinite(weight)) {
         std::ostringstream message;
-        message << "Invalid " << name << " " << value << ": it must be a positive finite number";
+        message << "Invalid " << name << " " << value
+                << ": its weight 1/scale^2 must be a finite number (use a non-zero scale)";
+        throw VoradaError(message.str());
+    }
+}
+
+// The area weight 1/(X*Y*T*a) must not be negative or infinite, or distances turn NaN.
+void require_usable_area_fraction(double value) {
+    if (!(value > 0)) {
+        std::ostringstream message;
+        message << "Invalid area fraction (argument 5) " << value << ": it must be positive";
         throw VoradaError(message.str());
     }
 }
@@ -71,9 +84,9 @@ void validate_run_arguments(const Arguments& arguments) {
                           std::to_string(arguments.last_frame) + ": a run holds at most " +
                           std::to_string(max_frames) + " frames");
     }
-    require_positive_finite(arguments.color_scale, "colour scale (argument 3)");
-    require_positive_finite(arguments.motion_scale, "motion scale (argument 4)");
-    require_positive_finite(arguments.area_fraction, "area fraction (argument 5)");
+    require_usable_scale(arguments.color_scale, "colour scale (argument 3)");
+    require_usable_scale(arguments.motion_scale, "motion scale (argument 4)");
+    require_usable_area_fraction(arguments.area_fraction);
     const unsigned long long colors = arguments.num_colors();
     if (colors < 1 || colors > 255) {
         std::ostringstream message;

@@ -61,10 +61,16 @@ TEST(ValidateRunArguments, RejectsValuesThatWouldBreakTheDistances) {
                 ::testing::HasSubstr("Invalid frame range 0 to 18446744073709551615"));
     EXPECT_THAT(message_of({"0", "9", "0", "2", "0.001", "4", "i", "o"}),
                 ::testing::HasSubstr("colour scale (argument 3)"));
-    EXPECT_THAT(message_of({"0", "9", "20", "-2", "0.001", "4", "i", "o"}),
+    EXPECT_THAT(message_of({"0", "9", "20", "nan", "0.001", "4", "i", "o"}),
                 ::testing::HasSubstr("motion scale (argument 4)"));
-    EXPECT_THAT(message_of({"0", "9", "20", "2", "inf", "4", "i", "o"}),
+    EXPECT_THAT(message_of({"0", "9", "1e-200", "2", "0.001", "4", "i", "o"}),
+                ::testing::HasSubstr("colour scale (argument 3)"));
+    EXPECT_THAT(message_of({"0", "9", "20", "2", "-0.001", "4", "i", "o"}),
                 ::testing::HasSubstr("area fraction (argument 5)"));
+    EXPECT_THAT(message_of({"0", "9", "20", "2", "0", "4", "i", "o"}),
+                ::testing::HasSubstr("area fraction (argument 5)"));
+    // A negative scale weighs like its absolute value.
+    EXPECT_EQ(message_of({"0", "9", "-20", "-2", "0.001", "4", "i", "o"}), "");
     EXPECT_THAT(message_of({"0", "9", "20", "2", "0.001", "0.5", "i", "o"}),
                 ::testing::HasSubstr("dominant colours (argument 6)"));
     EXPECT_THAT(message_of({"0", "9", "20", "2", "0.001", "256", "i", "o"}),

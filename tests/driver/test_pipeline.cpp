@@ -400,11 +400,8 @@ TEST(RunVseg, ASinglePixelVideoMergesNothing) {
     EXPECT_EQ(entries(dir.file("out/trajectories")), frame_names(1));
 }
 
-// KNOWN FAULT (fails on purpose): the colour and motion scales enter the weights squared
-// (1/σ²), and the driver is to pass them on unchecked, so −2 must give the run of 2. The run
-// refuses negative scales instead ("Invalid colour scale (argument 3) -20: it must be a positive
-// finite number").
-TEST(RunVsegKnownFault, NegativeScalesGiveTheSameRunAsPositiveOnes) {
+// The scales enter the weights squared (1/sigma^2), so -2 gives the run of 2.
+TEST(RunVseg, NegativeScalesGiveTheSameRunAsPositiveOnes) {
     testing::TempDir dir;
     Synthetic sample = synthetic::make_synthetic(two_shapes(12, 10, 2));
     synthetic::write_sample(dir.file("in"), sample);
