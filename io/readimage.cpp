@@ -7,21 +7,11 @@
 
 #include "common/errors.h"
 #include "image/import_export.h"
+#include "io/magickstorage.h"
 
 namespace vorada {
 namespace io {
 namespace {
-
-template <typename T>
-Magick::StorageType storage_type();
-template <>
-Magick::StorageType storage_type<unsigned char>() {
-    return Magick::CharPixel;
-}
-template <>
-Magick::StorageType storage_type<unsigned short>() {
-    return Magick::ShortPixel;
-}
 
 // Loads the whole file; Magick++ recognises the format by itself. Warnings do not stop a read;
 // errors pass through as Magick++'s own exceptions. Some damaged files (a PNG cut inside its

@@ -6,23 +6,10 @@
 
 #include "common/errors.h"
 #include "image/import_export.h"
+#include "io/magickstorage.h"
 
 namespace vorada {
 namespace io {
-namespace {
-
-template <typename T>
-Magick::StorageType storage_type();
-template <>
-Magick::StorageType storage_type<unsigned char>() {
-    return Magick::CharPixel;
-}
-template <>
-Magick::StorageType storage_type<unsigned short>() {
-    return Magick::ShortPixel;
-}
-
-}  // namespace
 
 WriteImage::WriteImage(const std::string& path) : file_path(path) {
     file_format = get_image_format(path);

@@ -123,20 +123,25 @@ public:
     }
 
 private:
-    void move_from(DiscreteSpaceSignal& other) noexcept {
+    // Everything but the values; `owner` always names this signal.
+    void copy_geometry(const DiscreteSpaceSignal& other) {
         size = other.size;
         lower = other.lower;
         upper = other.upper;
         extents = other.extents;
         strides = other.strides;
         index_base = other.index_base;
-        values = std::move(other.values);
         owner = this;
         color_space = other.color_space;
         initialized = other.initialized;
         width = other.width;
         height = other.height;
         frames = other.frames;
+    }
+
+    void move_from(DiscreteSpaceSignal& other) noexcept {
+        copy_geometry(other);
+        values = std::move(other.values);
         other.values.clear();
         other.size = other.extents = Coordinate::Zero();
         other.upper = Coordinate(-1, -1, -1);
@@ -145,19 +150,8 @@ private:
     }
 
     void copy_from(const DiscreteSpaceSignal& other) {
-        size = other.size;
-        lower = other.lower;
-        upper = other.upper;
-        extents = other.extents;
-        strides = other.strides;
-        index_base = other.index_base;
+        copy_geometry(other);
         values = other.values;
-        owner = this;
-        color_space = other.color_space;
-        initialized = other.initialized;
-        width = other.width;
-        height = other.height;
-        frames = other.frames;
     }
 };
 
