@@ -4,7 +4,7 @@
 
 #include <Eigen/Core>
 
-#include "distance/colorformulas.h"
+#include "image/colorformulas.h"
 #include "signals/colorspacetype.h"
 #include "signals/raster.h"
 #include "signals/videosignal.h"

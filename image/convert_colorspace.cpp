@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/errors.h"
-#include "distance/colorformulas.h"
+#include "image/colorformulas.h"
 #include "image/clipping.h"
 #include "image/convert_types.h"
 
