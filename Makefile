@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 SAMPLE ?= sample
 DEMO_OUT ?= demo_output
-DEMO_ARGS ?= 0 7 20 2 0.001 4
+DEMO_ARGS ?= 0 7 5 1 0.001 4
 
 .PHONY: all deps configure build demo test sanitize clean
 
