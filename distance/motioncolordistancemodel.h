@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "descriptors/area.h"
 #include "descriptors/colorsignature.h"
@@ -52,8 +53,16 @@ public:
                           DescriptorManager& manager);
 
     /// Computes (or finds) every descriptor the distances of `region` use: colour signature and
-    /// area on the video, flow and reliability means on the model's own signals.
+    /// area on the video, flow and reliability means on the model's own signals. The model stops
+    /// remembering the descriptors of the region's children, which the caller may then release.
     void prepare_descriptors(Region& region, Signal& video, DescriptorManager& manager);
+
+    /// Forgets what the model remembers of a region whose descriptors were released.
+    void forget(unsigned long long label) {
+        if (label < summaries.size()) {
+            summaries[label] = Summary();
+        }
+    }
 
     Solver emd;
     MotionSignal flow;
@@ -62,6 +71,28 @@ public:
     double motion_weight;
     double area_weight;
     ReliabilitySignal reliability_map;
+
+private:
+    using FlowMean = TemporalMean<MotionSignal>;
+    using ReliabilityMean = TemporalMean<ReliabilitySignal>;
+
+    // The descriptors of a region as handed out by the manager, remembered by label: a merge
+    // measures the new region against all its neighbours, and looking each one up again in
+    // four stores costs a cache miss per store.
+    struct Summary {
+        const typename ColorSignature<Signal>::type* signature = nullptr;
+        const typename FlowMean::type* flow_mean = nullptr;
+        const typename ReliabilityMean::type* reliability_mean = nullptr;
+        unsigned long long area = 0;
+    };
+    std::vector<Summary> summaries;
+    const Signal* summarised_video = nullptr;
+
+    Summary& _summary(Region& region, Signal& video, DescriptorManager& manager);
+    const typename FlowMean::type& _flow_mean(Region& region, Summary& summary,
+                                              DescriptorManager& manager);
+    const typename ReliabilityMean::type& _reliability_mean(Region& region, Summary& summary,
+                                                            DescriptorManager& manager);
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -82,33 +113,25 @@ MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::MotionColorDistan
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::prepare_descriptors(
     Region& region, Signal& video, DescriptorManager& manager) {
-    ColorMeanDescriptorParameters colour_parameters;
-    colour_parameters.num_colors = num_colors;
-    colour_parameters.channel_weights = Eigen::Vector3d(color_weight, color_weight, color_weight);
-    manager.calc_descriptor<ColorSignature<Signal>>(video, region, colour_parameters);
-    manager.calc_descriptor<Area>(video, region, Area::Parameters{});
-    manager.calc_descriptor<TemporalMean<MotionSignal>>(flow, region,
-                                                        typename TemporalMean<MotionSignal>::Parameters{});
-    manager.calc_descriptor<TemporalMean<ReliabilitySignal>>(
-        reliability_map, region, typename TemporalMean<ReliabilitySignal>::Parameters{});
+    Summary& summary = _summary(region, video, manager);
+    _flow_mean(region, summary, manager);
+    _reliability_mean(region, summary, manager);
+    // A merged region's descriptors stand for its children's from now on.
+    for (const auto* child : region.children) {
+        forget(child->label);
+    }
 }
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 template <typename Partition>
 Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_distance(
     Region& a, Region& b, Signal& video, Partition& partition, DescriptorManager& manager) {
-    ColorMeanDescriptorParameters colour_parameters;
-    colour_parameters.num_colors = num_colors;
-    colour_parameters.channel_weights = Eigen::Vector3d(color_weight, color_weight, color_weight);
-    const auto& signature_a =
-        manager.calc_descriptor<ColorSignature<Signal>>(video, a, colour_parameters);
-    const auto& signature_b =
-        manager.calc_descriptor<ColorSignature<Signal>>(video, b, colour_parameters);
-    const double c = static_cast<double>(emd._emd(signature_a, signature_b, nullptr));
+    Summary& summary_a = _summary(a, video, manager);
+    Summary& summary_b = _summary(b, video, manager);
+    const double c =
+        static_cast<double>(emd._emd(*summary_a.signature, *summary_b.signature, nullptr));
     const double m = motion_distance(a, b, video, partition, manager);
-    const unsigned long long area_a = manager.calc_descriptor<Area>(video, a, Area::Parameters{});
-    const unsigned long long area_b = manager.calc_descriptor<Area>(video, b, Area::Parameters{});
-    const double area = static_cast<double>(std::min(area_a, area_b));
+    const double area = static_cast<double>(std::min(summary_a.area, summary_b.area));
     return std::log(1.0 + area_weight * area) * (1.0 - (1.0 - 0.99 * c) * (1.0 - 0.99 * m));
 }
 
@@ -121,14 +144,12 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::motion_dist
     if (t1 < t0) {
         return 0;
     }
-    using FlowMean = TemporalMean<MotionSignal>;
-    using ReliabilityMean = TemporalMean<ReliabilitySignal>;
-    const auto& flow_a = manager.calc_descriptor<FlowMean>(flow, a, typename FlowMean::Parameters{});
-    const auto& flow_b = manager.calc_descriptor<FlowMean>(flow, b, typename FlowMean::Parameters{});
-    const auto& reliability_a = manager.calc_descriptor<ReliabilityMean>(
-        reliability_map, a, typename ReliabilityMean::Parameters{});
-    const auto& reliability_b = manager.calc_descriptor<ReliabilityMean>(
-        reliability_map, b, typename ReliabilityMean::Parameters{});
+    Summary& summary_a = _summary(a, video, manager);
+    Summary& summary_b = _summary(b, video, manager);
+    const auto& flow_a = _flow_mean(a, summary_a, manager);
+    const auto& flow_b = _flow_mean(b, summary_b, manager);
+    const auto& reliability_a = _reliability_mean(a, summary_a, manager);
+    const auto& reliability_b = _reliability_mean(b, summary_b, manager);
 
     // Position of frame t in a descriptor, or -1 when the descriptor has no entry for it.
     auto index = [](const auto& mean, long long t) -> long long {
@@ -164,6 +185,58 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::motion_dist
         result = std::max(result, 1.0 - std::exp(-w * d));
     }
     return result;
+}
+
+template <typename Signal, typename Region, typename MotionSignal, typename Value>
+typename MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::Summary&
+MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_summary(Region& region,
+                                                                        Signal& video,
+                                                                        DescriptorManager& manager) {
+    if (summarised_video != &video) {
+        summaries.clear();
+        summarised_video = &video;
+    }
+    const unsigned long long label = region.label;
+    if (label >= summaries.size()) {
+        if (label >= manager.capacity) {
+            // Raises the manager's "index too high" error.
+            manager.calc_descriptor<Area>(video, region, Area::Parameters{});
+        }
+        summaries.resize(static_cast<std::size_t>(manager.capacity));
+    }
+    Summary& summary = summaries[static_cast<std::size_t>(label)];
+    if (!summary.signature) {
+        ColorMeanDescriptorParameters colour_parameters;
+        colour_parameters.num_colors = num_colors;
+        colour_parameters.channel_weights =
+            Eigen::Vector3d(color_weight, color_weight, color_weight);
+        summary.signature =
+            &manager.calc_descriptor<ColorSignature<Signal>>(video, region, colour_parameters);
+        summary.area = manager.calc_descriptor<Area>(video, region, Area::Parameters{});
+    }
+    return summary;
+}
+
+template <typename Signal, typename Region, typename MotionSignal, typename Value>
+const typename MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::FlowMean::type&
+MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_flow_mean(
+    Region& region, Summary& summary, DescriptorManager& manager) {
+    if (!summary.flow_mean) {
+        summary.flow_mean =
+            &manager.calc_descriptor<FlowMean>(flow, region, typename FlowMean::Parameters{});
+    }
+    return *summary.flow_mean;
+}
+
+template <typename Signal, typename Region, typename MotionSignal, typename Value>
+const typename MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::ReliabilityMean::type&
+MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_reliability_mean(
+    Region& region, Summary& summary, DescriptorManager& manager) {
+    if (!summary.reliability_mean) {
+        summary.reliability_mean = &manager.calc_descriptor<ReliabilityMean>(
+            reliability_map, region, typename ReliabilityMean::Parameters{});
+    }
+    return *summary.reliability_mean;
 }
 
 }  // namespace gma

@@ -162,3 +162,31 @@ TEST_F(MotionColorDistanceTest, ModelKeepsItsOwnCopiesOfTheSignals) {
 }
 
 }  // namespace
+
+namespace {
+
+// The model remembers descriptors by label; a merged region prepared by the model must measure
+// exactly like one seen by a model that never remembered anything, even after the children's
+// descriptors are released.
+TEST_F(MotionColorDistanceTest, RememberedDescriptorsGiveTheSameDistancesAsFreshLookups) {
+    auto& left = column(0, 0, 2);
+    auto& right = column(1, 1, 3);
+    auto& other = column(4, 0, 3);
+    auto model = std::make_unique<Model>(parameters);
+    const double before = model->region_distance(left, other, video, partition, manager);
+    EXPECT_EQ(model->region_distance(left, other, video, partition, manager), before);
+
+    auto& merged = forest.merge(left, right);
+    model->prepare_descriptors(merged, video, manager);
+    manager.release(left.label);
+    manager.release(right.label);
+    const double remembered = model->region_distance(merged, other, video, partition, manager);
+
+    DescriptorManager fresh_manager;
+    fresh_manager.capacity = 16;
+    auto fresh_model = std::make_unique<Model>(parameters);
+    EXPECT_EQ(fresh_model->region_distance(merged, other, video, partition, fresh_manager),
+              remembered);
+}
+
+}  // namespace
