@@ -21,6 +21,7 @@
 #include "driver/pipeline.h"
 #include "image/imagergb.h"
 #include "io/readimage.h"
+#include "tests/support/labelfile.h"
 #include "tests/support/tempdir.h"
 #include "tools/synthetic/synthetic.h"
 
@@ -129,26 +130,6 @@ std::set<std::string> frame_names(unsigned long long frames) {
     return names;
 }
 
-struct LabelFile {
-    std::uint64_t width = 0, height = 0, frames = 0;
-    std::vector<std::uint64_t> labels;
-    std::size_t bytes = 0;
-};
-
-LabelFile read_label_file(const std::string& path) {
-    const std::string bytes = testing::read_bytes(path);
-    LabelFile file;
-    file.bytes = bytes.size();
-    if (bytes.size() < 24) {
-        return file;
-    }
-    std::memcpy(&file.width, bytes.data(), 8);
-    std::memcpy(&file.height, bytes.data() + 8, 8);
-    std::memcpy(&file.frames, bytes.data() + 16, 8);
-    file.labels.resize((bytes.size() - 24) / 8);
-    std::memcpy(file.labels.data(), bytes.data() + 24, file.labels.size() * 8);
-    return file;
-}
 
 // The segmentation directories a run must write when it starts from `regions` leaves: each
 // merge lowers the level by one and uses at most one entry of the driver's list.
@@ -182,7 +163,7 @@ void check_segmentation(const std::string& directory, unsigned long long level, 
     std::set<std::string> files = frame_names(static_cast<unsigned long long>(frames));
     files.insert("frames.sgm");
     EXPECT_EQ(entries(directory), files);
-    const LabelFile file = read_label_file(directory + "/frames.sgm");
+    const testing::LabelFile file = testing::read_label_file(directory + "/frames.sgm");
     EXPECT_EQ(file.bytes, 24u + 8u * static_cast<std::size_t>(width * height * frames));
     EXPECT_EQ(file.width, static_cast<std::uint64_t>(width));
     EXPECT_EQ(file.height, static_cast<std::uint64_t>(height));
@@ -355,7 +336,7 @@ TEST(RunVseg, FramesFiveToSevenFillIndicesZeroToTwo) {
     const std::string out = dir.file("out");
     EXPECT_EQ(run(arguments("5", "7", in, out)).status, 0);
     EXPECT_EQ(entries(out + "/occlusions"), frame_names(3));
-    EXPECT_EQ(read_label_file(out + "/segmentations/2/frames.sgm").frames, 3u);
+    EXPECT_EQ(testing::read_label_file(out + "/segmentations/2/frames.sgm").frames, 3u);
 }
 
 TEST(RunVseg, FrameOneThousandUsesFourDigits) {
@@ -499,7 +480,7 @@ TEST(RunVsegQuality, CoarseSegmentationsFollowTheMovingObjects) {
     // about 98 % or more in one region (observed: background 99.8 %, disc 98.2 %, box 99.9 %),
     // and the three regions differ. The 90 % floor leaves room for small changes of the model
     // while still failing when an object is split or swallowed by the background.
-    const LabelFile three = read_label_file(out + "/segmentations/2/frames.sgm");
+    const testing::LabelFile three = testing::read_label_file(out + "/segmentations/2/frames.sgm");
     ASSERT_EQ(three.labels.size(), sample.layers.values.size());
     const Coverage background = majority(sample.layers, three.labels, 0);
     const Coverage disc = majority(sample.layers, three.labels, 1);
@@ -511,7 +492,7 @@ TEST(RunVsegQuality, CoarseSegmentationsFollowTheMovingObjects) {
 
     // Four regions (directory 3): the extra region is a small piece; the objects still stand
     // apart from the background (observed: 99.1 %, 98.2 %, 99.9 %).
-    const LabelFile four = read_label_file(out + "/segmentations/3/frames.sgm");
+    const testing::LabelFile four = testing::read_label_file(out + "/segmentations/3/frames.sgm");
     ASSERT_EQ(four.labels.size(), sample.layers.values.size());
     const Coverage background4 = majority(sample.layers, four.labels, 0);
     const Coverage disc4 = majority(sample.layers, four.labels, 1);

@@ -24,6 +24,7 @@
 #include "distance/colorspaceconverter.h"
 #include "image/imagergb.h"
 #include "io/readimage.h"
+#include "tests/support/labelfile.h"
 #include "tests/support/tempdir.h"
 #include "tree/binarypartitiontree.h"
 
@@ -151,24 +152,6 @@ Tree::Parameters parameters_with(bool verbose, unsigned long long min_regions,
     return parameters;
 }
 
-struct LabelFile {
-    std::uint64_t width = 0, height = 0, frames = 0;
-    std::vector<std::uint64_t> labels;
-};
-
-LabelFile read_label_file(const std::string& path) {
-    const std::string bytes = read_bytes(path);
-    LabelFile file;
-    if (bytes.size() < 24) {
-        return file;
-    }
-    std::memcpy(&file.width, bytes.data(), 8);
-    std::memcpy(&file.height, bytes.data() + 8, 8);
-    std::memcpy(&file.frames, bytes.data() + 16, 8);
-    file.labels.resize((bytes.size() - 24) / 8);
-    std::memcpy(file.labels.data(), bytes.data() + 24, file.labels.size() * 8);
-    return file;
-}
 
 // The (first, second) labels of every link between top-level regions, each pair once.
 std::set<LabelPair> top_level_links(const Tree& tree) {
