@@ -2,6 +2,8 @@
 // label coder, and a 64 MB byte array through the run-length coder and raw storage.
 
 #include <benchmark/benchmark.h>
+
+#include <boost/filesystem.hpp>
 #include <unistd.h>
 
 #include <cmath>
@@ -22,7 +24,9 @@ using vorada::io::ReadMultiArray;
 using vorada::io::WriteMultiArray;
 
 std::string bench_file(const char* name) {
-    return "/tmp/bench_multiarray_" + std::to_string(getpid()) + "_" + name;
+    const auto file = boost::filesystem::temp_directory_path() /
+                      ("bench_multiarray_" + std::to_string(getpid()) + "_" + name);
+    return file.string();
 }
 
 // 20 x 15 blocks with wavy borders, labelled 1 ... 300 in raster order of the blocks.

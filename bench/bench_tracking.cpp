@@ -1,6 +1,6 @@
 // Times the trajectory tracker on synthetic videos of 1x, 2x and 4x the voxels, and on the
-// alley_1_half data set when it is present (/work/shared/data/alley_1_half, or the directory in
-// VORADA_ALLEY_DIR).
+// alley_1_half data set when it is present (../shared/data/alley_1_half beside the project, or
+// the directory in VORADA_ALLEY_DIR).
 
 #include <benchmark/benchmark.h>
 
@@ -54,7 +54,7 @@ BENCHMARK(BM_TrackSynthetic)
 
 void BM_TrackAlley(benchmark::State& state) {
     const char* configured = std::getenv("VORADA_ALLEY_DIR");
-    const std::string directory = configured ? configured : "/work/shared/data/alley_1_half";
+    const std::string directory = configured ? configured : VORADA_SOURCE_DIR "/../shared/data/alley_1_half";
     if (!boost::filesystem::is_directory(directory)) {
         state.SkipWithError(("no data set at " + directory).c_str());
         return;
