@@ -47,9 +47,7 @@ std::string backward_flow_path(const std::string& input_directory, unsigned long
 }
 
 std::string frame_image_path(const std::string& directory, unsigned long long t) {
-    std::ostringstream name;
-    name << directory << "/" << std::setw(5) << std::setfill('0') << t << ".png";
-    return name.str();
+    return segmentation_frame_path(directory, t);
 }
 
 void create_output_tree(const std::string& output_directory) {

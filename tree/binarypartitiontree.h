@@ -5,12 +5,10 @@
 
 #include <boost/filesystem.hpp>
 #include <cstdint>
-#include <iomanip>
 #include <iostream>
 #include <limits>
 #include <memory>
 #include <algorithm>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -270,10 +268,9 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_write_trajectory_images
         }
     });
     for (long long t = 0; t < painted.size(2); ++t) {
-        std::ostringstream path;
-        path << parameters.output_path << "/trajectories/" << std::setw(5) << std::setfill('0') << t
-             << ".png";
-        painted.write_frame(path.str(), static_cast<unsigned long long>(t));
+        const auto frame = static_cast<unsigned long long>(t);
+        painted.write_frame(segmentation_frame_path(parameters.output_path + "/trajectories", frame),
+                            frame);
     }
 }
 
