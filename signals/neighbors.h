@@ -23,6 +23,12 @@ struct RegionDistanceLink {
     RegionDistanceLink* avl_left = nullptr;
     RegionDistanceLink* avl_right = nullptr;
     int avl_balance = 0;             ///< −1, 0 or +1
+    /// How `distance` was obtained: `exact`, or a lower bound still to be replaced by the
+    /// distance measured from `first` (`bound_from_first`) or from `second`.
+    unsigned char distance_state = 0;
+    static constexpr unsigned char exact = 0;
+    static constexpr unsigned char bound_from_first = 1;
+    static constexpr unsigned char bound_from_second = 2;
     RegionPointer first = nullptr;   ///< the region whose container created the link
     RegionPointer second = nullptr;  ///< the other region
     double distance = 0.0;           ///< merge distance; 0 until the tree computes it

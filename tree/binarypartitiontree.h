@@ -10,6 +10,8 @@
 #include <memory>
 #include <algorithm>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "common/errors.h"
@@ -23,6 +25,17 @@
 
 namespace vorada {
 namespace gma {
+
+/// Whether a distance model offers region_distance_bound, a cheap lower bound of its
+/// region_distance that lets the tree put off measuring links.
+template <typename Model, typename Region, typename Signal, typename Partition, typename = void>
+struct has_distance_bound : std::false_type {};
+template <typename Model, typename Region, typename Signal, typename Partition>
+struct has_distance_bound<Model, Region, Signal, Partition,
+                          std::void_t<decltype(std::declval<Model&>().region_distance_bound(
+                              std::declval<Region&>(), std::declval<Region&>(),
+                              std::declval<Signal&>(), std::declval<Partition&>(),
+                              std::declval<DescriptorManager&>()))>> : std::true_type {};
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 class BinaryPartitionTree {
@@ -86,7 +99,12 @@ private:
 
     Region& _region(typename Region::SpaceRegionType* region) { return static_cast<Region&>(*region); }
     void _queue(Link* link);
-    Link* _smallest_link();
+    template <typename Model>
+    Link* _smallest_link(Model& model, Signal& video);
+    template <typename Model>
+    void _measure(Model& model, Link* link, Signal& video);
+    template <typename Model>
+    void _measure_bounded_links(Model& model, Signal& video);
     void _refill_link_set(std::size_t batch);
     bool _deferred_valid(const DeferredLink& entry) const;
     void _write_trajectory_images(Signal& video);
@@ -123,7 +141,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
 
     std::size_t next_output = 0;
     while (level > parameters.min_regions) {
-        Link* closest = _smallest_link();
+        Link* closest = _smallest_link(*model, video);
         if (!closest) {
             break;
         }
@@ -156,8 +174,9 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
             ++next_output;
         }
     }
-    // Leave every link between the remaining top-level regions in the set.
+    // Leave every link between the remaining top-level regions in the set, with its distance.
     _refill_link_set(deferred.size());
+    _measure_bounded_links(*model, video);
 }
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
@@ -171,13 +190,56 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_queue(Link* link) {
     }
 }
 
+// The smallest link by exact distance. Links carry lower bounds until they reach the front:
+// a bound at the front is replaced by its distance and the link queued again, so the link
+// returned is no larger than any other's bound and hence than any other's distance.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
+template <typename Model>
 typename BinaryPartitionTree<Signal, Region, Connectivity>::Link*
-BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link() {
-    if (link_set.empty() && !deferred.empty()) {
-        _refill_link_set(set_batch);
+BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& model, Signal& video) {
+    for (;;) {
+        if (link_set.empty() && !deferred.empty()) {
+            _refill_link_set(set_batch);
+        }
+        Link* link = link_set.smallest();
+        if (!link || link->distance_state == Link::exact) {
+            return link;
+        }
+        link_set.erase(link);
+        _measure(model, link, video);
+        _queue(link);
     }
-    return link_set.smallest();
+}
+
+// Replaces a link's bound by its distance, measured from the end that asked for it.
+template <typename Signal, typename Region, ConnectivityType Connectivity>
+template <typename Model>
+void BinaryPartitionTree<Signal, Region, Connectivity>::_measure(Model& model, Link* link,
+                                                                 Signal& video) {
+    Region& first = _region(link->first);
+    Region& second = _region(link->second);
+    link->distance =
+        link->distance_state == Link::bound_from_first
+            ? model.region_distance(first, second, video, partition, descriptor_manager)
+            : model.region_distance(second, first, video, partition, descriptor_manager);
+    link->distance_state = Link::exact;
+}
+
+template <typename Signal, typename Region, ConnectivityType Connectivity>
+template <typename Model>
+void BinaryPartitionTree<Signal, Region, Connectivity>::_measure_bounded_links(Model& model,
+                                                                               Signal& video) {
+    std::vector<Link*> bounded;
+    for (Link* link = link_set.smallest(); link; link = link_set.next(link)) {
+        if (link->distance_state != Link::exact) {
+            bounded.push_back(link);
+        }
+    }
+    for (Link* link : bounded) {
+        link_set.erase(link);
+        _measure(model, link, video);
+        link_set.insert(link);
+    }
 }
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
@@ -224,8 +286,17 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_set_distances(Model& mo
             continue;
         }
         Link* link = entry.second;
-        link->distance =
-            model.region_distance(region, neighbor, video, partition, descriptor_manager);
+        if constexpr (has_distance_bound<Model, Region, Signal, Partition>::value) {
+            // Measured only if the bound reaches the front of the set (_smallest_link).
+            link->distance = model.region_distance_bound(region, neighbor, video, partition,
+                                                         descriptor_manager);
+            link->distance_state =
+                link->first == &region ? Link::bound_from_first : Link::bound_from_second;
+        } else {
+            link->distance =
+                model.region_distance(region, neighbor, video, partition, descriptor_manager);
+            link->distance_state = Link::exact;
+        }
         _queue(link);
     }
 }

@@ -190,3 +190,30 @@ TEST_F(MotionColorDistanceTest, RememberedDescriptorsGiveTheSameDistancesAsFresh
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MotionColorDistanceTest, BoundNeverExceedsTheDistance) {
+    auto model = std::make_unique<Model>(parameters);
+    std::vector<TestTrajectory*> regions = {&column(0, 0, 3), &column(1, 1, 3), &column(2, 0, 1),
+                                            &column(3, 0, 2), &column(4, 2, 3), &column(5, 0, 3)};
+    regions.push_back(&forest.merge(*regions[0], *regions[3]));
+    regions.push_back(&forest.merge(*regions[4], *regions[5]));
+    for (auto* region : regions) {
+        model->prepare_descriptors(*region, video, manager);
+    }
+    for (auto* a : regions) {
+        for (auto* b : regions) {
+            const double distance = model->region_distance(*a, *b, video, partition, manager);
+            const double bound = model->region_distance_bound(*a, *b, video, partition, manager);
+            EXPECT_LE(bound, distance) << a->label << " " << b->label;
+            EXPECT_GE(bound, 0.0);
+        }
+    }
+    // Without motion and with one colour each the bound is the distance, less the margin.
+    const double distance = model->region_distance(*regions[2], *regions[4], video, partition, manager);
+    EXPECT_NEAR(model->region_distance_bound(*regions[2], *regions[4], video, partition, manager),
+                distance, 1e-4 * distance);
+}
+
+}  // namespace

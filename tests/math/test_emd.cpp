@@ -316,3 +316,48 @@ TEST(EMD, RejectsEmptyOrMismatchedSignatures) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EMDLowerBound, NeverExceedsTheSolverAndIsTightForSingleFeatures) {
+    auto solver = std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.01, 0.02, 0.03)));
+    std::mt19937 random(7);
+    std::uniform_int_distribution<std::size_t> size(1, 6);
+    std::uniform_int_distribution<int> balance(0, 2);
+    for (int trial = 0; trial < 20000; ++trial) {
+        // Equal totals, the usual case, and both sides heavier.
+        const int kind = balance(random);
+        const ColourSignature a = random_signature(random, size(random), kind == 1 ? 1.3 : 1.0);
+        const ColourSignature b = random_signature(random, size(random), kind == 2 ? 1.7 : 1.0);
+        const double bound = solver->lower_bound(a, b);
+        const double value = static_cast<double>(solver->_emd(a, b, nullptr));
+        ASSERT_LE(bound, value) << "trial " << trial;
+        ASSERT_GE(bound, 0.0);
+    }
+    // One feature each: the whole mass moves at the one ground distance.
+    const ColourSignature a = make_signature({Colour(10, 0, 0)}, {1.0});
+    const ColourSignature b = make_signature({Colour(20, 0, 0)}, {1.0});
+    const double ground = 1.0 - std::exp(-std::sqrt(0.01 * 100.0));
+    EXPECT_NEAR(solver->lower_bound(a, b), ground, 1e-5 * ground + 1e-12);
+    EXPECT_LE(solver->lower_bound(a, b), ground);
+}
+
+TEST(EMDLowerBound, PricesTheLighterSideAtItsNearestColours) {
+    auto solver = std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(1, 1, 1)));
+    const auto g = [](double d) { return 1.0 - std::exp(-d); };
+    // Rows at 0 and 10 against columns at 1 and 4 along channel 0: nearest columns cost g(1)
+    // and g(6); nearest rows cost g(1) and g(4). Equal totals take the larger side.
+    const ColourSignature rows = make_signature({Colour(0, 0, 0), Colour(10, 0, 0)}, {0.5, 0.5});
+    const ColourSignature columns = make_signature({Colour(1, 0, 0), Colour(4, 0, 0)}, {0.5, 0.5});
+    const double by_rows = 0.5 * g(1) + 0.5 * g(6);
+    EXPECT_NEAR(solver->lower_bound(rows, columns), by_rows, 1e-5);
+    // A heavier second signature: only the first side's mass surely moves, at g(1) and g(6).
+    const ColourSignature heavy = make_signature({Colour(1, 0, 0), Colour(4, 0, 0)}, {1.0, 1.0});
+    EXPECT_NEAR(solver->lower_bound(rows, heavy), by_rows, 1e-5);
+    // A heavier first signature: the second side's mass, from 0 and 10 at g(1) and g(6), not
+    // the first side's, from 1 and 4 at g(1) and g(4).
+    EXPECT_NEAR(solver->lower_bound(heavy, rows), by_rows, 1e-5);
+    EXPECT_EQ(solver->lower_bound(rows, rows), 0.0);
+}
+
+}  // namespace

@@ -53,6 +53,8 @@ const std::vector<unsigned long long> driver_levels = {900, 800, 700, 600, 500, 
 struct StubLog {
     std::vector<LabelPair> calls;  ///< (a, b) labels of every region_distance call, in order
     std::function<double(const Region&, const Region&)> distance;
+    std::function<double(const Region&, const Region&)> bound;  ///< for BoundedStubModel
+    std::size_t bounds = 0;
     int constructed = 0;
     int destroyed = 0;
 };
@@ -76,6 +78,18 @@ struct StubModel {
     void prepare_descriptors(Region&, gma::Video&, gma::DescriptorManager&) {}
 
     StubLog* log;
+};
+
+// A stub that also offers a lower bound, so the tree puts off measuring links.
+struct BoundedStubModel : StubModel {
+    using StubModel::StubModel;
+
+    template <typename Partition>
+    double region_distance_bound(Region& a, Region& b, gma::Video&, Partition&,
+                                 gma::DescriptorManager&) {
+        ++log->bounds;
+        return log->bound(a, b);
+    }
 };
 
 gma::LabelVolume make_labels(long long x, long long y, long long t,
@@ -119,12 +133,13 @@ struct TreeFixture {
     }
 
     // Runs create and returns what it printed on the standard error stream.
+    template <typename Model = StubModel>
     std::string create() {
         StubModel::Parameters parameters;
         parameters.log = &log;
         ::testing::internal::CaptureStderr();
         try {
-            tree->create<StubModel>(video, parameters);
+            tree->create<Model>(video, parameters);
         } catch (...) {
             ::testing::internal::GetCapturedStderr();
             throw;
@@ -483,6 +498,44 @@ TEST(BinaryPartitionTreeOrder, ManyLinksMergeInExactlyTheOrderOfOneOrderedSet) {
     }
     EXPECT_EQ(remaining.size(), expected.remaining.size());
     EXPECT_TRUE(remaining == expected.remaining);
+}
+
+TEST(BinaryPartitionTreeOrder, BoundsPutOffMeasuringWithoutChangingTheOrder) {
+    // Bounds are half the distance or the distance itself (ties between a bound and a distance
+    // must still go by the labels), and the links merge exactly as with measured distances.
+    const long long side = 260;
+    TreeFixture run(distinct_labels(side, side, 1), parameters_with(false, 1, {}));
+    const std::size_t leaves = run.tree->partition.regions.size();
+    const PlainRun expected = plain_merge_loop(*run.tree, 1);
+    run.log.distance = [](const Region& a, const Region& b) {
+        return jittered_area(a.label, b.label, a.size(), b.size());
+    };
+    run.log.bound = [](const Region& a, const Region& b) {
+        const double distance = jittered_area(a.label, b.label, a.size(), b.size());
+        return (a.label + b.label) % 3 == 0 ? distance : 0.5 * distance;
+    };
+    run.create<BoundedStubModel>();
+
+    const std::vector<LabelPair> merges = merge_children(*run.tree, leaves);
+    ASSERT_EQ(merges.size(), expected.merges.size());
+    for (std::size_t i = 0; i < merges.size(); ++i) {
+        ASSERT_EQ(merges[i], expected.merges[i]) << "merge " << i;
+    }
+    // Every link got its bound from the same end as it would have got its distance; only some
+    // were measured, each from that end.
+    EXPECT_EQ(run.log.bounds, expected.calls.size());
+    EXPECT_LT(run.log.calls.size(), expected.calls.size());
+    const std::set<LabelPair> askers(expected.calls.begin(), expected.calls.end());
+    for (const LabelPair& call : run.log.calls) {
+        ASSERT_EQ(askers.count(call), 1u) << call.first << " " << call.second;
+    }
+    std::set<PlainLink> remaining;
+    for (Link* link = run.tree->link_set.smallest(); link; link = run.tree->link_set.next(link)) {
+        EXPECT_EQ(link->distance_state, Link::exact);
+        remaining.insert({link->distance, link->first->label, link->second->label});
+    }
+    EXPECT_TRUE(remaining == expected.remaining);
+    EXPECT_TRUE(run.tree->link_set.verify());
 }
 
 TEST(BinaryPartitionTreeOrder, LinksLeftAtAHighFloorAreAllInTheSet) {
