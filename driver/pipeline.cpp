@@ -15,6 +15,7 @@
 #include "driver/cueimages.h"
 #include "driver/flowreader.h"
 #include "driver/tictoc.h"
+#include "io/imagewritequeue.h"
 #include "signals/temporalneighbors.h"
 #include "tracking/trajectorytracking.h"
 #include "tree/binarypartitiontree.h"
@@ -117,7 +118,8 @@ DistanceParameters make_distance_parameters(const Arguments& arguments, const Vi
     return parameters;
 }
 
-void write_cue_images(Tracker& tracker, const std::string& output_directory) {
+void write_cue_images(Tracker& tracker, const std::string& output_directory,
+                      io::ImageWriteQueue* queue) {
     // One grey video at a time: occlusions, then flow variation, then structure.
     const std::pair<CueMap*, const char*> cues[] = {{&tracker.occlusion_map, "/occlusions"},
                                                     {&tracker.flow_variation_map, "/flow_variation"},
@@ -127,7 +129,7 @@ void write_cue_images(Tracker& tracker, const std::string& output_directory) {
         for (long long t = 0; t < image.size(2); ++t) {
             image.write_frame(frame_image_path(output_directory + cue.second,
                                                static_cast<unsigned long long>(t)),
-                              static_cast<unsigned long long>(t));
+                              static_cast<unsigned long long>(t), queue);
         }
     }
 }
@@ -153,6 +155,9 @@ int run_vseg(int argc, const char* const* argv) {
     }
     validate_run_arguments(arguments);
     const unsigned long long frame_count = arguments.frame_count();
+    // Frame images are encoded on the other cores while the tree is built. The queue forks its
+    // writer processes, so it comes before anything that starts threads or fills memory.
+    io::ImageWriteQueue image_writer;
 
     Video video(frame_count);
     load_frames(video, arguments.input_directory, arguments.first_frame, frame_count);
@@ -174,7 +179,7 @@ int run_vseg(int argc, const char* const* argv) {
     // The distance parameters take the flow and the reliability map over once nothing else
     // reads them (their values are those of the copies the parameters are said to hold).
     CueMap reliability = std::move(tracker->reliability_map);
-    write_cue_images(*tracker, arguments.output_directory);
+    write_cue_images(*tracker, arguments.output_directory, &image_writer);
     tracker.reset();
 
     prepare_partition(*tree, trajectory_labels);
@@ -185,7 +190,9 @@ int run_vseg(int argc, const char* const* argv) {
     auto distance_parameters = std::make_unique<DistanceParameters>(
         make_distance_parameters(arguments, video, std::move(forward_flow), std::move(reliability)));
 
+    tree->image_writer = &image_writer;
     tree->create<DistanceModel>(video, *distance_parameters);
+    image_writer.finish();
     stopwatch.toc("BPT algorithm");
     return 0;
 }

@@ -55,7 +55,8 @@ DistanceParameters make_distance_parameters(const Arguments& arguments, const Vi
                                             Flow forward_flow, CueMap reliability);
 
 /// Writes the occlusion, flow-variation and structure maps as grey PNG sequences.
-void write_cue_images(Tracker& tracker, const std::string& output_directory);
+void write_cue_images(Tracker& tracker, const std::string& output_directory,
+                      io::ImageWriteQueue* queue = nullptr);
 
 /// Builds the leaf regions from the trajectory labels and sets the tree's level bookkeeping.
 void prepare_partition(Tree& tree, LabelVolume& trajectory_labels);

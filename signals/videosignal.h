@@ -7,6 +7,10 @@
 #include "signals/signal.h"
 
 namespace vorada {
+namespace io {
+class ImageWriteQueue;
+}  // namespace io
+
 namespace gma {
 
 /// A video-like signal of N doubles per lattice point.
@@ -43,13 +47,16 @@ public:
         }
     }
 
-    /// Writes frame t as an 8-bit RGB image file; only for RGB three-channel videos.
-    void write_frame(const std::string& path, unsigned long long t);
+    /// Writes frame t as an 8-bit RGB image file; only for RGB three-channel videos. With a
+    /// queue the pixels are taken now and the file is written by the queue.
+    void write_frame(const std::string& path, unsigned long long t,
+                     io::ImageWriteQueue* queue = nullptr);
 };
 
 // Implemented with the image library (signals/writeframe.cpp).
 template <>
-void VideoSignal<double, 3>::write_frame(const std::string& path, unsigned long long t);
+void VideoSignal<double, 3>::write_frame(const std::string& path, unsigned long long t,
+                                         io::ImageWriteQueue* queue);
 
 /// A label volume: one unsigned label per point.
 template <typename Label, int Dimensions>

@@ -1,10 +1,12 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/errors.h"
 #include "image/import_export.h"
+#include "io/imagewritequeue.h"
 #include "io/writeimage.h"
 #include "signals/videosignal.h"
 
@@ -12,7 +14,8 @@ namespace vorada {
 namespace gma {
 
 template <>
-void VideoSignal<double, 3>::write_frame(const std::string& path, unsigned long long t) {
+void VideoSignal<double, 3>::write_frame(const std::string& path, unsigned long long t,
+                                         io::ImageWriteQueue* queue) {
     if (this->color_space != RGB) {
         throw BacktracedVoradaException("Cannot save a different colorspace other than RGB");
     }
@@ -33,7 +36,11 @@ void VideoSignal<double, 3>::write_frame(const std::string& path, unsigned long 
     }
     ImageRGB<unsigned char> image(this->width, this->height);
     import_from<unsigned char, double>(image, clamped.data(), clamped.size(), BUFFER_RGB);
-    io::WriteImage(path).write(image);
+    if (queue) {
+        queue->write(path, std::move(image));
+    } else {
+        io::WriteImage(path).write(image);
+    }
 }
 
 }  // namespace gma

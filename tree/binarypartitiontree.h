@@ -59,6 +59,8 @@ public:
     LinkSet link_set;
     DescriptorManager descriptor_manager;
     Partition partition;
+    /// Where the frame images go; null writes them at once. The caller finishes the queue.
+    io::ImageWriteQueue* image_writer = nullptr;
 
     explicit BinaryPartitionTree(const Parameters& tree_parameters) : parameters(tree_parameters) {}
     BinaryPartitionTree(const BinaryPartitionTree&) = delete;
@@ -341,7 +343,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_write_trajectory_images
     for (long long t = 0; t < painted.size(2); ++t) {
         const auto frame = static_cast<unsigned long long>(t);
         painted.write_frame(segmentation_frame_path(parameters.output_path + "/trajectories", frame),
-                            frame);
+                            frame, image_writer);
     }
 }
 
@@ -349,7 +351,7 @@ template <typename Signal, typename Region, ConnectivityType Connectivity>
 void BinaryPartitionTree<Signal, Region, Connectivity>::output_segmentation(
     Signal& video, std::string directory, unsigned long long /*level*/) {
     partition.refresh_current_labels();
-    write_segmentation(partition.current_labels, video, directory);
+    write_segmentation(partition.current_labels, video, directory, image_writer);
 }
 
 }  // namespace gma

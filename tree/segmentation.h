@@ -135,11 +135,13 @@ inline std::string segmentation_frame_path(const std::string& directory, unsigne
 
 /// Writes one segmentation of `current_labels` into `directory` (which must exist): a PNG per
 /// frame with a random colour per region (colours follow first appearance in raster order and
-/// continue the process's rand() sequence), then the label file frames.sgm.
+/// continue the process's rand() sequence), then the label file frames.sgm. With a queue the
+/// PNG files are written by the queue.
 template <typename LabelSignal, typename VideoType>
 void write_segmentation(const LabelSignal& current_labels,
                         const VideoType& video,
-                        const std::string& directory) {
+                        const std::string& directory,
+                        io::ImageWriteQueue* queue = nullptr) {
     if (current_labels.size != video.size) {
         throw VoradaError("Segmentation: the label volume and the video differ in size");
     }
@@ -149,7 +151,7 @@ void write_segmentation(const LabelSignal& current_labels,
     VideoType painted = paint_segments(video, indices, colors);
     for (long long t = 0; t < painted.size(2); ++t) {
         painted.write_frame(segmentation_frame_path(directory, static_cast<unsigned long long>(t)),
-                            static_cast<unsigned long long>(t));
+                            static_cast<unsigned long long>(t), queue);
     }
     write_label_file(current_labels, video, directory);
 }
