@@ -75,15 +75,17 @@ public:
     void output_segmentation(Signal& video, std::string directory, unsigned long long level);
 
 private:
-    // The link set holds the links whose key (distance, first label, second label) lies below
-    // `deferred_from`; every other link of two top-level regions waits in `deferred`, unsorted.
-    // The smallest link of the set is therefore the smallest of all, and the set stays small
-    // enough for the caches. Deferred entries of regions merged since are dropped when read.
-    struct DeferredLink {
+    // While merging, links are queued by key (distance, first label, second label) rather than
+    // kept in the link set. Keys below `queued_below` wait in `front`, a binary heap of
+    // compact entries whose top is therefore the smallest key of all; every other key waits
+    // in `deferred`, unsorted, and moves to the front in batches when it runs empty. Entries
+    // of merged regions are not searched out: they are dropped when they come up. At the end
+    // the live links go into the link set.
+    struct QueuedLink {
         double distance;
         std::uint32_t first;  // labels; a run holds far fewer than 2^32 regions
         std::uint32_t second;
-        bool operator<(const DeferredLink& other) const {
+        bool operator<(const QueuedLink& other) const {
             if (distance != other.distance) {
                 return distance < other.distance;
             }
@@ -92,12 +94,16 @@ private:
             }
             return second < other.second;
         }
+        // Heap order: the smallest key on top.
+        static bool after(const QueuedLink& a, const QueuedLink& b) { return b < a; }
     };
-    static constexpr std::size_t set_batch = 65536;
+    static constexpr std::size_t front_batch = 65536;
 
-    std::vector<DeferredLink> deferred;
-    DeferredLink deferred_from{-std::numeric_limits<double>::infinity(), 0, 0};
-    bool everything_in_set = false;
+    std::vector<QueuedLink> front;
+    std::vector<QueuedLink> deferred;
+    QueuedLink queued_below{-std::numeric_limits<double>::infinity(), 0, 0};
+    bool everything_in_front = false;
+    std::vector<unsigned char> top_level;  ///< per label: region present, not yet merged
 
     Region& _region(typename Region::SpaceRegionType* region) { return static_cast<Region&>(*region); }
     void _queue(Link* link);
@@ -105,14 +111,14 @@ private:
     Link* _smallest_link(Model& model, Signal& video);
     template <typename Model>
     void _measure(Model& model, Link* link, Signal& video);
+    void _refill_front(std::size_t batch);
+    bool _live(const QueuedLink& entry) const { return top_level[entry.first] && top_level[entry.second]; }
+    Link* _link(const QueuedLink& entry);
     template <typename Model>
-    void _measure_bounded_links(Model& model, Signal& video);
-    void _refill_link_set(std::size_t batch);
-    bool _deferred_valid(const DeferredLink& entry) const;
+    void _fill_link_set(Model& model, Signal& video);
     void _write_trajectory_images(Signal& video);
     template <typename Model>
     void _set_distances(Model& model, Region& region, bool from_higher_label_only, Signal& video);
-    void _erase_links(Region& a, Region& b);
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -136,6 +142,10 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
         std::cerr << "Starting from " << partition.max_index + 1 << " regions " << std::endl;
     }
 
+    top_level.assign(std::max(partition.regions.capacity(), partition.regions.size()), 0);
+    for (const Region& region : partition.regions) {
+        top_level[static_cast<std::size_t>(region.label)] = region.parent ? 0 : 1;
+    }
     // Every link is measured once, from its higher-labelled end.
     for (Region& region : partition.regions) {
         _set_distances(*model, region, true, video);
@@ -149,9 +159,15 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
         }
         Region& a = _region(closest->first);
         Region& b = _region(closest->second);
-        _erase_links(a, b);
         ++last_index;
         Region& merged = *partition.merge_units(a, b, last_index);
+        // The queued entries of a's and b's links go stale with this.
+        top_level[static_cast<std::size_t>(a.label)] = 0;
+        top_level[static_cast<std::size_t>(b.label)] = 0;
+        if (merged.label >= top_level.size()) {
+            top_level.resize(static_cast<std::size_t>(merged.label) + 1, 0);
+        }
+        top_level[static_cast<std::size_t>(merged.label)] = 1;
         // The children's descriptors are never asked for again once the parent has its own
         // (which are combined from them), so they are released to bound memory.
         model->prepare_descriptors(merged, video, descriptor_manager);
@@ -177,37 +193,55 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
         }
     }
     // Leave every link between the remaining top-level regions in the set, with its distance.
-    _refill_link_set(deferred.size());
-    _measure_bounded_links(*model, video);
+    _fill_link_set(*model, video);
 }
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_queue(Link* link) {
-    const DeferredLink key{link->distance, static_cast<std::uint32_t>(link->first->label),
-                           static_cast<std::uint32_t>(link->second->label)};
-    if (everything_in_set || key < deferred_from) {
-        link_set.insert(link);
+    const QueuedLink key{link->distance, static_cast<std::uint32_t>(link->first->label),
+                         static_cast<std::uint32_t>(link->second->label)};
+    if (everything_in_front || key < queued_below) {
+        front.push_back(key);
+        std::push_heap(front.begin(), front.end(), QueuedLink::after);
     } else {
         deferred.push_back(key);
     }
 }
 
-// The smallest link by exact distance. Links carry lower bounds until they reach the front:
-// a bound at the front is replaced by its distance and the link queued again, so the link
-// returned is no larger than any other's bound and hence than any other's distance.
+// The link of a live entry: its regions are both present, and so is their link.
+template <typename Signal, typename Region, ConnectivityType Connectivity>
+typename BinaryPartitionTree<Signal, Region, Connectivity>::Link*
+BinaryPartitionTree<Signal, Region, Connectivity>::_link(const QueuedLink& entry) {
+    Region& first = partition.regions[static_cast<std::size_t>(entry.first)];
+    Region& second = partition.regions[static_cast<std::size_t>(entry.second)];
+    return first.neighbors.find(&second);
+}
+
+// The link of smallest distance. Links carry lower bounds until they come up: a bound on top
+// is replaced by its distance and the link queued again, so the link returned is no larger
+// than any other's bound and hence than any other's distance.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 typename BinaryPartitionTree<Signal, Region, Connectivity>::Link*
 BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& model, Signal& video) {
     for (;;) {
-        if (link_set.empty() && !deferred.empty()) {
-            _refill_link_set(set_batch);
+        if (front.empty()) {
+            if (deferred.empty()) {
+                return nullptr;
+            }
+            _refill_front(front_batch);
+            continue;
         }
-        Link* link = link_set.smallest();
-        if (!link || link->distance_state == Link::exact) {
+        std::pop_heap(front.begin(), front.end(), QueuedLink::after);
+        const QueuedLink entry = front.back();
+        front.pop_back();
+        if (!_live(entry)) {
+            continue;
+        }
+        Link* link = _link(entry);
+        if (link->distance_state == Link::exact) {
             return link;
         }
-        link_set.erase(link);
         _measure(model, link, video);
         _queue(link);
     }
@@ -227,54 +261,49 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_measure(Model& model, L
     link->distance_state = Link::exact;
 }
 
+// Moves the `batch` smallest live deferred keys to the front; the rest keep waiting above them.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
-template <typename Model>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_measure_bounded_links(Model& model,
-                                                                               Signal& video) {
-    std::vector<Link*> bounded;
-    for (Link* link = link_set.smallest(); link; link = link_set.next(link)) {
-        if (link->distance_state != Link::exact) {
-            bounded.push_back(link);
-        }
-    }
-    for (Link* link : bounded) {
-        link_set.erase(link);
-        _measure(model, link, video);
-        link_set.insert(link);
-    }
-}
-
-template <typename Signal, typename Region, ConnectivityType Connectivity>
-bool BinaryPartitionTree<Signal, Region, Connectivity>::_deferred_valid(
-    const DeferredLink& entry) const {
-    // A link lives exactly as long as both its regions are at the top of the tree.
-    return !partition.regions[static_cast<std::size_t>(entry.first)].parent &&
-           !partition.regions[static_cast<std::size_t>(entry.second)].parent;
-}
-
-// Moves the `batch` smallest deferred links into the set; the rest keep waiting above them.
-template <typename Signal, typename Region, ConnectivityType Connectivity>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_refill_link_set(std::size_t batch) {
+void BinaryPartitionTree<Signal, Region, Connectivity>::_refill_front(std::size_t batch) {
     deferred.erase(std::remove_if(deferred.begin(), deferred.end(),
-                                  [this](const DeferredLink& entry) { return !_deferred_valid(entry); }),
+                                  [this](const QueuedLink& entry) { return !_live(entry); }),
                    deferred.end());
     auto end_of_batch = deferred.end();
     if (batch < deferred.size()) {
         end_of_batch = deferred.begin() + static_cast<std::ptrdiff_t>(batch);
         std::nth_element(deferred.begin(), end_of_batch, deferred.end());
-        deferred_from = *end_of_batch;
+        queued_below = *end_of_batch;
     } else {
-        everything_in_set = true;
+        everything_in_front = true;
     }
-    for (auto entry = deferred.begin(); entry != end_of_batch; ++entry) {
-        Region& first = partition.regions[static_cast<std::size_t>(entry->first)];
-        Region& second = partition.regions[static_cast<std::size_t>(entry->second)];
-        link_set.insert(first.neighbors.find(&second));
-    }
+    front.insert(front.end(), deferred.begin(), end_of_batch);
+    std::make_heap(front.begin(), front.end(), QueuedLink::after);
     deferred.erase(deferred.begin(), end_of_batch);
-    if (deferred.capacity() > 4 * deferred.size() + set_batch) {
+    if (deferred.capacity() > 4 * deferred.size() + front_batch) {
         deferred.shrink_to_fit();
     }
+}
+
+// Puts every live link into the link set, each with its distance.
+template <typename Signal, typename Region, ConnectivityType Connectivity>
+template <typename Model>
+void BinaryPartitionTree<Signal, Region, Connectivity>::_fill_link_set(Model& model,
+                                                                       Signal& video) {
+    std::vector<QueuedLink> entries;
+    entries.swap(front);
+    entries.insert(entries.end(), deferred.begin(), deferred.end());
+    std::vector<QueuedLink>().swap(deferred);
+    for (const QueuedLink& entry : entries) {
+        if (!_live(entry)) {
+            continue;
+        }
+        Link* link = _link(entry);
+        if (link->distance_state != Link::exact) {
+            _measure(model, link, video);
+        }
+        link_set.insert(link);
+    }
+    everything_in_front = false;
+    queued_below = QueuedLink{-std::numeric_limits<double>::infinity(), 0, 0};
 }
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
@@ -300,23 +329,6 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_set_distances(Model& mo
             link->distance_state = Link::exact;
         }
         _queue(link);
-    }
-}
-
-// Takes every link of a and every link of b out of the set before the merge destroys them.
-template <typename Signal, typename Region, ConnectivityType Connectivity>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_erase_links(Region& a, Region& b) {
-    // A deferred link is not in the set (no tree parent); its entry goes stale with the merge.
-    for (auto& entry : a.neighbors) {
-        if (entry.second->avl_parent) {
-            link_set.erase(entry.second);
-        }
-    }
-    for (auto& entry : b.neighbors) {
-        if (entry.first != static_cast<typename Region::SpaceRegionType*>(&a) &&
-            entry.second->avl_parent) {
-            link_set.erase(entry.second);
-        }
     }
 }
 
