@@ -119,7 +119,9 @@ void ColorSignature<Signal>::recursive_calculate(Signal& signal, Region& /*regio
                                                  DescriptorManager* manager) {
     _check(descriptor_parameters);
     parameters = descriptor_parameters;
-    std::vector<std::pair<const type*, unsigned long long>> parts;
+    // The children's signatures may be computed here first (recursively), so the scratch
+    // lists below are filled only once every child is known.
+    math::InlineVector<std::pair<const type*, unsigned long long>, 2> parts;
     unsigned long long total = 0;
     for (auto* child : children) {
         Region& trajectory = static_cast<Region&>(*child);
@@ -127,11 +129,14 @@ void ColorSignature<Signal>::recursive_calculate(Signal& signal, Region& /*regio
             manager->calc_descriptor<ColorSignature>(signal, trajectory, descriptor_parameters);
         const unsigned long long area =
             manager->calc_descriptor<Area>(signal, trajectory, Area::Parameters{});
-        parts.emplace_back(&signature, area);
+        parts.push_back({&signature, area});
         total += area;
     }
-    std::vector<Eigen::Vector3d> colours;
-    std::vector<double> weights;
+    // Scratch lists kept between calls: a run pools signatures at every one of its merges.
+    static thread_local std::vector<Eigen::Vector3d> colours;
+    static thread_local std::vector<double> weights;
+    colours.clear();
+    weights.clear();
     for (const auto& part : parts) {
         const type& signature = *part.first;
         for (std::size_t i = 0; i < signature.features.size(); ++i) {
@@ -157,10 +162,14 @@ void ColorSignature<Signal>::fuse(std::vector<Eigen::Vector3d>& colours,
     // Entries keep a fixed id (a fused entry reuses its first member's id) so the perceptual
     // term of each pair is computed once; `order` is the list order of the ids.
     const std::size_t m = colours.size();
-    std::vector<Eigen::Vector3d> colour_of(colours);
-    std::vector<double> weight_of(weights);
-    std::vector<double> term(m * m, 0.0);
-    std::vector<std::size_t> order(m);
+    static thread_local std::vector<Eigen::Vector3d> colour_of;
+    static thread_local std::vector<double> weight_of;
+    static thread_local std::vector<double> term;
+    static thread_local std::vector<std::size_t> order;
+    colour_of.assign(colours.begin(), colours.end());
+    weight_of.assign(weights.begin(), weights.end());
+    term.assign(m * m, 0.0);
+    order.resize(m);
     for (std::size_t a = 0; a < m; ++a) {
         order[a] = a;
         for (std::size_t b = a + 1; b < m; ++b) {

@@ -94,8 +94,10 @@ private:
             }
             return second < other.second;
         }
-        // Heap order: the smallest key on top.
-        static bool after(const QueuedLink& a, const QueuedLink& b) { return b < a; }
+    };
+    // Heap order: the smallest key on top. A function object, so the heap operations inline it.
+    struct After {
+        bool operator()(const QueuedLink& a, const QueuedLink& b) const { return b < a; }
     };
     static constexpr std::size_t front_batch = 65536;
 
@@ -202,7 +204,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_queue(Link* link) {
                          static_cast<std::uint32_t>(link->second->label)};
     if (everything_in_front || key < queued_below) {
         front.push_back(key);
-        std::push_heap(front.begin(), front.end(), QueuedLink::after);
+        std::push_heap(front.begin(), front.end(), After());
     } else {
         deferred.push_back(key);
     }
@@ -232,7 +234,7 @@ BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& model, 
             _refill_front(front_batch);
             continue;
         }
-        std::pop_heap(front.begin(), front.end(), QueuedLink::after);
+        std::pop_heap(front.begin(), front.end(), After());
         const QueuedLink entry = front.back();
         front.pop_back();
         if (!_live(entry)) {
@@ -276,7 +278,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_refill_front(std::size_
         everything_in_front = true;
     }
     front.insert(front.end(), deferred.begin(), end_of_batch);
-    std::make_heap(front.begin(), front.end(), QueuedLink::after);
+    std::make_heap(front.begin(), front.end(), After());
     deferred.erase(deferred.begin(), end_of_batch);
     if (deferred.capacity() > 4 * deferred.size() + front_batch) {
         deferred.shrink_to_fit();
