@@ -6,6 +6,9 @@
 #include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -53,6 +56,12 @@ public:
     Value region_distance_bound(Region& a, Region& b, Signal& video, Partition& partition,
                                 DescriptorManager& manager);
 
+    /// region_distance_bound by labels, from the packed copies of remembered signatures (see
+    /// BoundRecord); NaN when a region has none, and the caller then asks by region. It is
+    /// never above region_distance_bound's value by more than the packing allows for, and
+    /// never above the distance.
+    Value remembered_distance_bound(unsigned long long label_a, unsigned long long label_b) const;
+
     /// Largest per-frame 1 − exp(−w·D) over the common frames (the video's last frame
     /// excluded), w the smaller mean reliability and D the distance of the weighted mean
     /// motions; 0 without a common frame.
@@ -69,6 +78,7 @@ public:
     void forget(unsigned long long label) {
         if (label < summaries.size()) {
             summaries[label] = Summary();
+            bound_records[label].count = 0;
         }
     }
 
@@ -94,6 +104,19 @@ private:
         unsigned long long area = 0;
     };
     std::vector<Summary> summaries;
+
+    // A region's signature and area packed into one cache line, so that the bounds of a new
+    // region's many links read one line per neighbour instead of following four pointers.
+    // Colours are quantised to 1/256 and masses to 1/65535; the bound allows for both roundings.
+    static constexpr std::size_t packed_colors = 7;
+    struct alignas(64) BoundRecord {
+        std::uint32_t area = 0;
+        std::uint8_t count = 0;  ///< 0: not packed (unknown, too many colours, out of range)
+        std::uint16_t colors[packed_colors][3] = {};
+        std::uint16_t weights[packed_colors] = {};
+    };
+    std::vector<BoundRecord> bound_records;
+    void _pack(std::size_t label, const Summary& summary);
     const Signal* summarised_video = nullptr;
 
     Summary& _summary(Region& region, Signal& video, DescriptorManager& manager);
@@ -213,6 +236,7 @@ MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_summary(Region& 
                                                                         DescriptorManager& manager) {
     if (summarised_video != &video) {
         summaries.clear();
+        bound_records.clear();
         summarised_video = &video;
     }
     const unsigned long long label = region.label;
@@ -222,6 +246,7 @@ MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_summary(Region& 
             manager.calc_descriptor<Area>(video, region, Area::Parameters{});
         }
         summaries.resize(static_cast<std::size_t>(manager.capacity));
+        bound_records.resize(static_cast<std::size_t>(manager.capacity));
     }
     Summary& summary = summaries[static_cast<std::size_t>(label)];
     if (!summary.signature) {
@@ -232,6 +257,7 @@ MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_summary(Region& 
         summary.signature =
             &manager.calc_descriptor<ColorSignature<Signal>>(video, region, colour_parameters);
         summary.area = manager.calc_descriptor<Area>(video, region, Area::Parameters{});
+        _pack(static_cast<std::size_t>(label), summary);
     }
     return summary;
 }
@@ -256,6 +282,97 @@ MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_reliability_mean
             reliability_map, region, typename ReliabilityMean::Parameters{});
     }
     return *summary.reliability_mean;
+}
+
+template <typename Signal, typename Region, typename MotionSignal, typename Value>
+void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_pack(std::size_t label,
+                                                                           const Summary& summary) {
+    BoundRecord& record = bound_records[label];
+    record.count = 0;
+    const auto& signature = *summary.signature;
+    const std::size_t count = signature.features.size();
+    if (count == 0 || count > packed_colors || summary.area > 0xFFFFFFFFull ||
+        static_cast<std::size_t>(signature.weights.size()) != count) {
+        return;
+    }
+    // Totals this close to 1 on both sides make the solver add no dummy, so both sides bound.
+    double total = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        total += signature.weights[i];
+    }
+    if (!(std::fabs(total - 1.0) <= 1e-12)) {
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        for (int k = 0; k < 3; ++k) {
+            const double scaled = signature.features[i](k) * 256.0;
+            if (!(scaled >= 0.0 && scaled <= 65535.0)) {
+                return;
+            }
+            record.colors[i][k] = static_cast<std::uint16_t>(std::lround(scaled));
+        }
+        const double mass = signature.weights[i];
+        if (!(mass >= 0.0 && mass <= 1.0)) {
+            return;
+        }
+        record.weights[i] = static_cast<std::uint16_t>(std::lround(mass * 65535.0));
+    }
+    record.area = static_cast<std::uint32_t>(summary.area);
+    record.count = static_cast<std::uint8_t>(count);
+}
+
+template <typename Signal, typename Region, typename MotionSignal, typename Value>
+Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::remembered_distance_bound(
+    unsigned long long label_a, unsigned long long label_b) const {
+    if (label_a >= bound_records.size() || label_b >= bound_records.size()) {
+        return std::numeric_limits<Value>::quiet_NaN();
+    }
+    const BoundRecord& a = bound_records[static_cast<std::size_t>(label_a)];
+    const BoundRecord& b = bound_records[static_cast<std::size_t>(label_b)];
+    if (a.count == 0 || b.count == 0) {
+        return std::numeric_limits<Value>::quiet_NaN();
+    }
+    // Each packed colour is within 1/512 of the true one per channel, so two true colours differ
+    // per channel by at least (|packed difference| - 1) / 256.
+    const Eigen::Vector3d& w = emd.ground_distance.channel_weights;
+    double row_nearest[packed_colors];
+    double column_nearest[packed_colors];
+    std::fill(row_nearest, row_nearest + a.count, INFINITY);
+    std::fill(column_nearest, column_nearest + b.count, INFINITY);
+    for (std::size_t i = 0; i < a.count; ++i) {
+        for (std::size_t j = 0; j < b.count; ++j) {
+            double square = 0;
+            for (int k = 0; k < 3; ++k) {
+                const int difference = std::abs(int(a.colors[i][k]) - int(b.colors[j][k]));
+                const double least = difference > 1 ? (difference - 1) / 256.0 : 0.0;
+                square += w(k) * (least * least);
+            }
+            row_nearest[i] = std::min(row_nearest[i], square);
+            column_nearest[j] = std::min(column_nearest[j], square);
+        }
+    }
+    // Masses rounded up by at most half a step are taken half a step lower; the totals may
+    // exceed 1 by 1e-12.
+    auto lower_mass = [](std::uint16_t packed) {
+        return packed > 0 ? (packed - 0.5) / 65535.0 : 0.0;
+    };
+    using Ground = typename Solver::ground_distance_type;
+    double row_bound = 0;
+    for (std::size_t i = 0; i < a.count; ++i) {
+        row_bound += lower_mass(a.weights[i]) * Ground::from_weighted_square(row_nearest[i]);
+    }
+    double column_bound = 0;
+    for (std::size_t j = 0; j < b.count; ++j) {
+        column_bound += lower_mass(b.weights[j]) * Ground::from_weighted_square(column_nearest[j]);
+    }
+    double c = std::max(row_bound, column_bound) / (1.0 + 1e-12);
+    // The same margin as the solver's own bound.
+    c = c * (1.0 - 1e-5) - 1e-12;
+    if (!(c > 0)) {
+        c = 0;
+    }
+    const double area = static_cast<double>(std::min(a.area, b.area));
+    return std::log(1.0 + area_weight * area) * (1.0 - (1.0 - 0.99 * c));
 }
 
 }  // namespace gma

@@ -57,6 +57,7 @@ void emd_warn_potentials();
 template <typename GroundDistance>
 class EMD {
 public:
+    using ground_distance_type = GroundDistance;
     static constexpr std::size_t max_features = 255;
     static constexpr std::size_t max_size = 256;
     static constexpr std::size_t pool_size = 512;

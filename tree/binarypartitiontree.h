@@ -4,6 +4,7 @@
 // the configured levels on the way.
 
 #include <boost/filesystem.hpp>
+#include <cmath>
 #include <cstdint>
 #include <iostream>
 #include <limits>
@@ -36,6 +37,14 @@ struct has_distance_bound<Model, Region, Signal, Partition,
                               std::declval<Region&>(), std::declval<Region&>(),
                               std::declval<Signal&>(), std::declval<Partition&>(),
                               std::declval<DescriptorManager&>()))>> : std::true_type {};
+
+/// Whether a distance model can give bounds by label for regions it remembers.
+template <typename Model, typename = void>
+struct has_remembered_bound : std::false_type {};
+template <typename Model>
+struct has_remembered_bound<Model, std::void_t<decltype(std::declval<const Model&>()
+                                                            .remembered_distance_bound(0ull, 0ull))>>
+    : std::true_type {};
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 class BinaryPartitionTree {
@@ -109,6 +118,7 @@ private:
 
     Region& _region(typename Region::SpaceRegionType* region) { return static_cast<Region&>(*region); }
     void _queue(Link* link);
+    void _queue_key(const QueuedLink& key);
     template <typename Model>
     Link* _smallest_link(Model& model, Signal& video);
     template <typename Model>
@@ -200,8 +210,12 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_queue(Link* link) {
-    const QueuedLink key{link->distance, static_cast<std::uint32_t>(link->first->label),
-                         static_cast<std::uint32_t>(link->second->label)};
+    _queue_key(QueuedLink{link->distance, static_cast<std::uint32_t>(link->first->label),
+                          static_cast<std::uint32_t>(link->second->label)});
+}
+
+template <typename Signal, typename Region, ConnectivityType Connectivity>
+void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_key(const QueuedLink& key) {
     if (everything_in_front || key < queued_below) {
         front.push_back(key);
         std::push_heap(front.begin(), front.end(), After());
@@ -320,11 +334,25 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_set_distances(Model& mo
         }
         Link* link = entry.second;
         if constexpr (has_distance_bound<Model, Region, Signal, Partition>::value) {
-            // Measured only if the bound reaches the front of the set (_smallest_link).
-            link->distance = model.region_distance_bound(region, neighbor, video, partition,
-                                                         descriptor_manager);
-            link->distance_state =
-                link->first == &region ? Link::bound_from_first : Link::bound_from_second;
+            // Measured only if the bound reaches the front of the queue (_smallest_link).
+            // Store position is the label: the neighbour's label needs no visit to it.
+            const auto neighbor_label = static_cast<std::uint32_t>(
+                &neighbor - static_cast<const Region*>(partition.regions.data()));
+            double bound = std::numeric_limits<double>::quiet_NaN();
+            if constexpr (has_remembered_bound<Model>::value) {
+                bound = model.remembered_distance_bound(region.label, neighbor_label);
+            }
+            if (std::isnan(bound)) {
+                bound = model.region_distance_bound(region, neighbor, video, partition,
+                                                    descriptor_manager);
+            }
+            link->distance = bound;
+            const bool from_first = link->first == &region;
+            link->distance_state = from_first ? Link::bound_from_first : Link::bound_from_second;
+            const auto own = static_cast<std::uint32_t>(region.label);
+            _queue_key(from_first ? QueuedLink{bound, own, neighbor_label}
+                                  : QueuedLink{bound, neighbor_label, own});
+            continue;
         } else {
             link->distance =
                 model.region_distance(region, neighbor, video, partition, descriptor_manager);

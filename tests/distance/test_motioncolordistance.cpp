@@ -217,3 +217,53 @@ TEST_F(MotionColorDistanceTest, BoundNeverExceedsTheDistance) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MotionColorDistanceTest, RememberedBoundsNeverExceedTheDistance) {
+    // Colours off the 1/256 grid, one of them outside what the packed copy can hold.
+    for (long long t = 0; t < 4; ++t) {
+        for (long long y = 0; y < 2; ++y) {
+            for (long long x = 0; x < 6; ++x) {
+                double* colour = video.at(x, y, t);
+                colour[0] = 10.3 * static_cast<double>(x) + 0.017 * static_cast<double>(t);
+                colour[1] = 40.0 + 3.7 * static_cast<double>(y);
+                colour[2] = x == 5 ? -2.0 : 128.123;
+            }
+        }
+    }
+    auto model = std::make_unique<Model>(parameters);
+    std::vector<TestTrajectory*> regions = {&column(0, 0, 3), &column(1, 1, 3), &column(2, 0, 1),
+                                            &column(3, 0, 2), &column(4, 2, 3), &column(5, 0, 3)};
+    regions.push_back(&forest.merge(*regions[0], *regions[3]));
+    EXPECT_TRUE(std::isnan(model->remembered_distance_bound(regions[0]->label, regions[1]->label)));
+    for (auto* region : regions) {
+        model->prepare_descriptors(*region, video, manager);
+    }
+    int packed = 0;
+    for (auto* a : regions) {
+        for (auto* b : regions) {
+            const double distance = model->region_distance(*a, *b, video, partition, manager);
+            const double remembered = model->remembered_distance_bound(a->label, b->label);
+            if (a == regions[5] || b == regions[5]) {
+                EXPECT_TRUE(std::isnan(remembered));  // a negative channel is not packed
+                continue;
+            }
+            ASSERT_FALSE(std::isnan(remembered));
+            ++packed;
+            EXPECT_LE(remembered, distance) << a->label << " " << b->label;
+            EXPECT_LE(remembered, model->region_distance_bound(*a, *b, video, partition, manager));
+            // The packing costs little of the bound: colours 10 apart stay far apart.
+            if (a != b && a != regions[6] && b != regions[6] && distance > 0 &&
+                a->first_frame > b->last_frame) {
+                EXPECT_GT(remembered, 0.9 * distance);
+            }
+        }
+    }
+    EXPECT_EQ(packed, 36);
+    // A forgotten region has no packed copy.
+    model->forget(regions[1]->label);
+    EXPECT_TRUE(std::isnan(model->remembered_distance_bound(regions[1]->label, regions[2]->label)));
+}
+
+}  // namespace
