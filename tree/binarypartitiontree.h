@@ -65,7 +65,7 @@ public:
     Parameters parameters;
     unsigned long long level = 0;       ///< one less than the number of regions present
     unsigned long long last_index = 0;  ///< highest region index in use
-    LinkSet link_set;
+    LinkSet link_set;  ///< after create: every link between the remaining regions, measured
     DescriptorManager descriptor_manager;
     Partition partition;
     /// Where the frame images go; null writes them at once. The caller finishes the queue.
