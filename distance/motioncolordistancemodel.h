@@ -120,6 +120,7 @@ private:
     const Signal* summarised_video = nullptr;
 
     Summary& _summary(Region& region, Signal& video, DescriptorManager& manager);
+    Value _bound_from(double color_bound, unsigned long long smaller_area) const;
     const typename FlowMean::type& _flow_mean(Region& region, Summary& summary,
                                               DescriptorManager& manager);
     const typename ReliabilityMean::type& _reliability_mean(Region& region, Summary& summary,
@@ -172,9 +173,17 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_dist
     Region& a, Region& b, Signal& video, Partition& /*partition*/, DescriptorManager& manager) {
     Summary& summary_a = _summary(a, video, manager);
     Summary& summary_b = _summary(b, video, manager);
-    const double c = emd.lower_bound(*summary_a.signature, *summary_b.signature);
-    const double area = static_cast<double>(std::min(summary_a.area, summary_b.area));
-    return std::log(1.0 + area_weight * area) * (1.0 - (1.0 - 0.99 * c));
+    return _bound_from(emd.lower_bound(*summary_a.signature, *summary_b.signature),
+                       std::min(summary_a.area, summary_b.area));
+}
+
+// The distance with the motion term taken as 0: monotone in the colour term, so a lower bound
+// of that term gives a lower bound of the distance.
+template <typename Signal, typename Region, typename MotionSignal, typename Value>
+Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_bound_from(
+    double color_bound, unsigned long long smaller_area) const {
+    const double area = static_cast<double>(smaller_area);
+    return std::log(1.0 + area_weight * area) * (1.0 - (1.0 - 0.99 * color_bound));
 }
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
@@ -365,14 +374,8 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::remembered_
     for (std::size_t j = 0; j < b.count; ++j) {
         column_bound += lower_mass(b.weights[j]) * Ground::from_weighted_square(column_nearest[j]);
     }
-    double c = std::max(row_bound, column_bound) / (1.0 + 1e-12);
-    // The same margin as the solver's own bound.
-    c = c * (1.0 - 1e-5) - 1e-12;
-    if (!(c > 0)) {
-        c = 0;
-    }
-    const double area = static_cast<double>(std::min(a.area, b.area));
-    return std::log(1.0 + area_weight * area) * (1.0 - (1.0 - 0.99 * c));
+    const double c = Solver::with_rounding_margin(std::max(row_bound, column_bound) / (1.0 + 1e-12));
+    return _bound_from(c, std::min<unsigned long long>(a.area, b.area));
 }
 
 }  // namespace gma

@@ -105,6 +105,14 @@ public:
     template <typename SignatureType>
     double lower_bound(const SignatureType& first, const SignatureType& second) const;
 
+    /// A bound lowered by what the solver's own inexactness may take off its result: its flows
+    /// meet the masses to within 1e-10 of the total and its result is rounded to single
+    /// precision. A relative and an absolute margin cover both; the result is at least 0.
+    static double with_rounding_margin(double bound) {
+        const double lowered = bound * (1.0 - 1e-5) - 1e-12;
+        return lowered > 0 ? lowered : 0;
+    }
+
     /// Russell's approximation: fills the initial basis from supply and demand (both consumed).
     void russel(double* supply, double* demand);
 
@@ -304,10 +312,7 @@ double EMD<GroundDistance>::lower_bound(const SignatureType& first,
         }
         column_bound /= demand_total;
     }
-    // The solver's flows meet the masses to within 1e-10 of the total and its result is
-    // rounded to single precision; a relative and an absolute margin cover both.
-    const double bound = std::max(row_bound, column_bound) * (1.0 - 1e-5) - 1e-12;
-    return bound > 0 ? bound : 0;
+    return with_rounding_margin(std::max(row_bound, column_bound));
 }
 
 template <typename GroundDistance>

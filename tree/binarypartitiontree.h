@@ -259,7 +259,7 @@ BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& model, 
             return link;
         }
         _measure(model, link, video);
-        _queue(link);
+        _queue_key(QueuedLink{link->distance, entry.first, entry.second});
     }
 }
 
