@@ -1,0 +1,32 @@
+#include "driver/hugepageheap.h"
+
+#include <gtest/gtest.h>
+
+namespace vorada {
+namespace gma {
+namespace {
+
+const char* const madvise_mode = "always [madvise] never\n";
+
+TEST(HugePageHeapTunables, SetsTheTunableOnlyWhenHugePagesAreByAdvice) {
+    EXPECT_EQ(huge_page_heap_tunables(nullptr, madvise_mode), "glibc.malloc.hugetlb=1");
+    EXPECT_EQ(huge_page_heap_tunables("", madvise_mode), "glibc.malloc.hugetlb=1");
+    // Everything is on huge pages already, or nothing can be.
+    EXPECT_EQ(huge_page_heap_tunables(nullptr, "[always] madvise never\n"), "");
+    EXPECT_EQ(huge_page_heap_tunables(nullptr, "always madvise [never]\n"), "");
+    // No such file (not Linux, or no transparent huge pages).
+    EXPECT_EQ(huge_page_heap_tunables(nullptr, ""), "");
+}
+
+TEST(HugePageHeapTunables, KeepsTheUsersTunables) {
+    EXPECT_EQ(huge_page_heap_tunables("glibc.malloc.mxfast=0", madvise_mode),
+              "glibc.malloc.mxfast=0:glibc.malloc.hugetlb=1");
+    // Set already, by the user or by the start before: never changed, so no second restart.
+    EXPECT_EQ(huge_page_heap_tunables("glibc.malloc.hugetlb=0", madvise_mode), "");
+    EXPECT_EQ(huge_page_heap_tunables("glibc.malloc.mxfast=0:glibc.malloc.hugetlb=1", madvise_mode),
+              "");
+}
+
+}  // namespace
+}  // namespace gma
+}  // namespace vorada
