@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -11,21 +10,27 @@ namespace vorada {
 namespace gma {
 
 namespace {
-constexpr const char* tunable_name = "glibc.malloc.hugetlb";
-constexpr const char* tunable_setting = "glibc.malloc.hugetlb=1";
+constexpr const char* huge_page_tunable = "glibc.malloc.hugetlb";
+// With huge pages, giving the top of the heap back and taking it again means clearing whole
+// 2 MiB pages each time; the heap is kept instead (its peak is what the run needs anyway).
+constexpr const char* trim_tunable = "glibc.malloc.trim_threshold";
+constexpr const char* huge_page_setting = "glibc.malloc.hugetlb=1";
+constexpr const char* trim_setting = "glibc.malloc.trim_threshold=4294967295";
 }  // namespace
 
 std::string huge_page_heap_tunables(const char* current_tunables, const std::string& thp_mode) {
     if (thp_mode.find("[madvise]") == std::string::npos) {
         return std::string();
     }
-    if (!current_tunables || !*current_tunables) {
-        return tunable_setting;
-    }
-    if (std::strstr(current_tunables, tunable_name)) {
+    const std::string current = current_tunables ? current_tunables : "";
+    if (current.find(huge_page_tunable) != std::string::npos) {
         return std::string();
     }
-    return std::string(current_tunables) + ":" + tunable_setting;
+    std::string tunables = current.empty() ? huge_page_setting : current + ":" + huge_page_setting;
+    if (current.find(trim_tunable) == std::string::npos) {
+        tunables += std::string(":") + trim_setting;
+    }
+    return tunables;
 }
 
 void restart_with_huge_page_heap(char** argv) {

@@ -9,8 +9,9 @@ namespace {
 const char* const madvise_mode = "always [madvise] never\n";
 
 TEST(HugePageHeapTunables, SetsTheTunableOnlyWhenHugePagesAreByAdvice) {
-    EXPECT_EQ(huge_page_heap_tunables(nullptr, madvise_mode), "glibc.malloc.hugetlb=1");
-    EXPECT_EQ(huge_page_heap_tunables("", madvise_mode), "glibc.malloc.hugetlb=1");
+    const std::string both = "glibc.malloc.hugetlb=1:glibc.malloc.trim_threshold=4294967295";
+    EXPECT_EQ(huge_page_heap_tunables(nullptr, madvise_mode), both);
+    EXPECT_EQ(huge_page_heap_tunables("", madvise_mode), both);
     // Everything is on huge pages already, or nothing can be.
     EXPECT_EQ(huge_page_heap_tunables(nullptr, "[always] madvise never\n"), "");
     EXPECT_EQ(huge_page_heap_tunables(nullptr, "always madvise [never]\n"), "");
@@ -20,7 +21,9 @@ TEST(HugePageHeapTunables, SetsTheTunableOnlyWhenHugePagesAreByAdvice) {
 
 TEST(HugePageHeapTunables, KeepsTheUsersTunables) {
     EXPECT_EQ(huge_page_heap_tunables("glibc.malloc.mxfast=0", madvise_mode),
-              "glibc.malloc.mxfast=0:glibc.malloc.hugetlb=1");
+              "glibc.malloc.mxfast=0:glibc.malloc.hugetlb=1:glibc.malloc.trim_threshold=4294967295");
+    EXPECT_EQ(huge_page_heap_tunables("glibc.malloc.trim_threshold=1000", madvise_mode),
+              "glibc.malloc.trim_threshold=1000:glibc.malloc.hugetlb=1");
     // Set already, by the user or by the start before: never changed, so no second restart.
     EXPECT_EQ(huge_page_heap_tunables("glibc.malloc.hugetlb=0", madvise_mode), "");
     EXPECT_EQ(huge_page_heap_tunables("glibc.malloc.mxfast=0:glibc.malloc.hugetlb=1", madvise_mode),
