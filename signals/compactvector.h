@@ -75,6 +75,8 @@ class CompactVector {
         std::memmove(data_pointer + at, data_pointer + at + 1, (count - at - 1) * sizeof(T));
         --count;
     }
+    /// Keeps the first n values (n at most size()), keeping the storage.
+    void truncate(std::size_t n) { count = static_cast<std::uint32_t>(n); }
     /// Removes all values, keeping the storage.
     void clear() { count = 0; }
     /// Removes all values and frees the storage.

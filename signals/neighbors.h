@@ -177,6 +177,22 @@ class RegionNeighborContainer {
         links.insert(lower_bound(neighbor), Entry{neighbor, link});
     }
 
+    /// Removes the entries for `first_gone` and `second_gone` (either may be absent) and records
+    /// `newest`, a region placed after every recorded one, with `link`: the update a neighbour
+    /// of two merged regions needs, in one pass over the entries.
+    void replace_by_newest(ConstRegionPointer first_gone, ConstRegionPointer second_gone,
+                           RegionPointer newest, Link* link) {
+        std::less<ConstRegionPointer> before;
+        Entry* kept = lower_bound(before(first_gone, second_gone) ? first_gone : second_gone);
+        for (Entry* entry = kept; entry != links.end(); ++entry) {
+            if (entry->first != first_gone && entry->first != second_gone) {
+                *kept++ = *entry;
+            }
+        }
+        links.truncate(static_cast<std::size_t>(kept - links.begin()));
+        insert_absent(newest, link);
+    }
+
     /// Destroys every link of this container and removes the partner entries that hold the
     /// same link; used when the regions themselves go away.
     void release_links() {

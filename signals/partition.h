@@ -64,8 +64,7 @@ class HierarchicalRepresentation {
         merged.first_frame = std::min(a.first_frame, b.first_frame);
         merged.last_frame = std::max(a.last_frame, b.last_frame);
         _join_neighbors(a, b, merged);
-        _dissolve_neighbors(a);
-        _dissolve_neighbors(b);
+        _dissolve_links(a, b);
         if (update_labels) {
             labels_stale = true;
         }
@@ -155,18 +154,26 @@ class HierarchicalRepresentation {
             link->first = parent;
             link->second = neighbor;
             merged.neighbors.links.push_back({neighbor, link});
-            neighbor->neighbors.insert_absent(parent, link);
+            // One pass over the neighbour's list: its entries for the children go, the
+            // parent's comes in.
+            neighbor->neighbors.replace_by_newest(first_child, second_child, parent, link);
         }
     }
 
-    // Destroys every link of a child and the neighbours' entries for it.
-    void _dissolve_neighbors(Region& child) {
-        SpaceRegionType* self = &child;
-        for (auto& entry : child.neighbors) {
-            entry.first->neighbors.neighbors_erase(self, false);
+    // Destroys the children's links (the one between them once); the neighbours' entries for
+    // the children are gone already (_join_neighbors).
+    void _dissolve_links(Region& a, Region& b) {
+        SpaceRegionType* first_child = &a;
+        for (auto& entry : a.neighbors) {
             delete entry.second;
         }
-        child.neighbors.links.release();
+        for (auto& entry : b.neighbors) {
+            if (entry.first != first_child) {
+                delete entry.second;
+            }
+        }
+        a.neighbors.links.release();
+        b.neighbors.links.release();
     }
 
     std::vector<Coordinate> points;                 ///< all voxel coordinates, grouped by leaf

@@ -54,6 +54,40 @@ TEST_F(NeighborContainerTest, InsertOfAKnownNeighbourReturnsTheExistingLink) {
     EXPECT_EQ(regions[2].neighbors.size(), 1u);
 }
 
+// A neighbour of two merged regions drops its entries for them and records the parent, the
+// newest region, last; entries for other regions keep their order and links.
+TEST_F(NeighborContainerTest, ReplaceByNewestDropsTheChildrenAndAppendsTheParent) {
+    auto& container = regions[0].neighbors.links;
+    using Entry = decltype(regions[0].neighbors)::Entry;
+    Link kept[3];
+    Link parent_link;
+    // (gone first, gone second, entries present before) for children 1 and 3 of parent 5.
+    for (auto& present : std::vector<std::vector<std::size_t>>{
+             {1, 2, 3, 4}, {1, 2, 4}, {2, 3, 4}, {1, 3}, {3}, {2, 3}}) {
+        container.clear();
+        std::vector<std::size_t> expected;
+        for (std::size_t i : present) {
+            container.push_back(Entry{r(i), &kept[i % 3]});
+            if (i != 1 && i != 3) {
+                expected.push_back(i);
+            }
+        }
+        // Either argument order: the two children may come in any address order.
+        if (present.size() % 2) {
+            regions[0].neighbors.replace_by_newest(r(3), r(1), r(5), &parent_link);
+        } else {
+            regions[0].neighbors.replace_by_newest(r(1), r(3), r(5), &parent_link);
+        }
+        expected.push_back(5);
+        ASSERT_EQ(container.size(), expected.size());
+        for (std::size_t k = 0; k < expected.size(); ++k) {
+            EXPECT_EQ(container[k].first, r(expected[k]));
+            EXPECT_EQ(container[k].second, expected[k] == 5 ? &parent_link : &kept[expected[k] % 3]);
+        }
+    }
+    container.release();
+}
+
 TEST_F(NeighborContainerTest, IterationYieldsNeighboursInAddressOrderWithTheirLinks) {
     for (std::size_t i : {4, 1, 5, 2}) {
         regions[3].neighbors.neighbors_insert(r(i), nullptr);
