@@ -11,11 +11,19 @@ namespace gma {
 
 namespace {
 constexpr const char* huge_page_tunable = "glibc.malloc.hugetlb";
-// With huge pages, giving the top of the heap back and taking it again means clearing whole
-// 2 MiB pages each time; the heap is kept instead (its peak is what the run needs anyway).
-constexpr const char* trim_tunable = "glibc.malloc.trim_threshold";
-constexpr const char* huge_page_setting = "glibc.malloc.hugetlb=1";
-constexpr const char* trim_setting = "glibc.malloc.trim_threshold=4294967295";
+
+// Set along with huge pages unless the user chose otherwise. Taking fresh memory from the
+// system means clearing whole 2 MiB pages, so the heap keeps its top instead of giving it back,
+// and blocks up to 32 MiB (a frame image, a painted segmentation) come from the heap, where
+// they reuse freed memory, rather than from a new mapping each time.
+struct Companion {
+    const char* name;
+    const char* setting;
+};
+constexpr Companion companions[] = {
+    {"glibc.malloc.trim_threshold", "glibc.malloc.trim_threshold=4294967295"},
+    {"glibc.malloc.mmap_threshold", "glibc.malloc.mmap_threshold=33554432"},
+};
 }  // namespace
 
 std::string huge_page_heap_tunables(const char* current_tunables, const std::string& thp_mode) {
@@ -26,9 +34,12 @@ std::string huge_page_heap_tunables(const char* current_tunables, const std::str
     if (current.find(huge_page_tunable) != std::string::npos) {
         return std::string();
     }
-    std::string tunables = current.empty() ? huge_page_setting : current + ":" + huge_page_setting;
-    if (current.find(trim_tunable) == std::string::npos) {
-        tunables += std::string(":") + trim_setting;
+    std::string tunables = current.empty() ? "" : current + ":";
+    tunables += std::string(huge_page_tunable) + "=1";
+    for (const Companion& companion : companions) {
+        if (current.find(companion.name) == std::string::npos) {
+            tunables += std::string(":") + companion.setting;
+        }
     }
     return tunables;
 }
