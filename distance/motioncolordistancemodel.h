@@ -62,6 +62,13 @@ public:
     /// never above the distance.
     Value remembered_distance_bound(unsigned long long label_a, unsigned long long label_b) const;
 
+    /// Hints that remembered_distance_bound will soon read the record of `label`.
+    void prefetch_remembered(std::size_t label) const {
+        if (label < bound_records.size()) {
+            __builtin_prefetch(&bound_records[label]);
+        }
+    }
+
     /// Largest per-frame 1 − exp(−w·D) over the common frames (the video's last frame
     /// excluded), w the smaller mean reliability and D the distance of the weighted mean
     /// motions; 0 without a common frame.

@@ -327,7 +327,19 @@ template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_set_distances(Model& model, Region& region,
                                                                       bool from_higher_label_only,
                                                                       Signal& video) {
-    for (auto& entry : region.neighbors) {
+    [[maybe_unused]] const Region* store = partition.regions.data();
+    const auto* const end = region.neighbors.end();
+    for (auto* entry_pointer = region.neighbors.begin(); entry_pointer != end; ++entry_pointer) {
+        auto& entry = *entry_pointer;
+        if constexpr (has_remembered_bound<Model>::value) {
+            // The neighbours' records are scattered: ask for one a few entries ahead so that
+            // its miss overlaps the work on the ones before it.
+            constexpr std::ptrdiff_t ahead = 8;
+            if (end - entry_pointer > ahead) {
+                model.prefetch_remembered(static_cast<std::size_t>(
+                    static_cast<const Region*>(entry_pointer[ahead].first) - store));
+            }
+        }
         Region& neighbor = _region(entry.first);
         if (from_higher_label_only && !(region.label > neighbor.label)) {
             continue;
