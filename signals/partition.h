@@ -136,7 +136,26 @@ class HierarchicalRepresentation {
         const auto ea = a.neighbors.end();
         const auto eb = b.neighbors.end();
         merged.neighbors.links.reserve(a.neighbors.size() + b.neighbors.size());
+        // The neighbours and their lists lie scattered in memory: ask for each region well
+        // ahead and for its list a little ahead, so that the misses overlap.
+        constexpr std::ptrdiff_t region_ahead = 12;
+        constexpr std::ptrdiff_t list_ahead = 4;
+        auto ask_ahead = [](auto position, auto end, std::ptrdiff_t from, std::ptrdiff_t to) {
+            for (std::ptrdiff_t k = from; k < to && k < end - position; ++k) {
+                __builtin_prefetch(&position[k].first->neighbors);
+            }
+        };
+        ask_ahead(ia, ea, 0, region_ahead);
+        ask_ahead(ib, eb, 0, region_ahead);
         while (ia != ea || ib != eb) {
+            ask_ahead(ia, ea, region_ahead, region_ahead + 1);
+            ask_ahead(ib, eb, region_ahead, region_ahead + 1);
+            if (ea - ia > list_ahead) {
+                __builtin_prefetch(ia[list_ahead].first->neighbors.begin());
+            }
+            if (eb - ib > list_ahead) {
+                __builtin_prefetch(ib[list_ahead].first->neighbors.begin());
+            }
             SpaceRegionType* neighbor;
             if (ib == eb || (ia != ea && before(ia->first, ib->first))) {
                 neighbor = (ia++)->first;
