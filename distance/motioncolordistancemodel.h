@@ -69,6 +69,13 @@ public:
         }
     }
 
+    /// Hints that a distance involving the region `label` will soon be measured.
+    void prefetch_summary(std::size_t label) const {
+        if (label < summaries.size()) {
+            __builtin_prefetch(&summaries[label]);
+        }
+    }
+
     /// Largest per-frame 1 − exp(−w·D) over the common frames (the video's last frame
     /// excluded), w the smaller mean reliability and D the distance of the weighted mean
     /// motions; 0 without a common frame.

@@ -251,6 +251,15 @@ BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& model, 
         std::pop_heap(front.begin(), front.end(), After());
         const QueuedLink entry = front.back();
         front.pop_back();
+        if (!front.empty()) {
+            // The next entry up will most likely be looked at right after this one.
+            __builtin_prefetch(&partition.regions[front.front().first]);
+            __builtin_prefetch(&partition.regions[front.front().second]);
+            if constexpr (has_remembered_bound<Model>::value) {
+                model.prefetch_summary(front.front().first);
+                model.prefetch_summary(front.front().second);
+            }
+        }
         if (!_live(entry)) {
             continue;
         }
