@@ -152,9 +152,11 @@ class HierarchicalRepresentation {
             ask_ahead(ib, eb, region_ahead, region_ahead + 1);
             if (ea - ia > list_ahead) {
                 __builtin_prefetch(ia[list_ahead].first->neighbors.begin());
+                __builtin_prefetch(ia[list_ahead].second, 1);  // destroyed in _dissolve_links
             }
             if (eb - ib > list_ahead) {
                 __builtin_prefetch(ib[list_ahead].first->neighbors.begin());
+                __builtin_prefetch(ib[list_ahead].second, 1);
             }
             SpaceRegionType* neighbor;
             if (ib == eb || (ia != ea && before(ia->first, ib->first))) {
