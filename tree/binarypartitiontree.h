@@ -38,7 +38,8 @@ struct has_distance_bound<Model, Region, Signal, Partition,
                               std::declval<Signal&>(), std::declval<Partition&>(),
                               std::declval<DescriptorManager&>()))>> : std::true_type {};
 
-/// Whether a distance model can give bounds by label for regions it remembers.
+/// Whether a distance model can give bounds by label for regions it remembers. Such a model
+/// also takes the hints prefetch_remembered(label) and prefetch_summary(label).
 template <typename Model, typename = void>
 struct has_remembered_bound : std::false_type {};
 template <typename Model>
@@ -117,6 +118,11 @@ private:
     std::vector<unsigned char> top_level;  ///< per label: region present, not yet merged
 
     Region& _region(typename Region::SpaceRegionType* region) { return static_cast<Region&>(*region); }
+    // Store position is the label: a region's label without a visit to the region.
+    std::uint32_t _label_at(const typename Region::SpaceRegionType* region) const {
+        return static_cast<std::uint32_t>(static_cast<const Region*>(region) -
+                                          partition.regions.data());
+    }
     void _queue(Link* link);
     void _queue_key(const QueuedLink& key);
     template <typename Model>
@@ -336,7 +342,6 @@ template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_set_distances(Model& model, Region& region,
                                                                       bool from_higher_label_only,
                                                                       Signal& video) {
-    [[maybe_unused]] const Region* store = partition.regions.data();
     const auto* const end = region.neighbors.end();
     for (auto* entry_pointer = region.neighbors.begin(); entry_pointer != end; ++entry_pointer) {
         auto& entry = *entry_pointer;
@@ -345,8 +350,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_set_distances(Model& mo
             // its miss overlaps the work on the ones before it.
             constexpr std::ptrdiff_t ahead = 8;
             if (end - entry_pointer > ahead) {
-                model.prefetch_remembered(static_cast<std::size_t>(
-                    static_cast<const Region*>(entry_pointer[ahead].first) - store));
+                model.prefetch_remembered(_label_at(entry_pointer[ahead].first));
             }
         }
         Region& neighbor = _region(entry.first);
@@ -356,9 +360,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_set_distances(Model& mo
         Link* link = entry.second;
         if constexpr (has_distance_bound<Model, Region, Signal, Partition>::value) {
             // Measured only if the bound reaches the front of the queue (_smallest_link).
-            // Store position is the label: the neighbour's label needs no visit to it.
-            const auto neighbor_label = static_cast<std::uint32_t>(
-                &neighbor - static_cast<const Region*>(partition.regions.data()));
+            const std::uint32_t neighbor_label = _label_at(entry.first);
             double bound = std::numeric_limits<double>::quiet_NaN();
             if constexpr (has_remembered_bound<Model>::value) {
                 bound = model.remembered_distance_bound(region.label, neighbor_label);
