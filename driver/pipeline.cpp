@@ -14,6 +14,8 @@
 #include "distance/motioncolordistancemodel.h"
 #include "driver/cueimages.h"
 #include "driver/flowreader.h"
+#include "driver/runrecord.h"
+#include "driver/stopsignals.h"
 #include "driver/tictoc.h"
 #include "io/imagewritequeue.h"
 #include "signals/temporalneighbors.h"
@@ -149,15 +151,23 @@ int run_vseg(int argc, const char* const* argv) {
         return 2;
     }
     const Arguments arguments = parse_arguments(argv);
+    RunRecord record;
+    record.arguments.assign(argv + 1, argv + 9);
+    // From here until the run completes, no run.json says that the files are a finished run.
+    remove_run_record(arguments.output_directory);
     create_output_tree(arguments.output_directory);
     if (arguments.first_frame > arguments.last_frame) {
+        write_run_record(arguments.output_directory, record);
         return 0;
     }
     validate_run_arguments(arguments);
     const unsigned long long frame_count = arguments.frame_count();
     // Frame images are encoded on the other cores while the tree is built. The queue forks its
     // writer processes, so it comes before anything that starts threads or fills memory.
-    io::ImageWriteQueue image_writer;
+    auto image_writer = std::make_unique<io::ImageWriteQueue>();
+    // A stopped run takes its writers and its unfinished files with it.
+    const StopSignalHandling stop_signal_handling;
+    StageClock clock(record);
 
     Video video(frame_count);
     load_frames(video, arguments.input_directory, arguments.first_frame, frame_count);
@@ -165,6 +175,10 @@ int run_vseg(int argc, const char* const* argv) {
 
     Flow forward_flow, backward_flow;
     load_flows(forward_flow, backward_flow, video, arguments.input_directory, arguments.first_frame);
+    record.width = static_cast<unsigned long long>(video.size(0));
+    record.height = static_cast<unsigned long long>(video.size(1));
+    record.frames = frame_count;
+    clock.stop("loading");
 
     LabelVolume trajectory_labels(video.size(0), video.size(1), video.size(2));
     const TreeParameters tree_parameters = make_tree_parameters(arguments.output_directory);
@@ -172,6 +186,7 @@ int run_vseg(int argc, const char* const* argv) {
     // The tracker's maps are needed only until the cue images and the reliability copy exist.
     auto tracker = std::make_unique<Tracker>(video.size);
     trajectory_labels = tracker->calculate(video, forward_flow, backward_flow);
+    clock.stop("tracking");
 
     TicToc stopwatch;
     stopwatch.tic("BPT algorithm");
@@ -179,21 +194,28 @@ int run_vseg(int argc, const char* const* argv) {
     // The distance parameters take the flow and the reliability map over once nothing else
     // reads them (their values are those of the copies the parameters are said to hold).
     CueMap reliability = std::move(tracker->reliability_map);
-    write_cue_images(*tracker, arguments.output_directory, &image_writer);
+    write_cue_images(*tracker, arguments.output_directory, image_writer.get());
     tracker.reset();
+    clock.stop("cue_images");
 
     prepare_partition(*tree, trajectory_labels);
+    record.leaf_regions = tree->partition.max_index + 1;
     trajectory_labels = LabelVolume();
     add_temporal_neighbors(video, tree->partition, forward_flow, backward_flow,
                            tree->partition.leaf_labels, 0);
     backward_flow = Flow();
     auto distance_parameters = std::make_unique<DistanceParameters>(
         make_distance_parameters(arguments, video, std::move(forward_flow), std::move(reliability)));
+    clock.stop("partition");
 
-    tree->image_writer = &image_writer;
+    tree->image_writer = image_writer.get();
     tree->create<DistanceModel>(video, *distance_parameters);
-    image_writer.finish();
+    clock.stop("tree");
+    image_writer->finish();
     stopwatch.toc("BPT algorithm");
+    image_writer.reset();  // the writer processes end here
+    clock.stop("output");
+    write_run_record(arguments.output_directory, record);
     return 0;
 }
 
