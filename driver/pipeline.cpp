@@ -8,6 +8,7 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "common/errors.h"
 #include "distance/colorspaceconverter.h"
@@ -120,6 +121,9 @@ DistanceParameters make_distance_parameters(const Arguments& arguments, const Vi
 
 void write_cue_images(Tracker& tracker, const std::string& output_directory,
                       io::ImageWriteQueue* queue) {
+    if (queue && !queue->writes_images()) {
+        return;
+    }
     // One grey video at a time: occlusions, then flow variation, then structure.
     const std::pair<CueMap*, const char*> cues[] = {{&tracker.occlusion_map, "/occlusions"},
                                                     {&tracker.flow_variation_map, "/flow_variation"},
@@ -144,11 +148,11 @@ void prepare_partition(Tree& tree, LabelVolume& trajectory_labels) {
 }
 
 int run_vseg(int argc, const char* const* argv) {
-    if (argc < 9) {
+    Arguments arguments;
+    if (argc < 9 || !parse_options(argc, argv, arguments = parse_arguments(argv))) {
         std::cerr << usage_text(argc > 0 ? argv[0] : "vseg");
         return 2;
     }
-    const Arguments arguments = parse_arguments(argv);
     create_output_tree(arguments.output_directory);
     if (arguments.first_frame > arguments.last_frame) {
         return 0;
@@ -157,7 +161,9 @@ int run_vseg(int argc, const char* const* argv) {
     const unsigned long long frame_count = arguments.frame_count();
     // Frame images are encoded on the other cores while the tree is built. The queue forks its
     // writer processes, so it comes before anything that starts threads or fills memory.
-    io::ImageWriteQueue image_writer;
+    io::ImageWriteQueue image_writer(
+        io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
+        std::size_t(256) << 20, arguments.png_mode);
 
     Video video(frame_count);
     load_frames(video, arguments.input_directory, arguments.first_frame, frame_count);
