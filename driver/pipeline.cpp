@@ -8,6 +8,7 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "common/errors.h"
 #include "distance/colorspaceconverter.h"
@@ -122,6 +123,9 @@ DistanceParameters make_distance_parameters(const Arguments& arguments, const Vi
 
 void write_cue_images(Tracker& tracker, const std::string& output_directory,
                       io::ImageWriteQueue* queue) {
+    if (queue && !queue->writes_images()) {
+        return;
+    }
     // One grey video at a time: occlusions, then flow variation, then structure.
     const std::pair<CueMap*, const char*> cues[] = {{&tracker.occlusion_map, "/occlusions"},
                                                     {&tracker.flow_variation_map, "/flow_variation"},
@@ -146,13 +150,13 @@ void prepare_partition(Tree& tree, LabelVolume& trajectory_labels) {
 }
 
 int run_vseg(int argc, const char* const* argv) {
-    if (argc < 9) {
+    Arguments arguments;
+    if (argc < 9 || !parse_options(argc, argv, arguments = parse_arguments(argv))) {
         std::cerr << usage_text(argc > 0 ? argv[0] : "vseg");
         return 2;
     }
-    const Arguments arguments = parse_arguments(argv);
     RunRecord record;
-    record.arguments.assign(argv + 1, argv + 9);
+    record.arguments.assign(argv + 1, argv + argc);
     // From here until the run completes, no run.json says that the files are a finished run.
     remove_run_record(arguments.output_directory);
     create_output_tree(arguments.output_directory);
@@ -164,7 +168,9 @@ int run_vseg(int argc, const char* const* argv) {
     const unsigned long long frame_count = arguments.frame_count();
     // Frame images are encoded on the other cores while the tree is built. The queue forks its
     // writer processes, so it comes before anything that starts threads or fills memory.
-    auto image_writer = std::make_unique<io::ImageWriteQueue>();
+    auto image_writer = std::make_unique<io::ImageWriteQueue>(
+        io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
+        std::size_t(256) << 20, arguments.png_mode);
     // A stopped run takes its writers and its unfinished files with it.
     const StopSignalHandling stop_signal_handling;
     StageClock clock(record);

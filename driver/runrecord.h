@@ -19,7 +19,7 @@ struct StageTime {
 };
 
 struct RunRecord {
-    std::vector<std::string> arguments;  ///< as given on the command line
+    std::vector<std::string> arguments;  ///< as given: the eight, then any option
     unsigned long long width = 0;        ///< 0 when no frame was read
     unsigned long long height = 0;
     unsigned long long frames = 0;

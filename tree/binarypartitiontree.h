@@ -156,7 +156,9 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
     unsigned long long since = 0;
 
     if (parameters.verbose) {
-        _write_trajectory_images(video);
+        if (!image_writer || image_writer->writes_images()) {
+            _write_trajectory_images(video);
+        }
         std::cerr << "Starting from " << partition.max_index + 1 << " regions " << std::endl;
     }
 
