@@ -1,0 +1,242 @@
+// The vseg program run as a user runs it: a finished run leaves run.json; a run stopped by a
+// signal or by a full disk leaves only complete files, no run.json and no writer process.
+// Magick++ declares the assert machinery inside its own namespace unless <cassert> comes first.
+// clang-format off
+#include <cassert>
+#include <Magick++.h>
+// clang-format on
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <boost/filesystem.hpp>
+#include <boost/property_tree/json_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "image/imagergb.h"
+#include "io/readimage.h"
+#include "tests/support/labelfile.h"
+#include "tests/support/tempdir.h"
+#include "tools/synthetic/synthetic.h"
+
+namespace vorada {
+namespace gma {
+namespace {
+
+namespace fs = boost::filesystem;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using vorada::testing::read_bytes;
+using vorada::testing::TempDir;
+
+const bool magick_ready = [] {
+    Magick::InitializeMagick(nullptr);
+    return true;
+}();
+
+// Skipped-test status of the helper that makes a small disk.
+constexpr int cannot_mount = 77;
+
+// The bundled sample (160 x 120, 8 frames): a run of a few seconds, long enough to stop.
+const std::string& sample_input() {
+    static TempDir directory;
+    static const bool written = [] {
+        synthetic::Synthetic sample = synthetic::make_synthetic(synthetic::default_sample_options());
+        synthetic::write_sample(directory.path(), sample);
+        return true;
+    }();
+    (void)written;
+    return directory.path();
+}
+
+std::vector<std::string> run_words(const std::string& output) {
+    return {VSEG_BINARY, "0", "7", "5", "1", "0.001", "4", sample_input(), output};
+}
+
+// Starts vseg with its standard error stream going to `errors`.
+pid_t start_vseg(const std::vector<std::string>& words, const std::string& errors) {
+    std::vector<char*> argv;
+    for (const std::string& word : words) {
+        argv.push_back(const_cast<char*>(word.c_str()));
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+int wait_for(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Every file under `output` is whole: each PNG decodes, each frames.sgm has the size its
+// header gives, and nothing else lies there (no temporary file, finished or not). Returns the
+// number of files checked.
+std::size_t expect_only_complete_files(const std::string& output) {
+    std::size_t checked = 0;
+    for (fs::recursive_directory_iterator entry(output), end; entry != end; ++entry) {
+        if (!fs::is_regular_file(entry->path())) {
+            continue;
+        }
+        const std::string path = entry->path().string();
+        const std::string name = entry->path().filename().string();
+        ++checked;
+        if (name == "frames.sgm") {
+            const auto file = testing::read_label_file(path);
+            EXPECT_EQ(file.bytes, 24 + 8 * file.width * file.height * file.frames) << path;
+            EXPECT_EQ(file.width * file.height * file.frames, 160u * 120u * 8u) << path;
+        } else if (entry->path().extension() == ".png") {
+            ImageRGB<unsigned char> image;
+            EXPECT_NO_THROW(io::ReadImage(path, io::FORMAT_UNKNOWN).read(image)) << path;
+            EXPECT_EQ(image.width(), 160u) << path;
+        } else {
+            EXPECT_EQ(name, "run.json") << "unexpected file " << path;
+        }
+    }
+    return checked;
+}
+
+// Any process left over from the last vseg this test started (this process adopts orphans).
+bool writer_left_behind() {
+    for (;;) {
+        const pid_t pid = ::waitpid(-1, nullptr, WNOHANG);
+        if (pid > 0) {
+            continue;  // one that ended: gone, as it should be
+        }
+        return pid == 0;  // 0: a child still runs; -1 (ECHILD): none left
+    }
+}
+
+TEST(EndedRuns, AFinishedRunIsRecordedAndAStoppedOneLeavesOnlyCompleteFiles) {
+    ASSERT_TRUE(magick_ready);
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    TempDir directory;
+    const std::string output = directory.file("out");
+    const std::string errors = directory.file("errors");
+
+    // A finished run: status 0 and run.json.
+    ASSERT_EQ(wait_for(start_vseg(run_words(output), errors)), 0) << read_bytes(errors);
+    boost::property_tree::ptree record;
+    ASSERT_NO_THROW(boost::property_tree::read_json(output + "/run.json", record));
+    EXPECT_EQ(record.get<std::string>("complete"), "true");
+    EXPECT_EQ(record.get_child("arguments").size(), 8u);
+    EXPECT_EQ(record.get<int>("frame_width"), 160);
+    EXPECT_EQ(record.get<int>("frame_count"), 8);
+    EXPECT_GT(record.get<int>("leaf_regions"), 1000);
+    EXPECT_GT(record.get<double>("stages.tree.wall_seconds"), 0.0);
+    EXPECT_GT(record.get<long>("peak_memory_kib"), 0);
+    EXPECT_FALSE(writer_left_behind());
+
+    // The same run again, stopped right after it replaces its first segmentation: the earlier
+    // run.json is gone, every file is the old one or a whole new one, no writer outlives vseg.
+    const std::string first_labels = output + "/segmentations/900/frames.sgm";
+    struct stat before {};
+    ASSERT_EQ(::stat(first_labels.c_str(), &before), 0);
+    const pid_t pid = start_vseg(run_words(output), errors);
+    bool stopped_in_time = false;
+    for (int k = 0; k < 200000 && !stopped_in_time; ++k) {
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+        struct stat now {};
+        stopped_in_time = ::stat(first_labels.c_str(), &now) == 0 && now.st_ino != before.st_ino;
+        if (!stopped_in_time && ::waitpid(pid, nullptr, WNOHANG) == pid) {
+            FAIL() << "vseg ended before it could be stopped: " << read_bytes(errors);
+        }
+    }
+    ASSERT_TRUE(stopped_in_time);
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    const int status = wait_for(pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_FALSE(writer_left_behind());
+    EXPECT_EQ(lines_of(read_bytes(errors)).back(), "Stopped by SIGTERM: the run did not finish");
+    EXPECT_FALSE(fs::exists(output + "/run.json"));
+    EXPECT_GE(expect_only_complete_files(output), 3u * 8 + 8);
+}
+
+// Runs vseg with its output on a 3 MiB file system of its own (a mount namespace of a forked
+// helper, so nothing outlives the test), then copies what it wrote to `copy`. Returns vseg's
+// wait status, or cannot_mount as an exit status when this machine does not allow it.
+int run_on_small_disk(const std::string& mount_point, const std::string& copy,
+                      const std::string& errors) {
+    const pid_t helper = ::fork();
+    if (helper == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=3m") != 0) {
+            ::_exit(cannot_mount);
+        }
+        const int status = wait_for(start_vseg(run_words(mount_point + "/out"), errors));
+        boost::system::error_code ignored;
+        fs::create_directories(copy, ignored);
+        for (fs::recursive_directory_iterator entry(mount_point + "/out"), end; entry != end;
+             ++entry) {
+            const std::string target = copy + entry->path().string().substr(mount_point.size() + 4);
+            if (fs::is_directory(entry->path())) {
+                fs::create_directories(target, ignored);
+            } else {
+                testing::write_bytes(target, read_bytes(entry->path().string()));
+            }
+        }
+        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status));
+    }
+    return wait_for(helper);
+}
+
+TEST(EndedRuns, AFullDiskEndsTheRunWithOneLineAndNoCutFile) {
+    ASSERT_TRUE(magick_ready);
+    TempDir directory;
+    fs::create_directories(directory.file("disk"));
+    const std::string copy = directory.file("copy");
+    const std::string errors = directory.file("errors");
+    const int status = run_on_small_disk(directory.file("disk"), copy, errors);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == cannot_mount) {
+        GTEST_SKIP() << "cannot mount a small file system here (needs root or user namespaces)";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    // Progress lines, then the reason in one line.
+    const std::vector<std::string> lines = lines_of(read_bytes(errors));
+    ASSERT_FALSE(lines.empty());
+    for (std::size_t k = 0; k + 1 < lines.size(); ++k) {
+        EXPECT_THAT(lines[k], ::testing::AnyOf(StartsWith("Starting from "), StartsWith("Done ")));
+    }
+    EXPECT_THAT(lines.back(), StartsWith("Error in file '"));
+    EXPECT_THAT(lines.back(), HasSubstr("No space left on device"));
+    EXPECT_FALSE(fs::exists(copy + "/run.json"));
+    EXPECT_GE(expect_only_complete_files(copy), 3u * 8);
+}
+
+}  // namespace
+}  // namespace gma
+}  // namespace vorada
