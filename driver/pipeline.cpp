@@ -17,6 +17,7 @@
 #include "driver/flowreader.h"
 #include "driver/tictoc.h"
 #include "io/imagewritequeue.h"
+#include "io/segmentation.h"
 #include "signals/temporalneighbors.h"
 #include "tracking/trajectorytracking.h"
 #include "tree/binarypartitiontree.h"
@@ -96,13 +97,12 @@ void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
     }
 }
 
-TreeParameters make_tree_parameters(const std::string& output_directory) {
+TreeParameters make_tree_parameters() {
     TreeParameters parameters;
     parameters.verbose = true;
     parameters.update_labels = true;
     parameters.min_regions = 1;
     parameters.progress_step = 0.1;
-    parameters.output_path = output_directory;
     parameters.output_levels = {900, 800, 700, 600, 500, 400, 300, 200, 100, 40, 30, 20, 10, 5, 3, 2};
     return parameters;
 }
@@ -142,13 +142,22 @@ void write_cue_images(Tracker& tracker, const std::string& output_directory,
     }
 }
 
-void prepare_partition(Tree& tree, LabelVolume& trajectory_labels) {
-    tree.partition.init(trajectory_labels);
-    tree.partition.update_labels = tree.parameters.update_labels;
-    const unsigned long long m = tree.partition.max_index;
-    tree.level = m;
-    tree.last_index = m;
-    tree.descriptor_manager.capacity = 2 * m + 1;
+void write_trajectory_images(Tree& tree, const Video& video, const std::string& output_directory,
+                             io::ImageWriteQueue* queue) {
+    Video painted = tree.paint_trajectories(video);
+    for (long long t = 0; t < painted.size(2); ++t) {
+        const auto frame = static_cast<unsigned long long>(t);
+        painted.write_frame(frame_image_path(output_directory + "/trajectories", frame), frame, queue);
+    }
+}
+
+void report_segmentations(Tree& tree, const Video& video, const std::string& output_directory,
+                          io::ImageWriteQueue* queue) {
+    tree.reports.level_reached = [&tree, &video, output_directory, queue](unsigned long long level) {
+        const std::string directory = output_directory + "/segmentations/" + std::to_string(level);
+        boost::filesystem::create_directory(directory);
+        write_segmentation(tree.partition.current_labels, video, directory, queue);
+    };
 }
 
 int run_vseg(int argc, const char* const* argv) {
@@ -177,7 +186,7 @@ int run_vseg(int argc, const char* const* argv) {
     load_flows(forward_flow, backward_flow, video, arguments.input_directory, arguments.first_frame);
 
     LabelVolume trajectory_labels(video.size(0), video.size(1), video.size(2));
-    const TreeParameters tree_parameters = make_tree_parameters(arguments.output_directory);
+    const TreeParameters tree_parameters = make_tree_parameters();
 
     // The tracker's maps are needed only until the cue images and the reliability copy exist.
     auto tracker = std::make_unique<Tracker>(video.size);
@@ -192,7 +201,7 @@ int run_vseg(int argc, const char* const* argv) {
     write_cue_images(*tracker, arguments.output_directory, &image_writer);
     tracker.reset();
 
-    prepare_partition(*tree, trajectory_labels);
+    tree->init(trajectory_labels);
     trajectory_labels = LabelVolume();
     add_temporal_neighbors(video, tree->partition, forward_flow, backward_flow,
                            tree->partition.leaf_labels, 0);
@@ -200,7 +209,10 @@ int run_vseg(int argc, const char* const* argv) {
     auto distance_parameters = std::make_unique<DistanceParameters>(
         make_distance_parameters(arguments, video, std::move(forward_flow), std::move(reliability)));
 
-    tree->image_writer = &image_writer;
+    if (tree->parameters.verbose && image_writer.writes_images()) {
+        write_trajectory_images(*tree, video, arguments.output_directory, &image_writer);
+    }
+    report_segmentations(*tree, video, arguments.output_directory, &image_writer);
     tree->create<DistanceModel>(video, *distance_parameters);
     image_writer.finish();
     stopwatch.toc("BPT algorithm");
