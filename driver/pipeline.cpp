@@ -19,6 +19,7 @@
 #include "driver/stopsignals.h"
 #include "driver/tictoc.h"
 #include "io/imagewritequeue.h"
+#include "io/segmentation.h"
 #include "signals/temporalneighbors.h"
 #include "tracking/trajectorytracking.h"
 #include "tree/binarypartitiontree.h"
@@ -28,8 +29,10 @@ namespace gma {
 
 namespace {
 
-// Memory a run needs per voxel, all stages together, measured on real sequences with margin.
-constexpr double bytes_per_voxel = 700.0;
+// Measured: 325 MB for 0.33 M voxels and 936 MB for 1.12 M voxels of a 512x218 sequence, i.e.
+// about 800 bytes per voxel above 65 MB; rounded up.
+constexpr double fixed_bytes = 80.0 * 1048576.0;
+constexpr double bytes_per_voxel = 860.0;
 
 }  // namespace
 
@@ -62,13 +65,15 @@ void create_output_tree(const std::string& output_directory) {
     }
 }
 
+double estimated_run_bytes(double voxels) { return fixed_bytes + voxels * bytes_per_voxel; }
+
 void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long frame_count,
                               unsigned long long width, unsigned long long height) {
     const double voxels = static_cast<double>(width) * static_cast<double>(height) *
                           static_cast<double>(frame_count);
     const double available = static_cast<double>(sysconf(_SC_PHYS_PAGES)) *
                              static_cast<double>(sysconf(_SC_PAGESIZE));
-    const double needed = voxels * bytes_per_voxel;
+    const double needed = estimated_run_bytes(voxels);
     if (needed > available) {
         std::ostringstream message;
         message << "Frames " << first_frame << " to " << first_frame + frame_count - 1 << " of "
@@ -94,13 +99,12 @@ void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
     }
 }
 
-TreeParameters make_tree_parameters(const std::string& output_directory) {
+TreeParameters make_tree_parameters() {
     TreeParameters parameters;
     parameters.verbose = true;
     parameters.update_labels = true;
     parameters.min_regions = 1;
     parameters.progress_step = 0.1;
-    parameters.output_path = output_directory;
     parameters.output_levels = {900, 800, 700, 600, 500, 400, 300, 200, 100, 40, 30, 20, 10, 5, 3, 2};
     return parameters;
 }
@@ -140,13 +144,22 @@ void write_cue_images(Tracker& tracker, const std::string& output_directory,
     }
 }
 
-void prepare_partition(Tree& tree, LabelVolume& trajectory_labels) {
-    tree.partition.init(trajectory_labels);
-    tree.partition.update_labels = tree.parameters.update_labels;
-    const unsigned long long m = tree.partition.max_index;
-    tree.level = m;
-    tree.last_index = m;
-    tree.descriptor_manager.capacity = 2 * m + 1;
+void write_trajectory_images(Tree& tree, const Video& video, const std::string& output_directory,
+                             io::ImageWriteQueue* queue) {
+    Video painted = tree.paint_trajectories(video);
+    for (long long t = 0; t < painted.size(2); ++t) {
+        const auto frame = static_cast<unsigned long long>(t);
+        painted.write_frame(frame_image_path(output_directory + "/trajectories", frame), frame, queue);
+    }
+}
+
+void report_segmentations(Tree& tree, const Video& video, const std::string& output_directory,
+                          io::ImageWriteQueue* queue) {
+    tree.reports.level_reached = [&tree, &video, output_directory, queue](unsigned long long level) {
+        const std::string directory = output_directory + "/segmentations/" + std::to_string(level);
+        boost::filesystem::create_directory(directory);
+        write_segmentation(tree.partition.current_labels, video, directory, queue);
+    };
 }
 
 int run_vseg(int argc, const char* const* argv) {
@@ -187,7 +200,7 @@ int run_vseg(int argc, const char* const* argv) {
     clock.stop("loading");
 
     LabelVolume trajectory_labels(video.size(0), video.size(1), video.size(2));
-    const TreeParameters tree_parameters = make_tree_parameters(arguments.output_directory);
+    const TreeParameters tree_parameters = make_tree_parameters();
 
     // The tracker's maps are needed only until the cue images and the reliability copy exist.
     auto tracker = std::make_unique<Tracker>(video.size);
@@ -204,7 +217,7 @@ int run_vseg(int argc, const char* const* argv) {
     tracker.reset();
     clock.stop("cue_images");
 
-    prepare_partition(*tree, trajectory_labels);
+    tree->init(trajectory_labels);
     record.leaf_regions = tree->partition.max_index + 1;
     trajectory_labels = LabelVolume();
     add_temporal_neighbors(video, tree->partition, forward_flow, backward_flow,
@@ -214,7 +227,10 @@ int run_vseg(int argc, const char* const* argv) {
         make_distance_parameters(arguments, video, std::move(forward_flow), std::move(reliability)));
     clock.stop("partition");
 
-    tree->image_writer = image_writer.get();
+    if (tree->parameters.verbose && image_writer->writes_images()) {
+        write_trajectory_images(*tree, video, arguments.output_directory, image_writer.get());
+    }
+    report_segmentations(*tree, video, arguments.output_directory, image_writer.get());
     tree->create<DistanceModel>(video, *distance_parameters);
     clock.stop("tree");
     image_writer->finish();
