@@ -22,7 +22,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <sstream>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,8 +38,8 @@ namespace gma {
 namespace {
 
 namespace fs = boost::filesystem;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
+using ::testing::EndsWith;
+using ::testing::MatchesRegex;
 using vorada::testing::read_bytes;
 using vorada::testing::TempDir;
 
@@ -89,15 +89,6 @@ int wait_for(pid_t pid) {
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return status;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 // Every file under `output` is whole: each PNG decodes, each frames.sgm has the size its
@@ -179,14 +170,14 @@ TEST(EndedRuns, AFinishedRunIsRecordedAndAStoppedOneLeavesOnlyCompleteFiles) {
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     EXPECT_EQ(WTERMSIG(status), SIGTERM);
     EXPECT_FALSE(writer_left_behind());
-    EXPECT_EQ(lines_of(read_bytes(errors)).back(), "Stopped by SIGTERM: the run did not finish");
+    EXPECT_THAT(read_bytes(errors), EndsWith("\nStopped by SIGTERM: the run did not finish\n"));
     EXPECT_FALSE(fs::exists(output + "/run.json"));
     EXPECT_GE(expect_only_complete_files(output), 3u * 8 + 8);
 }
 
-// Runs vseg with its output on a 3 MiB file system of its own (a mount namespace of a forked
-// helper, so nothing outlives the test), then copies what it wrote to `copy`. Returns vseg's
-// wait status, or cannot_mount as an exit status when this machine does not allow it.
+// Runs vseg with its output on a 3 MiB file system of its own (in the mount namespace of a
+// forked helper, so that nothing outlives the test) and copies what it wrote to `copy`. Returns
+// the helper's wait status: vseg's exit status, or cannot_mount.
 int run_on_small_disk(const std::string& mount_point, const std::string& copy,
                       const std::string& errors) {
     const pid_t helper = ::fork();
@@ -197,18 +188,8 @@ int run_on_small_disk(const std::string& mount_point, const std::string& copy,
             ::_exit(cannot_mount);
         }
         const int status = wait_for(start_vseg(run_words(mount_point + "/out"), errors));
-        boost::system::error_code ignored;
-        fs::create_directories(copy, ignored);
-        for (fs::recursive_directory_iterator entry(mount_point + "/out"), end; entry != end;
-             ++entry) {
-            const std::string target = copy + entry->path().string().substr(mount_point.size() + 4);
-            if (fs::is_directory(entry->path())) {
-                fs::create_directories(target, ignored);
-            } else {
-                testing::write_bytes(target, read_bytes(entry->path().string()));
-            }
-        }
-        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status));
+        const int copied = std::system(("cp -a " + mount_point + "/out " + copy).c_str());
+        ::_exit(copied != 0 ? 99 : WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status));
     }
     return wait_for(helper);
 }
@@ -222,17 +203,13 @@ TEST(EndedRuns, AFullDiskEndsTheRunWithOneLineAndNoCutFile) {
     const int status = run_on_small_disk(directory.file("disk"), copy, errors);
     ASSERT_TRUE(WIFEXITED(status));
     if (WEXITSTATUS(status) == cannot_mount) {
-        GTEST_SKIP() << "cannot mount a small file system here (needs root or user namespaces)";
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
     }
     EXPECT_EQ(WEXITSTATUS(status), 1);
     // Progress lines, then the reason in one line.
-    const std::vector<std::string> lines = lines_of(read_bytes(errors));
-    ASSERT_FALSE(lines.empty());
-    for (std::size_t k = 0; k + 1 < lines.size(); ++k) {
-        EXPECT_THAT(lines[k], ::testing::AnyOf(StartsWith("Starting from "), StartsWith("Done ")));
-    }
-    EXPECT_THAT(lines.back(), StartsWith("Error in file '"));
-    EXPECT_THAT(lines.back(), HasSubstr("No space left on device"));
+    EXPECT_THAT(read_bytes(errors),
+                MatchesRegex("(Starting from [0-9]+ regions \n|Done [0-9]+% \n)*"
+                             "Error in file '[^\n]*': [^\n]*No space left on device\n"));
     EXPECT_FALSE(fs::exists(copy + "/run.json"));
     EXPECT_GE(expect_only_complete_files(copy), 3u * 8);
 }
