@@ -43,6 +43,11 @@ void load_frames(Video& video, const std::string& input_directory, unsigned long
 void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
                 const std::string& input_directory, unsigned long long first_frame);
 
+/// Peak memory a run over `voxels` voxels needs, all stages together: measured peaks of real
+/// sequences with a margin (a fixed part for the libraries and the writer processes, and a part
+/// per voxel).
+double estimated_run_bytes(double voxels);
+
 /// Rejects a run whose signals could not fit in this machine's memory, naming the range.
 void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long frame_count,
                               unsigned long long width, unsigned long long height);
