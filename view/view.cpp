@@ -319,20 +319,20 @@ Sheet render_overview(const io::TreeFile& tree, const Frames& frames,
     const int k = static_cast<int>(columns.size());
     const int fixed = sheet.label_width + margin + (k - 1) * column_gap + k * pair_gap;
     const double scale = std::min(1.0, static_cast<double>(max_width - fixed) / (2.0 * k * frames.width));
-    sheet.cell_width = std::max(8, static_cast<int>(std::lround(frames.width * scale)));
-    sheet.cell_height = std::max(8, static_cast<int>(std::lround(frames.height * scale)));
+    sheet.cell_width = std::max(1, static_cast<int>(std::lround(frames.width * scale)));
+    sheet.cell_height = std::max(1, static_cast<int>(std::lround(frames.height * scale)));
     sheet.mean_offset = sheet.cell_width + pair_gap;
     sheet.header_height = margin + line + margin / 2 + line + margin / 2;
-    sheet.width = fixed + 2 * k * sheet.cell_width;
+    const std::string title = std::to_string(frames.width) + "x" + std::to_string(frames.height) + "x" +
+                              std::to_string(frames.count) + " voxels, " +
+                              std::to_string(tree.leaf_count) +
+                              " trajectories. left: boundaries, right: mean colours";
+    sheet.width = std::max(fixed + 2 * k * sheet.cell_width, 2 * margin + text_width(title, text_scale));
     sheet.height = sheet.header_height + static_cast<int>(views.size()) * (sheet.cell_height + row_gap) -
                    row_gap + margin;
     sheet.rgb.resize(3 * static_cast<std::size_t>(sheet.width) * sheet.height);
     fill(sheet.rgb, background);
 
-    const std::string title = std::to_string(frames.width) + "x" + std::to_string(frames.height) + "x" +
-                              std::to_string(frames.count) + " voxels, " +
-                              std::to_string(tree.leaf_count) +
-                              " trajectories. left: boundaries, right: mean colours";
     draw_text(sheet.rgb.data(), sheet.width, sheet.height, margin, margin, title, text_scale, ink);
     const int column_header = margin + line + margin / 2;
     for (int c = 0; c < k; ++c) {
