@@ -6,6 +6,7 @@
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "common/errors.h"
 #include "io/imagewritequeue.h"
@@ -40,7 +41,8 @@ std::uint64_t parse_count(const std::string& text) {
 }  // namespace
 
 std::string cut_usage(const std::string& program) {
-    return "Usage: " + program + " OUTPUT_DIR (--regions N[,N…] | --distance D) [--out DIR]\n";
+    return "Usage: " + program +
+           " OUTPUT_DIR (--regions N[,N…] | --distance D) [--out DIR] [--png exact|fast|none]\n";
 }
 
 CutOptions parse_cut_arguments(int argc, const char* const* argv) {
@@ -48,7 +50,8 @@ CutOptions parse_cut_arguments(int argc, const char* const* argv) {
     bool have_regions = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        const bool takes_value = argument == "--regions" || argument == "--distance" || argument == "--out";
+        const bool takes_value = argument == "--regions" || argument == "--distance" || argument == "--out" ||
+                                 argument == "--png";
         if (takes_value && i + 1 >= argc) {
             throw std::invalid_argument(argument + " needs a value");
         }
@@ -76,6 +79,17 @@ CutOptions parse_cut_arguments(int argc, const char* const* argv) {
             options.by_distance = true;
         } else if (argument == "--out") {
             options.out = argv[++i];
+        } else if (argument == "--png") {
+            const std::string mode = argv[++i];
+            if (mode == "exact") {
+                options.png = io::PngMode::exact;
+            } else if (mode == "fast") {
+                options.png = io::PngMode::fast;
+            } else if (mode == "none") {
+                options.png = io::PngMode::none;
+            } else {
+                throw std::invalid_argument("--png takes exact, fast or none, not '" + mode + "'");
+            }
         } else if (!argument.empty() && argument[0] == '-') {
             throw std::invalid_argument("unknown option " + argument);
         } else if (options.output_directory.empty()) {
@@ -147,7 +161,9 @@ int run_vseg_cut(int argc, const char* const* argv) {
         return 2;
     }
     // The queue forks its writer processes: before the tree fills memory.
-    io::ImageWriteQueue image_writer;
+    io::ImageWriteQueue image_writer(
+        io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
+        std::size_t(256) << 20, options.png);
     const io::TreeFile tree =
         io::read_tree_file(options.output_directory + "/trees/tree.bpt");
 

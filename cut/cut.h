@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "io/imagewritequeue.h"
 #include "io/treefile.h"
 
 namespace vorada {
@@ -18,12 +19,13 @@ struct CutOptions {
     bool by_distance = false;              ///< cut at a merge distance instead
     double distance = 0;
     std::string out;                       ///< where the segmentations go
+    io::PngMode png = io::PngMode::exact;  ///< frame images as vseg's --png
 };
 
 /// Usage line of the program.
 std::string cut_usage(const std::string& program);
 
-/// Parses `program OUTPUT_DIR (--regions N,N,… | --distance D) [--out DIR]`; throws
+/// Parses `program OUTPUT_DIR (--regions N,N,… | --distance D) [--out DIR] [--png MODE]`; throws
 /// std::invalid_argument with a one-line reason for anything else. --out defaults to
 /// OUTPUT_DIR/cuts.
 CutOptions parse_cut_arguments(int argc, const char* const* argv);

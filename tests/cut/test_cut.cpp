@@ -156,6 +156,7 @@ TEST(CutArguments, OneOfRegionsOrDistanceAndNothingElse) {
     EXPECT_EQ(options.regions, (std::vector<std::uint64_t>{300, 50, 12}));
     EXPECT_EQ(options.out, "out/cuts");
     EXPECT_EQ(parse({"--distance", "0.5", "out", "--out", "x"}).out, "x");
+    EXPECT_EQ(parse({"out", "--regions", "3", "--png", "none"}).png, io::PngMode::none);
     for (const auto& words : std::vector<std::vector<const char*>>{
              {"out"},
              {"out", "--regions", "3", "--distance", "1"},
@@ -165,6 +166,7 @@ TEST(CutArguments, OneOfRegionsOrDistanceAndNothingElse) {
              {"out", "--distance", "nan"},
              {"out", "--regions"},
              {"out", "--levels", "3"},
+             {"out", "--regions", "3", "--png", "small"},
              {"--regions", "3"}}) {
         EXPECT_THROW(parse(words), std::invalid_argument) << words.size();
     }
