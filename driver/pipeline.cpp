@@ -208,6 +208,9 @@ int run_vseg(int argc, const char* const* argv) {
         return 0;
     }
     validate_run_arguments(arguments);
+    // The tree of an earlier run in this directory would not match what this run writes.
+    boost::filesystem::remove(tree_file_path(arguments.output_directory));
+    boost::filesystem::remove(arguments.output_directory + "/trees/input.txt");
     const unsigned long long frame_count = arguments.frame_count();
     // Frame images are encoded on the other cores while the tree is built. The queue forks its
     // writer processes, so it comes before anything that starts threads or fills memory.

@@ -359,6 +359,17 @@ TEST(RunVseg, AMissingFlowFileEndsTheRunWithTheReadersMessage) {
     EXPECT_TRUE(entries(dir.file("out/occlusions")).empty());
 }
 
+TEST(RunVseg, AFailedRunLeavesNoTreeFileNotEvenAnEarlierOne) {
+    testing::TempDir dir;
+    Synthetic sample = synthetic::make_synthetic(two_shapes(10, 8, 3));
+    synthetic::write_sample(dir.file("in"), sample);
+    EXPECT_EQ(run(arguments("0", "2", dir.file("in"), dir.file("out"))).status, 0);
+    EXPECT_EQ(entries(dir.file("out/trees")), (std::set<std::string>{"input.txt", "tree.bpt"}));
+    boost::filesystem::remove(backward_flow_path(dir.file("in"), 2));
+    EXPECT_THROW(run(arguments("0", "2", dir.file("in"), dir.file("out"))), VoradaError);
+    EXPECT_TRUE(entries(dir.file("out/trees")).empty());
+}
+
 TEST(RunVseg, AFrameOfAnotherSizeIsRejectedNamingTheFile) {
     testing::TempDir dir;
     Synthetic sample = synthetic::make_synthetic(two_shapes(10, 8, 2));
