@@ -421,7 +421,8 @@ int run_vseg_view(int argc, const char* const* argv) {
     if (!csv) {
         throw VoradaFileError(out + "/regions.csv", "could not be written completely");
     }
-    std::cerr << "Overview of " << views.size() << " levels written to " << out << "/overview.png\n";
+    std::cerr << "Overview of " << views.size() << (views.size() == 1 ? " level" : " levels")
+              << " written to " << out << "/overview.png\n";
     return 0;
 }
 
