@@ -22,6 +22,8 @@ demo: build
 	@./$(BUILD)/tools/make_sample $(SAMPLE)
 	@./$(BUILD)/driver/vseg $(DEMO_ARGS) $(SAMPLE) $(DEMO_OUT)
 	@echo "Segmentations written under $(DEMO_OUT)/segmentations/ (one directory per level)"
+	@./$(BUILD)/view/vseg-view $(DEMO_OUT)
+	@echo "Overview: $(abspath $(DEMO_OUT))/overview.png"
 
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -140,6 +140,10 @@ void AtomicFile::commit() {
     unlist(slot);
 }
 
+UnfinishedFile::UnfinishedFile(const std::string& path) : slot(list_unfinished(path)) {}
+
+UnfinishedFile::~UnfinishedFile() { unlist(slot); }
+
 void write_file_atomically(const std::string& path, const void* data, std::size_t size) {
     AtomicFile file(path);
     file.write(data, size);

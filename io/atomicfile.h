@@ -47,6 +47,19 @@ void write_file_atomically(const std::string& path, const void* data, std::size_
 /// Flushes a directory's entries (files created or renamed in it) to the disk.
 void sync_directory(const std::string& directory);
 
+/// Lists a file that is written by other means (a stream that seeks back, say) among those a
+/// stop signal removes, for as long as the object lives.
+class UnfinishedFile {
+  public:
+    explicit UnfinishedFile(const std::string& path);
+    ~UnfinishedFile();
+    UnfinishedFile(const UnfinishedFile&) = delete;
+    UnfinishedFile& operator=(const UnfinishedFile&) = delete;
+
+  private:
+    int slot;
+};
+
 /// Removes the temporary files this process is writing at the moment. Safe in a signal handler:
 /// a process stopped by a signal calls it so that no half-written file stays behind.
 void remove_unfinished_files() noexcept;
