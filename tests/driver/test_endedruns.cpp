@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
+// The JSON parser still includes the old bind header, which otherwise prints a deprecation note.
+#define BOOST_BIND_GLOBAL_PLACEHOLDERS
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cerrno>
