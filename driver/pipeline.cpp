@@ -144,6 +144,14 @@ void prepare_partition(Tree& tree, LabelVolume& trajectory_labels) {
 }
 
 int run_vseg(int argc, const char* const* argv) {
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::cout << usage_text(argv[0]);
+        return 0;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::cout << "vseg " << version_text() << "\n";
+        return 0;
+    }
     if (argc < 9) {
         std::cerr << usage_text(argc > 0 ? argv[0] : "vseg");
         return 2;
