@@ -50,7 +50,8 @@ cv::Mat compute_flow(cv::DISOpticalFlow& estimator, const cv::Mat& from, const c
 
 void write_flow_file(const std::string& path, const cv::Mat& flow) {
     CV_Assert(flow.type() == CV_32FC2);
-    const std::size_t pairs = static_cast<std::size_t>(flow.cols) * static_cast<std::size_t>(flow.rows);
+    const std::size_t pairs =
+        static_cast<std::size_t>(flow.cols) * static_cast<std::size_t>(flow.rows);
     std::vector<unsigned char> bytes(12 + 8 * pairs);
     put_float(&bytes[0], 202021.25f);
     put_le32(&bytes[4], static_cast<std::uint32_t>(flow.cols));
@@ -63,7 +64,8 @@ void write_flow_file(const std::string& path, const cv::Mat& flow) {
         }
     }
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     file.close();
     if (!file) {
         throw VoradaError(path + ": cannot write this file");

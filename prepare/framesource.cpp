@@ -14,20 +14,22 @@ namespace {
 
 namespace fs = boost::filesystem;
 
-bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool is_digit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 // Extensions OpenCV's image reader decodes in Debian's build.
 bool has_image_extension(const fs::path& path) {
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    static const char* const known[] = {".png", ".jpg",  ".jpeg", ".jpe", ".bmp", ".tif",
+    static const char* const known[] = {".png",  ".jpg",  ".jpeg", ".jpe", ".bmp", ".tif",
                                         ".tiff", ".webp", ".ppm",  ".pgm", ".pnm", ".jp2"};
     return std::find(std::begin(known), std::end(known), extension) != std::end(known);
 }
 
 class ImageFolderSource : public FrameSource {
-public:
+  public:
     explicit ImageFolderSource(std::vector<std::string> files) : paths(std::move(files)) {}
 
     bool read(cv::Mat& frame) override {
@@ -54,13 +56,13 @@ public:
 
     std::string last_frame_name() const override { return next > 0 ? paths[next - 1] : ""; }
 
-private:
+  private:
     std::vector<std::string> paths;
     std::size_t next = 0;
 };
 
 class VideoFileSource : public FrameSource {
-public:
+  public:
     explicit VideoFileSource(const std::string& path) : video_path(path) {
         // FFmpeg only: the generic backend would take an image file for an image sequence.
         if (!capture.open(path, cv::CAP_FFMPEG) || !capture.isOpened()) {
@@ -92,7 +94,7 @@ public:
         return "frame " + std::to_string(position - 1) + " of " + video_path;
     }
 
-private:
+  private:
     std::string video_path;
     unsigned long long position = 0;
     cv::VideoCapture capture;

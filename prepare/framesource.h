@@ -19,7 +19,7 @@ std::vector<std::string> list_image_files(const std::string& folder);
 
 /// A sequence of frames read in order; only the frame being read is held.
 class FrameSource {
-public:
+  public:
     virtual ~FrameSource() = default;
     /// Reads the next frame as 8-bit BGR; false at the end of the input.
     virtual bool read(cv::Mat& frame) = 0;

@@ -7,5 +7,6 @@
 #include "prepare/prepare.h"
 
 int main(int argc, char** argv) {
-    return vorada::prepare::prepare_main(argc, argv, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+    return vorada::prepare::prepare_main(argc, argv, std::cout, std::cerr,
+                                         isatty(STDERR_FILENO) != 0);
 }

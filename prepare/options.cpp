@@ -136,8 +136,8 @@ PrepareCommand parse_prepare_arguments(const std::vector<std::string>& arguments
         throw VoradaError("--max-side and --scale cannot be combined: choose one");
     }
     if (positional.size() != 2) {
-        throw VoradaError("expected INPUT and OUTPUT_DIR, got " + std::to_string(positional.size()) +
-                          " arguments (see --help)");
+        throw VoradaError("expected INPUT and OUTPUT_DIR, got " +
+                          std::to_string(positional.size()) + " arguments (see --help)");
     }
     options.input = positional[0];
     options.output_directory = positional[1];

@@ -20,8 +20,8 @@ struct PrepareOptions {
     long long max_side = 0;        ///< longest side after shrinking; 0: no limit
     double scale = 0;              ///< resize factor in (0, 1]; 0: none
     FlowQuality flow = FlowQuality::medium;
-    unsigned threads = 0;          ///< worker threads; 0: one per core
-    bool force = false;            ///< replace frames and flows of another input
+    unsigned threads = 0;  ///< worker threads; 0: one per core
+    bool force = false;    ///< replace frames and flows of another input
 };
 
 /// A parsed command line: run, or only print the help or the version.

@@ -31,11 +31,13 @@ namespace fs = boost::filesystem;
 
 volatile sig_atomic_t interrupted = 0;
 
-void note_interrupt(int) { interrupted = 1; }
+void note_interrupt(int) {
+    interrupted = 1;
+}
 
 // Ctrl-C ends the run between two frames, so the private folder is removed; a second one kills.
 class InterruptGuard {
-public:
+  public:
     InterruptGuard() {
         struct sigaction action {};
         action.sa_handler = note_interrupt;
@@ -50,7 +52,7 @@ public:
         sigaction(SIGTERM, &old_term, nullptr);
     }
 
-private:
+  private:
     struct sigaction old_int {};
     struct sigaction old_term {};
 };
@@ -140,7 +142,8 @@ std::string vseg_program() {
     throw VoradaError(message.str());
 }
 
-std::string make_record(const PrepareOptions& options, const std::string& identity,
+std::string make_record(const PrepareOptions& options,
+                        const std::string& identity,
                         const PrepareResult& result) {
     std::ostringstream record;
     record << "input " << identity << "\n"
@@ -154,7 +157,7 @@ std::string make_record(const PrepareOptions& options, const std::string& identi
 
 // The work of one frame: its image, and the two flows between it and the frame before.
 class FrameWriter {
-public:
+  public:
     FrameWriter(const std::string& directory, FlowQuality quality, unsigned threads)
         : root(directory),
           policy(threads > 1 ? std::launch::async : std::launch::deferred),
@@ -202,7 +205,7 @@ public:
         }
     }
 
-private:
+  private:
     std::string root;
     std::launch policy;
     cv::Ptr<cv::DISOpticalFlow> forward, backward;
@@ -301,12 +304,12 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
     return result;
 }
 
-int prepare_main(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                 bool terminal) {
+int prepare_main(
+    int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool terminal) {
     const std::string program = argc > 0 ? fs::path(argv[0]).filename().string() : "vseg-prepare";
     try {
-        const PrepareCommand command =
-            parse_prepare_arguments(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+        const PrepareCommand command = parse_prepare_arguments(
+            std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
         if (command.action == PrepareCommand::help) {
             out << prepare_usage_text(program);
             return 0;

@@ -29,8 +29,8 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
 
 /// The program: parses argv, runs, prints the vseg command on `out` and everything else on
 /// `err`. Returns the exit status: 0 on success and for --help/--version, 1 on any failure.
-int prepare_main(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                 bool terminal);
+int prepare_main(
+    int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool terminal);
 
 }  // namespace prepare
 }  // namespace vorada

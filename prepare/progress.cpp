@@ -29,7 +29,9 @@ void Progress::update(unsigned long long done) {
     _draw(done, false);
 }
 
-void Progress::finish(unsigned long long done) { _draw(done, true); }
+void Progress::finish(unsigned long long done) {
+    _draw(done, true);
+}
 
 void Progress::_draw(unsigned long long done, bool final_line) {
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
@@ -38,11 +40,11 @@ void Progress::_draw(unsigned long long done, bool final_line) {
     const unsigned long long total = std::max(expected, done);
     char numbers[128];
     if (final_line) {
-        std::snprintf(numbers, sizeof numbers, "%llu frames in %.1f s, %.1f frames/s", done, elapsed,
-                      fps);
+        std::snprintf(numbers, sizeof numbers, "%llu frames in %.1f s, %.1f frames/s", done,
+                      elapsed, fps);
     } else if (total > 0 && fps > 0) {
-        std::snprintf(numbers, sizeof numbers, "%llu/%llu frames, %.1f frames/s, %s left", done, total,
-                      fps, minutes_seconds(static_cast<double>(total - done) / fps).c_str());
+        std::snprintf(numbers, sizeof numbers, "%llu/%llu frames, %.1f frames/s, %s left", done,
+                      total, fps, minutes_seconds(static_cast<double>(total - done) / fps).c_str());
     } else {
         std::snprintf(numbers, sizeof numbers, "%llu frames, %.1f frames/s", done, fps);
     }

@@ -9,7 +9,7 @@ namespace vorada {
 namespace prepare {
 
 class Progress {
-public:
+  public:
     /// `expected` frames in all (0 when unknown); `terminal` draws the bar.
     Progress(std::ostream& stream, unsigned long long expected, bool terminal);
     /// Reports that `done` frames are written.
@@ -17,7 +17,7 @@ public:
     /// Ends the bar's line and prints the totals.
     void finish(unsigned long long done);
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     void _draw(unsigned long long done, bool final_line);
 

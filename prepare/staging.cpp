@@ -50,8 +50,7 @@ std::string recorded_input(const std::string& output_directory) {
     return "";
 }
 
-Staging::Staging(const std::string& output_directory, const std::string& input_identity,
-                 bool force)
+Staging::Staging(const std::string& output_directory, const std::string& input_identity, bool force)
     : output(output_directory) {
     boost::system::error_code error;
     const fs::file_status status = fs::status(output, error);

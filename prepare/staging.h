@@ -15,7 +15,7 @@ extern const char* const record_file_name;
 std::string recorded_input(const std::string& output_directory);
 
 class Staging {
-public:
+  public:
     /// Checks OUTPUT_DIR (created if missing) and opens the private folder. Refuses, with a
     /// VoradaError, an OUTPUT_DIR holding frames or flows made from another input than
     /// `input_identity`, unless `force`.
@@ -31,7 +31,7 @@ public:
     /// Replaces OUTPUT_DIR's frames, flows and record by this run's, the record last.
     void commit(const std::string& record);
 
-private:
+  private:
     std::string output;
     std::string staging;
     std::vector<std::string> created;  // folders this run made, deepest last

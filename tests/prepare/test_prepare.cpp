@@ -1,5 +1,3 @@
-#include "prepare/prepare.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -15,6 +13,7 @@
 #include "driver/flowreader.h"
 #include "prepare/framesource.h"
 #include "prepare/options.h"
+#include "prepare/prepare.h"
 #include "signals/videosignal.h"
 #include "tests/support/tempdir.h"
 
@@ -65,7 +64,7 @@ cv::Mat moving_square(int width, int height, int t, int dx) {
 }
 
 class Prepare : public ::testing::Test {
-protected:
+  protected:
     // An 8-frame 320x240 Motion-JPEG video, the square (80x80 at x 80 + 4t, y 80) moving 4
     // pixels a frame.
     std::string write_video(const std::string& name) {
@@ -79,7 +78,8 @@ protected:
         return path;
     }
     // A folder of flat images named as given, grey levels 10, 20, 30, ...
-    std::string write_folder(const std::string& name, std::vector<std::string> files,
+    std::string write_folder(const std::string& name,
+                             std::vector<std::string> files,
                              cv::Size size = cv::Size(40, 32)) {
         const std::string folder = directory.file(name);
         fs::create_directories(folder);
@@ -93,8 +93,8 @@ protected:
 };
 
 TEST(NaturalLess, OrdersDigitRunsAsNumbers) {
-    std::vector<std::string> names{"img10.png", "img2.png", "b.png", "img1.png", "img01.png",
-                                   "img2b.png", "a10.png"};
+    std::vector<std::string> names{"img10.png", "img2.png",  "b.png",  "img1.png",
+                                   "img01.png", "img2b.png", "a10.png"};
     std::sort(names.begin(), names.end(), natural_less);
     EXPECT_THAT(names, ElementsAre("a10.png", "b.png", "img01.png", "img1.png", "img2.png",
                                    "img2b.png", "img10.png"));
@@ -102,8 +102,8 @@ TEST(NaturalLess, OrdersDigitRunsAsNumbers) {
 
 TEST(ParsePrepareArguments, ReadsOptionsAndNamesFaultyOnes) {
     const PrepareCommand command = parse_prepare_arguments(
-        {"in.mp4", "--first", "3", "--count=5", "out", "--step", "2", "--max-side", "320",
-         "--flow", "fine", "--threads", "2", "--force"});
+        {"in.mp4", "--first", "3", "--count=5", "out", "--step", "2", "--max-side", "320", "--flow",
+         "fine", "--threads", "2", "--force"});
     EXPECT_EQ(command.action, PrepareCommand::run);
     EXPECT_EQ(command.options.input, "in.mp4");
     EXPECT_EQ(command.options.output_directory, "out");
@@ -218,7 +218,8 @@ TEST_F(Prepare, BadInputGetsOneLineAndLeavesNothing) {
         {{video, out, "--first", "8"}, "clip.avi holds frames 0 to 7; --first 8 is past the end"},
         {{video, out, "--first", "2", "--count", "4", "--step", "2"},
          "clip.avi holds frames 0 to 7; --first 2 --count 4 --step 2 needs frame 8"},
-        {{mixed, out}, "a3.png is 20x20, the first frame 40x32: all frames must have the same size"},
+        {{mixed, out},
+         "a3.png is 20x20, the first frame 40x32: all frames must have the same size"},
         {{video, directory.file("with blank")}, "must be non-empty and hold no blanks"},
     };
     for (const auto& bad : cases) {
