@@ -16,35 +16,34 @@ mkdir -p "$WORK"
 # median of the numbers on standard input
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# wall seconds of one run of vseg-prepare with the given arguments
-wall() {
-    local start end
-    start=$(date +%s.%N)
-    "$PREPARE" "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    echo "$end - $start" | bc -l
+# One run of vseg-prepare with the given arguments; prints "wall cpu" in seconds (cpu = user +
+# system of all its threads).
+measure() {
+    /usr/bin/time -f "%e %U %S" -o "$WORK/time.txt" "$PREPARE" "$@" >/dev/null 2>"$WORK/stderr.txt" ||
+        { cat "$WORK/stderr.txt" >&2; exit 1; }
+    tail -n 1 "$WORK/time.txt" | awk '{ print $1, $2 + $3 }'
 }
 
-echo "| input | --flow | frames | median wall (s) | runs (s) | frames/s |"
-echo "|---|---|---|---|---|---|"
-for flow in fast medium fine; do
-    times=()
-    for _ in $(seq "$RUNS"); do
-        times+=("$(wall "$DATA/frames" "$WORK/alley_$flow" --flow "$flow")")
-    done
-    m=$(printf '%s\n' "${times[@]}" | median)
-    printf '| alley_1_half 512x218 | %s | 10 | %.2f | %s | %.1f |\n' "$flow" "$m" \
-        "$(printf '%.2f ' "${times[@]}")" "$(echo "10 / $m" | bc -l)"
-done
-if [ -f "$VIDEO" ]; then
+# bench LABEL INPUT: one table row per --flow choice
+bench() {
+    local label=$1 input=$2 flow runs walls cpus m c frames
     for flow in fast medium fine; do
-        times=()
+        walls=() cpus=()
         for _ in $(seq "$RUNS"); do
-            times+=("$(wall "$VIDEO" "$WORK/tree_$flow" --flow "$flow")")
+            read -r w c < <(measure "$input" "$WORK/$flow" --flow "$flow" --force)
+            walls+=("$w") cpus+=("$c")
         done
-        m=$(printf '%s\n' "${times[@]}" | median)
-        frames=$(ls "$WORK/tree_$flow/frames" | wc -l)
-        printf '| %s 320x240 | %s | %d | %.2f | %s | %.1f |\n' "$(basename "$VIDEO")" "$flow" \
-            "$frames" "$m" "$(printf '%.2f ' "${times[@]}")" "$(echo "$frames / $m" | bc -l)"
+        m=$(printf '%s\n' "${walls[@]}" | median)
+        c=$(printf '%s\n' "${cpus[@]}" | median)
+        frames=$(find "$WORK/$flow/frames" -name 'frame*.png' | wc -l)
+        printf '| %s | %s | %d | %.2f | %s| %.2f | %.1f |\n' "$label" "$flow" "$frames" "$m" \
+            "$(printf '%.2f ' "${walls[@]}")" "$c" "$(echo "$frames / $m" | bc -l)"
     done
+}
+
+echo "| input | --flow | frames | median wall (s) | runs (s) | median CPU (s) | frames/s |"
+echo "|---|---|---|---|---|---|---|"
+bench "alley_1_half 512x218" "$DATA/frames"
+if [ -f "$VIDEO" ]; then
+    bench "$(basename "$VIDEO") 320x240" "$VIDEO"
 fi
