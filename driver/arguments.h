@@ -3,6 +3,8 @@
 #include <limits>
 #include <string>
 
+#include "io/imagewritequeue.h"
+
 namespace vorada {
 namespace gma {
 
@@ -18,6 +20,7 @@ struct Arguments {
     std::string input_directory;
     std::string output_directory;
     std::string texts[6];  ///< the words of arguments 1 to 6 as given, for messages
+    io::PngMode png_mode = io::PngMode::exact;  ///< --png after the eight arguments
 
     /// Number of frames of the run (meaningful when first_frame <= last_frame).
     unsigned long long frame_count() const { return last_frame - first_frame + 1; }
@@ -33,6 +36,10 @@ std::string version_text();
 
 /// Parses argv[1..8]; the caller has checked that eight are present.
 Arguments parse_arguments(const char* const* argv);
+
+/// Reads the options after the eight arguments (argv[9] … argv[argc − 1]): `--png MODE` or
+/// `--png=MODE`, MODE one of exact, fast, none. Returns false for anything else.
+bool parse_options(int argc, const char* const* argv, Arguments& arguments);
 
 /// Rejects arguments a run cannot use (a range too large to hold, weights that would be infinite
 /// or not a number, a colour count the distance solver cannot hold) with a VoradaError.
