@@ -1,7 +1,6 @@
 #include "prepare/prepare.h"
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <boost/filesystem.hpp>
