@@ -26,6 +26,8 @@ demo: build
 	@./$(BUILD)/driver/vseg 0 $$(($(DEMO_FRAMES) - 1)) $(DEMO_ARGS) $(DEMO_OUT) $(DEMO_OUT)/segmentation
 	@echo "Frames and flows: $(DEMO_OUT)/frames/, $(DEMO_OUT)/flows/"
 	@echo "Segmentations: $(DEMO_OUT)/segmentation/segmentations/<L>/ (L + 1 regions; try 100 and 20)"
+	@./$(BUILD)/view/vseg-view $(DEMO_OUT)/segmentation
+	@echo "Overview: $(abspath $(DEMO_OUT))/segmentation/overview.png"
 
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
