@@ -22,7 +22,7 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
-	@./$(BUILD)/prepare/vseg-prepare $(DEMO_VIDEO) $(DEMO_OUT) $(DEMO_PREPARE) >/dev/null
+	@./$(BUILD)/prepare/vseg-prepare $(DEMO_VIDEO) $(DEMO_OUT) $(DEMO_PREPARE)
 	@./$(BUILD)/driver/vseg 0 $$(($(DEMO_FRAMES) - 1)) $(DEMO_ARGS) $(DEMO_OUT) $(DEMO_OUT)/segmentation
 	@echo "Frames and flows: $(DEMO_OUT)/frames/, $(DEMO_OUT)/flows/"
 	@echo "Segmentations: $(DEMO_OUT)/segmentation/segmentations/<L>/ (L + 1 regions; try 100 and 20)"
