@@ -197,6 +197,14 @@ void write_input_record(const Arguments& arguments) {
 }
 
 int run_vseg(int argc, const char* const* argv) {
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::cout << usage_text(argv[0]);
+        return 0;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::cout << "vseg " << version_text() << "\n";
+        return 0;
+    }
     Arguments arguments;
     if (argc < 9 || !parse_options(argc, argv, arguments = parse_arguments(argv))) {
         std::cerr << usage_text(argc > 0 ? argv[0] : "vseg");
