@@ -3,7 +3,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <boost/filesystem.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -105,14 +104,8 @@ void write_run_record(const std::string& output_directory, RunRecord record) {
     record.peak_memory_kib = self.ru_maxrss;
     record.peak_writer_memory_kib = children.ru_maxrss;
     record.writer_cpu_seconds = seconds_of(children.ru_utime) + seconds_of(children.ru_stime);
-    // Every file is on the disk under its final name before the record says so: the files'
-    // data were flushed as they were written, their names are flushed here.
-    namespace fs = boost::filesystem;
-    for (fs::recursive_directory_iterator entry(output_directory), end; entry != end; ++entry) {
-        if (entry->status().type() == fs::directory_file) {
-            io::sync_directory(entry->path().string());
-        }
-    }
+    // Every file is on the disk under its final name before the record says so.
+    io::sync_file_system(output_directory);
     const std::string json = run_record_json(record);
     io::write_file_atomically(run_record_path(output_directory), json.data(), json.size());
     io::sync_directory(output_directory);

@@ -1,7 +1,7 @@
 #pragma once
 // Files that appear whole or not at all. A file is written under a hidden temporary name in its
-// own directory, flushed to the disk, then renamed over its final name, so that a crash, a kill
-// or a full disk leaves either the previous file or the complete new one under that name.
+// own directory, then renamed over its final name, so that a crash, a kill or a full disk leaves
+// either the previous file or the complete new one under that name.
 
 #include <cstddef>
 #include <string>
@@ -26,7 +26,7 @@ class AtomicFile {
 
     /// Appends bytes; a failed or short write (a full disk) throws VoradaFileError.
     void write(const void* data, std::size_t size);
-    /// Flushes the data to the disk and renames the file to its final name; throws
+    /// Closes the file and renames it to its final name; throws
     /// VoradaFileError (and removes the temporary file) when either fails.
     void commit();
 
@@ -46,6 +46,9 @@ void write_file_atomically(const std::string& path, const void* data, std::size_
 
 /// Flushes a directory's entries (files created or renamed in it) to the disk.
 void sync_directory(const std::string& directory);
+
+/// Flushes every file and name of the file system holding `directory` to the disk.
+void sync_file_system(const std::string& directory);
 
 /// Lists a file that is written by other means (a stream that seeks back, say) among those a
 /// stop signal removes, for as long as the object lives.

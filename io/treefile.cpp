@@ -113,7 +113,7 @@ void TreeFileWriter::finish() {
         _fail("could not be written completely", errno);
     }
     // The data reach the disk before the name does (see AtomicFile).
-    const bool flushed = std::fflush(file) == 0 && ::fdatasync(::fileno(file)) == 0;
+    const bool flushed = std::fflush(file) == 0;
     const bool closed = std::fclose(file) == 0 && flushed;
     file = nullptr;
     if (!closed) {
