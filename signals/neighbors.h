@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <new>
 #include <type_traits>
@@ -47,6 +48,21 @@ struct RegionDistanceLink {
                 return region_precedes(a.first, b.first);
             }
             return region_precedes(a.second, b.second);
+        }
+        /// The same order for links given by distance and the labels of first and second
+        /// (the keys of the tree's merge queue).
+        static bool precedes(double distance_a, std::uint64_t first_a, std::uint64_t second_a,
+                             double distance_b, std::uint64_t first_b, std::uint64_t second_b) {
+            if (distance_a < distance_b) {
+                return true;
+            }
+            if (distance_b < distance_a) {
+                return false;
+            }
+            if (first_a != first_b) {
+                return first_a < first_b;
+            }
+            return second_a < second_b;
         }
         bool operator()(const RegionDistanceLink* a, const RegionDistanceLink* b) const {
             return (*this)(*a, *b);
@@ -214,19 +230,21 @@ class RegionNeighborContainer {
     std::size_t size() const { return links.size(); }
     bool empty() const { return links.empty(); }
 
-  private:
-    Entry* lower_bound(ConstRegionPointer neighbor) {
-        return std::lower_bound(links.begin(), links.end(), neighbor,
-                                [](const Entry& entry, ConstRegionPointer key) {
-                                    return std::less<ConstRegionPointer>()(entry.first, key);
-                                });
-    }
+    /// The entry for `neighbor`, or null.
     Entry* find_entry(ConstRegionPointer neighbor) const {
         Entry* position = const_cast<RegionNeighborContainer*>(this)->lower_bound(neighbor);
         if (position != links.end() && position->first == neighbor) {
             return position;
         }
         return nullptr;
+    }
+
+  private:
+    Entry* lower_bound(ConstRegionPointer neighbor) {
+        return std::lower_bound(links.begin(), links.end(), neighbor,
+                                [](const Entry& entry, ConstRegionPointer key) {
+                                    return std::less<ConstRegionPointer>()(entry.first, key);
+                                });
     }
 };
 

@@ -106,6 +106,54 @@ class HierarchicalRepresentation {
     /// True when current_labels already shows every merge (no refresh needed).
     bool current_labels_fresh() const { return !labels_stale; }
 
+    /// Destroys every link object. The neighbour entries stay, each without a link, and merges
+    /// make none: the adjacency alone, for a merge loop that keeps each link's distance itself.
+    void detach_links() {
+        // Each link is destroyed once, from the entry of the region placed first in the store.
+        std::less<const SpaceRegionType*> before;
+        for (Region& region : regions) {
+            const SpaceRegionType* owner = &region;
+            for (auto& entry : region.neighbors) {
+                if (before(owner, entry.first)) {
+                    delete entry.second;
+                }
+            }
+        }
+        for (Region& region : regions) {
+            for (auto& entry : region.neighbors) {
+                entry.second = nullptr;
+            }
+        }
+        links_detached = true;
+    }
+
+    /// After detach_links: makes a link object again (first, second, distance 0) for each given
+    /// adjacent pair, in order, and returns them; merges make link objects again from now on.
+    std::vector<Link*> reattach_links(const std::vector<std::pair<Region*, Region*>>& pairs) {
+        std::vector<Link*> made;
+        made.reserve(pairs.size());
+        for (const auto& pair : pairs) {
+            SpaceRegionType* first = pair.first;
+            SpaceRegionType* second = pair.second;
+            auto* forward = first->neighbors.find_entry(second);
+            auto* backward = second->neighbors.find_entry(first);
+            if (!forward || !backward || forward->second || backward->second) {
+                throw VoradaError("Partition: a link can only be made again for adjacent regions");
+            }
+            Link* link = new Link;
+            link->first = first;
+            link->second = second;
+            forward->second = link;
+            backward->second = link;
+            made.push_back(link);
+        }
+        links_detached = false;
+        return made;
+    }
+
+    /// True between detach_links and reattach_links.
+    bool links_are_detached() const { return links_detached; }
+
   protected:
     /// Releases all links and regions and empties the coordinate store.
     void _release_regions() {
@@ -116,6 +164,7 @@ class HierarchicalRepresentation {
         std::vector<Coordinate>().swap(points);
         std::vector<unsigned char>().swap(merge_wrote_labels);
         labels_stale = false;
+        links_detached = false;
     }
 
     bool _in_store(const Region& region) const {
@@ -136,28 +185,7 @@ class HierarchicalRepresentation {
         const auto ea = a.neighbors.end();
         const auto eb = b.neighbors.end();
         merged.neighbors.links.reserve(a.neighbors.size() + b.neighbors.size());
-        // The neighbours and their lists lie scattered in memory: ask for each region well
-        // ahead and for its list a little ahead, so that the misses overlap.
-        constexpr std::ptrdiff_t region_ahead = 12;
-        constexpr std::ptrdiff_t list_ahead = 4;
-        auto ask_ahead = [](auto position, auto end, std::ptrdiff_t from, std::ptrdiff_t to) {
-            for (std::ptrdiff_t k = from; k < to && k < end - position; ++k) {
-                __builtin_prefetch(&position[k].first->neighbors);
-            }
-        };
-        ask_ahead(ia, ea, 0, region_ahead);
-        ask_ahead(ib, eb, 0, region_ahead);
         while (ia != ea || ib != eb) {
-            ask_ahead(ia, ea, region_ahead, region_ahead + 1);
-            ask_ahead(ib, eb, region_ahead, region_ahead + 1);
-            if (ea - ia > list_ahead) {
-                __builtin_prefetch(ia[list_ahead].first->neighbors.begin());
-                __builtin_prefetch(ia[list_ahead].second, 1);  // destroyed in _dissolve_links
-            }
-            if (eb - ib > list_ahead) {
-                __builtin_prefetch(ib[list_ahead].first->neighbors.begin());
-                __builtin_prefetch(ib[list_ahead].second, 1);
-            }
             SpaceRegionType* neighbor;
             if (ib == eb || (ia != ea && before(ia->first, ib->first))) {
                 neighbor = (ia++)->first;
@@ -171,9 +199,12 @@ class HierarchicalRepresentation {
             if (neighbor == first_child || neighbor == second_child) {
                 continue;
             }
-            Link* link = new Link;
-            link->first = parent;
-            link->second = neighbor;
+            Link* link = nullptr;
+            if (!links_detached) {
+                link = new Link;
+                link->first = parent;
+                link->second = neighbor;
+            }
             merged.neighbors.links.push_back({neighbor, link});
             // One pass over the neighbour's list: its entries for the children go, the
             // parent's comes in.
@@ -200,6 +231,7 @@ class HierarchicalRepresentation {
     std::vector<Coordinate> points;                 ///< all voxel coordinates, grouped by leaf
     std::vector<unsigned char> merge_wrote_labels;  ///< per region: its merge wrote labels
     bool labels_stale = false;
+    bool links_detached = false;  ///< neighbour entries carry no link objects
 };
 
 /// The partition of a label volume into leaf regions with in-frame adjacency.
