@@ -302,8 +302,8 @@ class HierarchicalRegionPartition
             const std::size_t n = start[i + 1] - start[i];
             store[i].assign_shared(this->points.data() + start[i], n);
             if (n) {
-                store[i].first_frame = this->points[start[i]](2);
-                store[i].last_frame = this->points[start[i + 1] - 1](2);
+                store[i].first_frame = static_cast<std::int32_t>(this->points[start[i]](2));
+                store[i].last_frame = static_cast<std::int32_t>(this->points[start[i + 1] - 1](2));
             }
         }
     }

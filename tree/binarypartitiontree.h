@@ -96,8 +96,15 @@ private:
         }
     };
 
-    MergeQueue<KeyOrder> queue;
     std::vector<unsigned char> top_level;  ///< per label: region present, not yet merged
+    // A key is live while both its regions are unmerged.
+    struct BothTopLevel {
+        const std::vector<unsigned char>* top_level;
+        bool operator()(const QueuedLink& key) const {
+            return (*top_level)[key.first] && (*top_level)[key.second()];
+        }
+    };
+    MergeQueue<KeyOrder, BothTopLevel> queue{BothTopLevel{&top_level}};
 
     Region& _region(typename Region::SpaceRegionType* region) { return static_cast<Region&>(*region); }
     Region& _region(std::uint32_t label) { return partition.regions[label]; }
@@ -106,7 +113,6 @@ private:
         return static_cast<std::uint32_t>(static_cast<const Region*>(region) -
                                           partition.regions.data());
     }
-    bool _live(const QueuedLink& key) const { return top_level[key.first] && top_level[key.second()]; }
     template <typename Model>
     void _queue_first_links(Model& model, Signal& video);
     template <typename Model>
@@ -262,8 +268,7 @@ template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 bool BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& model, Signal& video,
                                                                       QueuedLink& smallest) {
-    const auto live = [this](const QueuedLink& key) { return _live(key); };
-    while (queue.pop(smallest, live)) {
+    while (queue.pop(smallest)) {
         if (smallest.state() == QueuedLink::exact) {
             return true;
         }
@@ -292,7 +297,7 @@ template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_fill_link_set(Model& model,
                                                                        Signal& video) {
-    std::vector<QueuedLink> keys = queue.drain([this](const QueuedLink& key) { return _live(key); });
+    std::vector<QueuedLink> keys = queue.drain();
     std::vector<std::pair<Region*, Region*>> pairs;
     pairs.reserve(keys.size());
     for (QueuedLink& key : keys) {

@@ -41,23 +41,29 @@ class QueuedLink {
 };
 
 /// Merge queue over QueuedLink keys. `Order` is a strict total order on keys (the link order);
-/// pop() hands out the smallest live key.
-template <typename Order>
+/// `Live` tells whether a key's regions are both still unmerged. pop() hands out the smallest
+/// live key.
+template <typename Order, typename Live>
 class MergeQueue {
   public:
     static constexpr std::size_t default_batch = 65536;
 
     /// `batch`: how many deferred keys move to the heap at a time.
-    explicit MergeQueue(std::size_t batch = default_batch) : batch_size(batch ? batch : 1) {}
+    explicit MergeQueue(Live live_test, std::size_t batch = default_batch)
+        : live(live_test), batch_size(batch ? batch : 1) {}
 
     /// Adds a key.
     void push(const QueuedLink& key) {
         if (everything_in_front || (has_threshold && Order()(key, threshold))) {
             front.push_back(key);
             std::push_heap(front.begin(), front.end(), After());
-        } else {
-            deferred.push_back(key);
+            return;
         }
+        if (deferred.size() == deferred.capacity()) {
+            // Dead keys make room before the storage grows.
+            _drop_dead(deferred);
+        }
+        deferred.push_back(key);
     }
     /// Adds many keys at once (the links of the first partition), taking over their storage
     /// when the queue is empty.
@@ -72,16 +78,15 @@ class MergeQueue {
         std::vector<QueuedLink>().swap(keys);
     }
 
-    /// Takes the smallest key for which `live(key)` holds into `next`, dropping the dead keys
-    /// met on the way; false when no live key is left.
-    template <typename Live>
-    bool pop(QueuedLink& next, Live live) {
+    /// Takes the smallest live key into `next`, dropping the dead keys met on the way; false
+    /// when no live key is left.
+    bool pop(QueuedLink& next) {
         for (;;) {
             if (front.empty()) {
                 if (deferred.empty()) {
                     return false;
                 }
-                _refill(live);
+                _refill();
                 continue;
             }
             std::pop_heap(front.begin(), front.end(), After());
@@ -94,16 +99,14 @@ class MergeQueue {
         }
     }
 
-    /// Empties the queue and returns its live keys (heap part first, in storage order).
-    template <typename Live>
-    std::vector<QueuedLink> drain(Live live) {
+    /// Empties the queue and returns its live keys in order.
+    std::vector<QueuedLink> drain() {
         std::vector<QueuedLink> keys;
         keys.swap(front);
         keys.insert(keys.end(), deferred.begin(), deferred.end());
         std::vector<QueuedLink>().swap(deferred);
-        keys.erase(std::remove_if(keys.begin(), keys.end(),
-                                  [&](const QueuedLink& key) { return !live(key); }),
-                   keys.end());
+        _drop_dead(keys);
+        std::sort(keys.begin(), keys.end(), Order());
         everything_in_front = false;
         has_threshold = false;
         return keys;
@@ -119,12 +122,15 @@ class MergeQueue {
         bool operator()(const QueuedLink& a, const QueuedLink& b) const { return Order()(b, a); }
     };
 
+    void _drop_dead(std::vector<QueuedLink>& keys) const {
+        keys.erase(std::remove_if(keys.begin(), keys.end(),
+                                  [this](const QueuedLink& key) { return !live(key); }),
+                   keys.end());
+    }
+
     // Moves the `batch_size` smallest live deferred keys to the heap; the rest stay above them.
-    template <typename Live>
-    void _refill(Live live) {
-        deferred.erase(std::remove_if(deferred.begin(), deferred.end(),
-                                      [&](const QueuedLink& key) { return !live(key); }),
-                       deferred.end());
+    void _refill() {
+        _drop_dead(deferred);
         auto end_of_batch = deferred.end();
         if (batch_size < deferred.size()) {
             end_of_batch = deferred.begin() + static_cast<std::ptrdiff_t>(batch_size);
@@ -142,6 +148,7 @@ class MergeQueue {
         }
     }
 
+    Live live;
     std::size_t batch_size;
     std::vector<QueuedLink> front;     ///< binary heap of the keys below `threshold`
     std::vector<QueuedLink> deferred;  ///< the other keys, unsorted
