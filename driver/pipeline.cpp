@@ -135,6 +135,9 @@ void write_cue_images(Tracker& tracker, const std::string& output_directory,
 }
 
 void prepare_partition(Tree& tree, LabelVolume& trajectory_labels) {
+    // The merge loop keeps each link's distance in its queue: no link objects are made, only
+    // the adjacency, until the links left at the end get theirs.
+    tree.partition.detach_links();
     tree.partition.init(trajectory_labels);
     tree.partition.update_labels = tree.parameters.update_labels;
     const unsigned long long m = tree.partition.max_index;

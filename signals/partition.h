@@ -106,25 +106,39 @@ class HierarchicalRepresentation {
     /// True when current_labels already shows every merge (no refresh needed).
     bool current_labels_fresh() const { return !labels_stale; }
 
-    /// Destroys every link object. The neighbour entries stay, each without a link, and merges
-    /// make none: the adjacency alone, for a merge loop that keeps each link's distance itself.
+    /// Destroys every link object and makes the partition keep none from now on (until
+    /// reattach_links): the neighbour entries stay, the one of a link's first region marked
+    /// (Link::made_here()), the other null, and merges and init make entries alone. For a merge
+    /// loop that keeps each link's distance itself; on an empty partition, init then builds the
+    /// adjacency without any link object.
     void detach_links() {
-        // Each link is destroyed once, from the entry of the region placed first in the store.
-        std::less<const SpaceRegionType*> before;
+        // The second region's entry lets go first, so that each link is then held by one entry.
         for (Region& region : regions) {
-            const SpaceRegionType* owner = &region;
             for (auto& entry : region.neighbors) {
-                if (before(owner, entry.first)) {
-                    delete entry.second;
+                if (!region.neighbors.owner_is_first(entry)) {
+                    entry.second = nullptr;
                 }
             }
         }
         for (Region& region : regions) {
             for (auto& entry : region.neighbors) {
-                entry.second = nullptr;
+                if (entry.second && entry.second != Link::made_here()) {
+                    delete entry.second;
+                    entry.second = Link::made_here();
+                }
             }
         }
         links_detached = true;
+    }
+
+    /// Records that `a` and `b` are adjacent, `a` as the link's first, unless they already are;
+    /// makes the link object unless links are detached.
+    void add_adjacency(Region& a, Region& b) {
+        if (links_detached) {
+            a.neighbors.insert_without_link(&b);
+        } else {
+            a.neighbors.neighbors_insert(&b, nullptr);
+        }
     }
 
     /// After detach_links: makes a link object again (first, second, distance 0) for each given
@@ -137,7 +151,9 @@ class HierarchicalRepresentation {
             SpaceRegionType* second = pair.second;
             auto* forward = first->neighbors.find_entry(second);
             auto* backward = second->neighbors.find_entry(first);
-            if (!forward || !backward || forward->second || backward->second) {
+            auto holds_link = [](const Link* link) { return link && link != Link::made_here(); };
+            if (!forward || !backward || holds_link(forward->second) ||
+                holds_link(backward->second)) {
                 throw VoradaError("Partition: a link can only be made again for adjacent regions");
             }
             Link* link = new Link;
@@ -164,7 +180,6 @@ class HierarchicalRepresentation {
         std::vector<Coordinate>().swap(points);
         std::vector<unsigned char>().swap(merge_wrote_labels);
         labels_stale = false;
-        links_detached = false;
     }
 
     bool _in_store(const Region& region) const {
@@ -205,7 +220,7 @@ class HierarchicalRepresentation {
                 link->first = parent;
                 link->second = neighbor;
             }
-            merged.neighbors.links.push_back({neighbor, link});
+            merged.neighbors.links.push_back({neighbor, links_detached ? Link::made_here() : link});
             // One pass over the neighbour's list: its entries for the children go, the
             // parent's comes in.
             neighbor->neighbors.replace_by_newest(first_child, second_child, parent, link);
@@ -216,12 +231,17 @@ class HierarchicalRepresentation {
     // the children are gone already (_join_neighbors).
     void _dissolve_links(Region& a, Region& b) {
         SpaceRegionType* first_child = &a;
+        auto release = [](Link* link) {
+            if (link != Link::made_here()) {
+                delete link;
+            }
+        };
         for (auto& entry : a.neighbors) {
-            delete entry.second;
+            release(entry.second);
         }
         for (auto& entry : b.neighbors) {
             if (entry.first != first_child) {
-                delete entry.second;
+                release(entry.second);
             }
         }
         a.neighbors.links.release();
@@ -321,13 +341,13 @@ class HierarchicalRegionPartition
             if (x + 1 <= labels.upper(0)) {
                 const std::size_t b = static_cast<std::size_t>(values[v + 1]);
                 if (a != b) {
-                    store[a].neighbors.neighbors_insert(&store[b], nullptr);
+                    this->add_adjacency(store[a], store[b]);
                 }
             }
             if (y + 1 <= labels.upper(1)) {
                 const std::size_t b = static_cast<std::size_t>(values[v + row]);
                 if (a != b) {
-                    store[a].neighbors.neighbors_insert(&store[b], nullptr);
+                    this->add_adjacency(store[a], store[b]);
                 }
             }
             ++v;

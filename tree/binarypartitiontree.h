@@ -222,8 +222,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_first_links(Model
             if (own <= other) {
                 continue;
             }
-            const Link* link = entry.second;
-            const bool from_first = !link || link->first == &region;
+            const bool from_first = region.neighbors.owner_is_first(entry);
             keys.push_back(from_first ? QueuedLink(0, own, other, QueuedLink::bound_from_first)
                                       : QueuedLink(0, other, own, QueuedLink::bound_from_second));
         }

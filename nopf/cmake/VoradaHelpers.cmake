@@ -1,0 +1,43 @@
+# Warnings and sanitizer flags live in one INTERFACE target that every target links.
+add_library(vorada_options INTERFACE)
+target_compile_options(vorada_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow -ffp-contract=off)
+target_include_directories(vorada_options INTERFACE ${PROJECT_SOURCE_DIR})
+if(VORADA_WERROR)
+    target_compile_options(vorada_options INTERFACE -Werror)
+endif()
+if(VORADA_SANITIZE)
+    target_compile_options(vorada_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                                    -fno-sanitize-recover=undefined)
+    target_link_options(vorada_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# vorada_add_library(<folder> DEPS <targets...>): one library per source folder, built from the
+# folder's .cpp files; a folder of headers only becomes an INTERFACE target.
+function(vorada_add_library folder)
+    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    set(target vorada_${folder})
+    if(sources)
+        add_library(${target} STATIC ${sources})
+        target_link_libraries(${target} PUBLIC vorada_options vorada_deps ${ARG_DEPS})
+    else()
+        add_library(${target} INTERFACE)
+        target_link_libraries(${target} INTERFACE vorada_options vorada_deps ${ARG_DEPS})
+    endif()
+endfunction()
+
+# vorada_add_test(<folder> DEPS <targets...>): one GoogleTest executable per test folder.
+function(vorada_add_test folder)
+    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+    if(NOT sources)
+        return()
+    endif()
+    set(target test_${folder})
+    add_executable(${target} ${sources})
+    target_link_libraries(${target} PRIVATE ${ARG_DEPS} vorada_test_support GTest::gtest GTest::gmock
+                                            GTest::gtest_main)
+    gtest_discover_tests(${target} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+                         PROPERTIES ENVIRONMENT "VORADA_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+                         DISCOVERY_TIMEOUT 60)
+endfunction()

@@ -1,0 +1,229 @@
+#pragma once
+// Colour signature of a region: its distinct colours with their frequencies (k-means when there
+// are too many), or, for a merged region, the area-weighted pool of its children's colours with
+// the closest pairs fused until few enough remain.
+
+#include <Eigen/Core>
+#include <array>
+#include <map>
+#include <vector>
+
+#include "common/errors.h"
+#include "descriptors/area.h"
+#include "descriptors/descriptorbase.h"
+#include "descriptors/descriptormanager.h"
+#include "math/emd.h"
+#include "math/inlinevector.h"
+#include "math/kmeans.h"
+#include "math/signature.h"
+#include "signals/region.h"
+
+namespace vorada {
+namespace gma {
+
+/// Parameters of the colour signature.
+struct ColorMeanDescriptorParameters {
+    /// Largest number of colours a signature keeps; at least 1.
+    unsigned long long num_colors = 0;
+    /// Per-channel factors of the perceptual distance used when fusing colours.
+    Eigen::Vector3d channel_weights = Eigen::Vector3d::Ones();
+};
+
+/// The colour signature of a region measured on a three-channel video, stored as "color_mean".
+template <typename Signal>
+class ColorSignature : public DescriptorBase {
+public:
+    using Parameters = ColorMeanDescriptorParameters;
+    /// Colours with weights summing to 1, in inline lists (one or two colours need no heap).
+    using type = math::Signature<Eigen::Vector3d, math::InlineVector<Eigen::Vector3d, 2>,
+                                 math::InlineVector<double, 2>>;
+    using capacity_error = VoradaError;
+    static const char* name() { return "color_mean"; }
+
+    Parameters parameters;
+    type value;
+
+    /// Signature from the region's own points: exact when num_colors is not below the number of
+    /// distinct colours (ascending lexicographic order), otherwise k-means over all points.
+    template <typename Region>
+    void calculate(Signal& signal, Region& region, const Parameters& descriptor_parameters,
+                   DescriptorManager* manager);
+    /// Pools the children's signatures weighted by area, then fuses the cheapest pairs.
+    template <typename Region, typename Children>
+    void recursive_calculate(Signal& signal, Region& region, const Children& children,
+                             const Parameters& descriptor_parameters, DescriptorManager* manager);
+
+    /// Fuses pairs of the pooled lists until at most num_colors remain: the pair of smallest
+    /// (perceptual distance) × (sum of weights) becomes its weighted mean, appended at the end.
+    static void fuse(std::vector<Eigen::Vector3d>& colours, std::vector<double>& weights,
+                     const Parameters& descriptor_parameters);
+
+private:
+    static void _check(const Parameters& descriptor_parameters);
+};
+
+// ---------------------------------------------------------------------------------------------
+// Implementation
+
+template <typename Signal>
+void ColorSignature<Signal>::_check(const Parameters& descriptor_parameters) {
+    if (descriptor_parameters.num_colors == 0) {
+        throw VoradaError("A colour signature needs at least one colour");
+    }
+}
+
+template <typename Signal>
+template <typename Region>
+void ColorSignature<Signal>::calculate(Signal& signal, Region& region,
+                                       const Parameters& descriptor_parameters,
+                                       DescriptorManager* /*manager*/) {
+    _check(descriptor_parameters);
+    parameters = descriptor_parameters;
+    std::vector<Eigen::Vector3d> colours;
+    // Keyed by the channels compared lexicographically: occurrences and the colour itself.
+    std::map<std::array<double, 3>, std::pair<unsigned long long, Eigen::Vector3d>> distinct;
+    unsigned long long count = 0;
+    for_each_own_point(region, [&](const Coordinate& point) {
+        if (!signal.contains(point(0), point(1), point(2))) {
+            throw VoradaError("Region point outside the signal");
+        }
+        const double* sample = signal.at(point(0), point(1), point(2));
+        const Eigen::Vector3d colour(sample[0], sample[1], sample[2]);
+        colours.push_back(colour);
+        auto& entry = distinct[{sample[0], sample[1], sample[2]}];
+        entry.first += 1;
+        entry.second = colour;
+        ++count;
+    });
+    value.features.clear();
+    value.weights.clear();
+    if (parameters.num_colors < distinct.size()) {
+        math::statistics::KMeans<Eigen::Vector3d> kmeans(0.001, 500);
+        kmeans.calculate(colours, static_cast<unsigned int>(parameters.num_colors));
+        value.features.assign(kmeans.centroids.begin(), kmeans.centroids.end());
+        value.weights.assign(kmeans.weights.data(), kmeans.weights.data() + kmeans.weights.size());
+        return;
+    }
+    for (const auto& entry : distinct) {
+        value.features.push_back(entry.second.second);
+        value.weights.push_back(static_cast<double>(entry.second.first) /
+                                static_cast<double>(count));
+    }
+}
+
+template <typename Signal>
+template <typename Region, typename Children>
+void ColorSignature<Signal>::recursive_calculate(Signal& signal, Region& /*region*/,
+                                                 const Children& children,
+                                                 const Parameters& descriptor_parameters,
+                                                 DescriptorManager* manager) {
+    _check(descriptor_parameters);
+    parameters = descriptor_parameters;
+    // The children's signatures may be computed here first (recursively), so the scratch
+    // lists below are filled only once every child is known.
+    math::InlineVector<std::pair<const type*, unsigned long long>, 2> parts;
+    unsigned long long total = 0;
+    for (auto* child : children) {
+        Region& trajectory = static_cast<Region&>(*child);
+        const type& signature =
+            manager->calc_descriptor<ColorSignature>(signal, trajectory, descriptor_parameters);
+        const unsigned long long area =
+            manager->calc_descriptor<Area>(signal, trajectory, Area::Parameters{});
+        parts.push_back({&signature, area});
+        total += area;
+    }
+    // Scratch lists kept between calls: a run pools signatures at every one of its merges.
+    static thread_local std::vector<Eigen::Vector3d> colours;
+    static thread_local std::vector<double> weights;
+    colours.clear();
+    weights.clear();
+    for (const auto& part : parts) {
+        const type& signature = *part.first;
+        for (std::size_t i = 0; i < signature.features.size(); ++i) {
+            colours.push_back(signature.features[i]);
+            weights.push_back(static_cast<double>(part.second) * signature.weights[i] /
+                              static_cast<double>(total));
+        }
+    }
+    fuse(colours, weights, parameters);
+    value.features.assign(colours.begin(), colours.end());
+    value.weights.assign(weights.begin(), weights.end());
+}
+
+template <typename Signal>
+void ColorSignature<Signal>::fuse(std::vector<Eigen::Vector3d>& colours,
+                                  std::vector<double>& weights,
+                                  const Parameters& descriptor_parameters) {
+    if (colours.size() <= descriptor_parameters.num_colors) {
+        return;
+    }
+    const math::optimization::PerceptualDistance<Eigen::Vector3d> perceptual(
+        descriptor_parameters.channel_weights);
+    // Entries keep a fixed id (a fused entry reuses its first member's id) so the perceptual
+    // term of each pair is computed once; `order` is the list order of the ids.
+    const std::size_t m = colours.size();
+    static thread_local std::vector<Eigen::Vector3d> colour_of;
+    static thread_local std::vector<double> weight_of;
+    static thread_local std::vector<double> term;
+    static thread_local std::vector<std::size_t> order;
+    colour_of.assign(colours.begin(), colours.end());
+    weight_of.assign(weights.begin(), weights.end());
+    term.assign(m * m, 0.0);
+    order.resize(m);
+    for (std::size_t a = 0; a < m; ++a) {
+        order[a] = a;
+        for (std::size_t b = a + 1; b < m; ++b) {
+            term[a * m + b] = term[b * m + a] = perceptual(colour_of[a], colour_of[b]);
+        }
+    }
+    while (order.size() > descriptor_parameters.num_colors) {
+        // The first minimal pair in scanning order (p outer, q inner) wins: only a strictly
+        // smaller cost replaces the best.
+        double best = 1e20;
+        std::size_t best_p = 0;
+        std::size_t best_q = 0;
+        bool found = false;
+        for (std::size_t p = 0; p < order.size(); ++p) {
+            for (std::size_t q = p + 1; q < order.size(); ++q) {
+                const std::size_t a = order[p];
+                const std::size_t b = order[q];
+                const double cost = term[a * m + b] * (weight_of[a] + weight_of[b]);
+                if (cost < best) {
+                    best = cost;
+                    best_p = p;
+                    best_q = q;
+                    found = true;
+                }
+            }
+        }
+        if (!found) {
+            break;  // fewer than two entries, or costs that are not numbers
+        }
+        const std::size_t a = order[best_p];
+        const std::size_t b = order[best_q];
+        const double wa = weight_of[a];
+        const double wb = weight_of[b];
+        const double sum = wa + wb;
+        Eigen::Vector3d fused;
+        for (int k = 0; k < 3; ++k) {
+            fused(k) = (wa * colour_of[a](k) + wb * colour_of[b](k)) / sum;
+        }
+        order.erase(order.begin() + static_cast<std::ptrdiff_t>(best_q));
+        order.erase(order.begin() + static_cast<std::ptrdiff_t>(best_p));
+        colour_of[a] = fused;
+        weight_of[a] = sum;
+        for (std::size_t other : order) {
+            term[a * m + other] = term[other * m + a] = perceptual(colour_of[a], colour_of[other]);
+        }
+        order.push_back(a);
+    }
+    colours.clear();
+    weights.clear();
+    for (std::size_t id : order) {
+        colours.push_back(colour_of[id]);
+        weights.push_back(weight_of[id]);
+    }
+}
+
+}  // namespace gma
+}  // namespace vorada

@@ -1,0 +1,130 @@
+#pragma once
+// Per-frame sums and counts of a signal over a region's points. Sums and counts (not means)
+// are kept so that a merged region's value is the exact frame-wise sum of its children's.
+
+#include <Eigen/Core>
+#include <vector>
+
+#include "common/errors.h"
+#include "descriptors/descriptorbase.h"
+#include "descriptors/descriptormanager.h"
+#include "math/inlinevector.h"
+#include "signals/region.h"
+
+namespace vorada {
+namespace gma {
+
+/// Entry k of `sums` and `counts` belongs to frame first_frame + k; both have
+/// last_frame − first_frame + 1 entries (none when last_frame < first_frame).
+template <int N>
+struct MotionMeanType {
+    using Vector = Eigen::Matrix<double, N, 1, Eigen::DontAlign>;
+
+    math::InlineVector<Vector, 2> sums;
+    math::InlineVector<unsigned long long, 2> counts;
+    long long first_frame = 0;
+    long long last_frame = 0;
+};
+
+/// Per-frame sums and counts of an N-channel signal, stored as "motion_mean".
+template <typename Signal>
+class TemporalMean : public DescriptorBase {
+public:
+    static constexpr int channels = Signal::channels;
+    using type = MotionMeanType<channels>;
+    struct Parameters {};
+    using ColorMeanDescriptorParameters = Parameters;
+    using capacity_error = VoradaError;
+    static const char* name() { return "motion_mean"; }
+
+    type value;
+
+    /// Sums the signal over the trajectory's points, frame by frame.
+    template <typename Region>
+    void calculate(Signal& signal, Region& region, const Parameters& parameters,
+                   DescriptorManager* manager);
+    /// Adds the children's sums and counts frame by frame, each child taken as a Region.
+    template <typename Region, typename Children>
+    void recursive_calculate(Signal& signal, Region& region, const Children& children,
+                             const Parameters& parameters, DescriptorManager* manager);
+
+private:
+    void _reset(long long first, long long last);
+};
+
+// ---------------------------------------------------------------------------------------------
+// Implementation
+
+template <typename Signal>
+void TemporalMean<Signal>::_reset(long long first, long long last) {
+    value.first_frame = first;
+    value.last_frame = last;
+    // A region without points has last < first and gets no entries.
+    const long long frames = last >= first ? last - first + 1 : 0;
+    value.sums.assign(static_cast<std::size_t>(frames), type::Vector::Zero());
+    value.counts.assign(static_cast<std::size_t>(frames), 0ULL);
+}
+
+template <typename Signal>
+template <typename Region>
+void TemporalMean<Signal>::calculate(Signal& signal, Region& region,
+                                     const Parameters& /*parameters*/,
+                                     DescriptorManager* /*manager*/) {
+    _reset(region.first_frame, region.last_frame);
+    const long long frames = static_cast<long long>(value.counts.size());
+    for_each_region_point(region, [&](const Coordinate& point) {
+        const long long k = point(2) - value.first_frame;
+        if (k < 0 || k >= frames || !signal.contains(point(0), point(1), point(2))) {
+            throw VoradaError("Region point outside its frame span or the signal");
+        }
+        const double* samples = signal.at(point(0), point(1), point(2));
+        auto& sum = value.sums[static_cast<std::size_t>(k)];
+        for (int c = 0; c < channels; ++c) {
+            sum(c) += samples[c];
+        }
+        ++value.counts[static_cast<std::size_t>(k)];
+    });
+}
+
+template <typename Signal>
+template <typename Region, typename Children>
+void TemporalMean<Signal>::recursive_calculate(Signal& signal, Region& /*region*/,
+                                               const Children& children,
+                                               const Parameters& parameters,
+                                               DescriptorManager* manager) {
+    const type* parts[2] = {nullptr, nullptr};
+    std::vector<const type*> more;  // only for regions with more than two children
+    long long first = 1000000000;
+    long long last = -1;
+    std::size_t n = 0;
+    for (auto* child : children) {
+        const type& part =
+            manager->calc_descriptor<TemporalMean>(signal, static_cast<Region&>(*child), parameters);
+        if (n < 2) {
+            parts[n] = &part;
+        } else {
+            more.push_back(&part);
+        }
+        ++n;
+        first = part.first_frame < first ? part.first_frame : first;
+        last = part.last_frame > last ? part.last_frame : last;
+    }
+    _reset(first, last);
+    for (std::size_t c = 0; c < n; ++c) {
+        const type& part = c < 2 ? *parts[c] : *more[c - 2];
+        if (part.last_frame < part.first_frame) {
+            continue;
+        }
+        const std::size_t span = static_cast<std::size_t>(part.last_frame - part.first_frame + 1);
+        const std::size_t offset = static_cast<std::size_t>(part.first_frame - first);
+        for (std::size_t j = 0; j < span && j < part.sums.size(); ++j) {
+            for (int k = 0; k < channels; ++k) {
+                value.sums[offset + j](k) += part.sums[j](k);
+            }
+            value.counts[offset + j] += part.counts[j];
+        }
+    }
+}
+
+}  // namespace gma
+}  // namespace vorada

@@ -1,0 +1,100 @@
+#include "driver/arguments.h"
+
+#include <cmath>
+#include <sstream>
+
+#include "common/errors.h"
+
+namespace vorada {
+namespace gma {
+namespace {
+
+template <typename T>
+void parse_value(const char* text, T& value) {
+    std::istringstream stream(text);
+    T parsed;
+    if (stream >> parsed) {
+        value = parsed;
+    }
+}
+
+// The longest run vseg accepts; a larger range is a typo or an unparsable last frame.
+constexpr unsigned long long max_frames = 100000;
+
+// A scale sigma enters as the weight 1/sigma^2: any sigma whose weight is a finite number is
+// usable (a negative sigma weighs like its absolute value), zero or NaN is not.
+void require_usable_scale(double value, const std::string& name) {
+    const double weight = 1.0 / (value * value);
+    if (std::isnan(value) || !std::isfinite(weight)) {
+        std::ostringstream message;
+        message << "Invalid " << name << " " << value
+                << ": its weight 1/scale^2 must be a finite number (use a non-zero scale)";
+        throw VoradaError(message.str());
+    }
+}
+
+// The area weight 1/(X*Y*T*a) must not be negative or infinite, or distances turn NaN.
+void require_usable_area_fraction(double value) {
+    if (!(value > 0)) {
+        std::ostringstream message;
+        message << "Invalid area fraction (argument 5) " << value << ": it must be positive";
+        throw VoradaError(message.str());
+    }
+}
+
+}  // namespace
+
+unsigned long long Arguments::num_colors() const {
+    if (!(dominant_colors >= 0) || dominant_colors >= 18446744073709551616.0) {
+        return 0;
+    }
+    return static_cast<unsigned long long>(dominant_colors);
+}
+
+std::string usage_text(const std::string& program) {
+    return "usage: " + program +
+           " FIRST_FRAME LAST_FRAME COLOR_SCALE MOTION_SCALE AREA_FRACTION NUM_COLORS INPUT_DIR "
+           "OUTPUT_DIR\n"
+           "  FIRST_FRAME, LAST_FRAME  frame numbers of the run, inclusive (frames/frameNNN.png)\n"
+           "  COLOR_SCALE              colour scale sigma_c > 0 (colour weight 1/sigma_c^2)\n"
+           "  MOTION_SCALE             motion scale sigma_m > 0 (motion weight 1/sigma_m^2)\n"
+           "  AREA_FRACTION            area fraction a > 0 (area weight 1/(X*Y*T*a))\n"
+           "  NUM_COLORS               dominant colours per region, 1 to 255\n"
+           "  INPUT_DIR                directory holding frames/ and flows/\n"
+           "  OUTPUT_DIR               directory that receives all output\n";
+}
+
+Arguments parse_arguments(const char* const* argv) {
+    Arguments arguments;
+    parse_value(argv[1], arguments.first_frame);
+    parse_value(argv[2], arguments.last_frame);
+    parse_value(argv[3], arguments.color_scale);
+    parse_value(argv[4], arguments.motion_scale);
+    parse_value(argv[5], arguments.area_fraction);
+    parse_value(argv[6], arguments.dominant_colors);
+    parse_value(argv[7], arguments.input_directory);
+    parse_value(argv[8], arguments.output_directory);
+    return arguments;
+}
+
+void validate_run_arguments(const Arguments& arguments) {
+    if (arguments.last_frame < arguments.first_frame ||
+        arguments.last_frame - arguments.first_frame >= max_frames) {
+        throw VoradaError("Invalid frame range " + std::to_string(arguments.first_frame) + " to " +
+                          std::to_string(arguments.last_frame) + ": a run holds at most " +
+                          std::to_string(max_frames) + " frames");
+    }
+    require_usable_scale(arguments.color_scale, "colour scale (argument 3)");
+    require_usable_scale(arguments.motion_scale, "motion scale (argument 4)");
+    require_usable_area_fraction(arguments.area_fraction);
+    const unsigned long long colors = arguments.num_colors();
+    if (colors < 1 || colors > 255) {
+        std::ostringstream message;
+        message << "Invalid number of dominant colours (argument 6) " << arguments.dominant_colors
+                << ": it must be between 1 and 255";
+        throw VoradaError(message.str());
+    }
+}
+
+}  // namespace gma
+}  // namespace vorada

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <limits>
+#include <string>
+
+namespace vorada {
+namespace gma {
+
+/// The eight positional arguments of vseg, parsed with formatted stream extraction. A value that
+/// does not parse keeps the default written here.
+struct Arguments {
+    unsigned long long first_frame = 0;
+    unsigned long long last_frame = std::numeric_limits<unsigned long long>::max();
+    double color_scale = 0;      ///< sigma_c: color_weight = 1 / sigma_c^2
+    double motion_scale = 0;     ///< sigma_m: motion_weight = 1 / sigma_m^2
+    double area_fraction = 0;    ///< a: area_weight = 1 / (X·Y·T·a)
+    double dominant_colors = 0;  ///< truncated toward zero to num_colors
+    std::string input_directory;
+    std::string output_directory;
+
+    /// Number of frames of the run (meaningful when first_frame <= last_frame).
+    unsigned long long frame_count() const { return last_frame - first_frame + 1; }
+    /// num_colors: the sixth argument truncated toward zero.
+    unsigned long long num_colors() const;
+};
+
+/// The usage text printed when arguments are missing.
+std::string usage_text(const std::string& program);
+
+/// Parses argv[1..8]; the caller has checked that eight are present.
+Arguments parse_arguments(const char* const* argv);
+
+/// Rejects arguments a run cannot use (a range too large to hold, weights that would be infinite
+/// or not a number, a colour count the distance solver cannot hold) with a VoradaError.
+void validate_run_arguments(const Arguments& arguments);
+
+}  // namespace gma
+}  // namespace vorada

@@ -1,0 +1,201 @@
+#include "driver/pipeline.h"
+
+#include <unistd.h>
+
+#include <boost/filesystem.hpp>
+#include <cmath>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "common/errors.h"
+#include "distance/colorspaceconverter.h"
+#include "distance/motioncolordistancemodel.h"
+#include "driver/cueimages.h"
+#include "driver/flowreader.h"
+#include "driver/tictoc.h"
+#include "io/imagewritequeue.h"
+#include "signals/temporalneighbors.h"
+#include "tracking/trajectorytracking.h"
+#include "tree/binarypartitiontree.h"
+
+namespace vorada {
+namespace gma {
+
+namespace {
+
+// Memory a run needs per voxel, all stages together, measured on real sequences with margin.
+constexpr double bytes_per_voxel = 700.0;
+
+}  // namespace
+
+std::string frame_path(const std::string& input_directory, unsigned long long frame_number) {
+    std::ostringstream name;
+    name << input_directory << "/frames/frame" << std::setw(3) << std::setfill('0') << frame_number
+         << ".png";
+    return name.str();
+}
+
+std::string forward_flow_path(const std::string& input_directory, unsigned long long frame_number) {
+    return input_directory + "/flows/flow_" + std::to_string(frame_number) + "_" +
+           std::to_string(frame_number + 1) + ".flo";
+}
+
+std::string backward_flow_path(const std::string& input_directory, unsigned long long frame_number) {
+    return input_directory + "/flows/flow_" + std::to_string(frame_number) + "_" +
+           std::to_string(frame_number - 1) + ".flo";
+}
+
+std::string frame_image_path(const std::string& directory, unsigned long long t) {
+    return segmentation_frame_path(directory, t);
+}
+
+void create_output_tree(const std::string& output_directory) {
+    boost::filesystem::create_directory(output_directory);
+    for (const char* sub : {"segmentations", "occlusions", "trajectories", "trees", "flow_variation",
+                            "structure_tensor"}) {
+        boost::filesystem::create_directory(output_directory + "/" + sub);
+    }
+}
+
+void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long frame_count,
+                              unsigned long long width, unsigned long long height) {
+    const double voxels = static_cast<double>(width) * static_cast<double>(height) *
+                          static_cast<double>(frame_count);
+    const double available = static_cast<double>(sysconf(_SC_PHYS_PAGES)) *
+                             static_cast<double>(sysconf(_SC_PAGESIZE));
+    const double needed = voxels * bytes_per_voxel;
+    if (needed > available) {
+        std::ostringstream message;
+        message << "Frames " << first_frame << " to " << first_frame + frame_count - 1 << " of "
+                << width << "x" << height << " need about " << std::setprecision(3)
+                << needed / 1073741824.0 << " GiB, more than the " << available / 1073741824.0
+                << " GiB of this machine";
+        throw VoradaError(message.str());
+    }
+}
+
+void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
+                const std::string& input_directory, unsigned long long first_frame) {
+    const long long frames = video.size(2);
+    forward_flow.resize(video.size(0), video.size(1), frames);
+    backward_flow.resize(video.size(0), video.size(1), frames);
+    for (long long t = 0; t + 1 < frames; ++t) {
+        read_optical_flow(forward_flow, forward_flow_path(input_directory, first_frame + t),
+                          static_cast<unsigned long long>(t));
+    }
+    for (long long t = 1; t < frames; ++t) {
+        read_optical_flow(backward_flow, backward_flow_path(input_directory, first_frame + t),
+                          static_cast<unsigned long long>(t));
+    }
+}
+
+TreeParameters make_tree_parameters(const std::string& output_directory) {
+    TreeParameters parameters;
+    parameters.verbose = true;
+    parameters.update_labels = true;
+    parameters.min_regions = 1;
+    parameters.progress_step = 0.1;
+    parameters.output_path = output_directory;
+    parameters.output_levels = {900, 800, 700, 600, 500, 400, 300, 200, 100, 40, 30, 20, 10, 5, 3, 2};
+    return parameters;
+}
+
+DistanceParameters make_distance_parameters(const Arguments& arguments, const Video& video,
+                                            Flow forward_flow, CueMap reliability) {
+    DistanceParameters parameters;
+    parameters.flow = std::move(forward_flow);
+    parameters.num_colors = arguments.num_colors();
+    parameters.color_weight = 1.0 / (arguments.color_scale * arguments.color_scale);
+    parameters.motion_weight = 1.0 / (arguments.motion_scale * arguments.motion_scale);
+    const long long voxels = video.size(0) * video.size(1) * video.size(2);
+    parameters.area_weight = 1.0 / (static_cast<double>(voxels) * arguments.area_fraction);
+    if (!std::isfinite(parameters.area_weight)) {
+        throw VoradaError("Invalid area fraction (argument 5): the area weight is not finite");
+    }
+    parameters.reliability_map = std::move(reliability);
+    return parameters;
+}
+
+void write_cue_images(Tracker& tracker, const std::string& output_directory,
+                      io::ImageWriteQueue* queue) {
+    // One grey video at a time: occlusions, then flow variation, then structure.
+    const std::pair<CueMap*, const char*> cues[] = {{&tracker.occlusion_map, "/occlusions"},
+                                                    {&tracker.flow_variation_map, "/flow_variation"},
+                                                    {&tracker.structure_tensor_map, "/structure_tensor"}};
+    for (const auto& cue : cues) {
+        Video image = convert_map_to_image(*cue.first);
+        for (long long t = 0; t < image.size(2); ++t) {
+            image.write_frame(frame_image_path(output_directory + cue.second,
+                                               static_cast<unsigned long long>(t)),
+                              static_cast<unsigned long long>(t), queue);
+        }
+    }
+}
+
+void prepare_partition(Tree& tree, LabelVolume& trajectory_labels) {
+    tree.partition.init(trajectory_labels);
+    tree.partition.update_labels = tree.parameters.update_labels;
+    const unsigned long long m = tree.partition.max_index;
+    tree.level = m;
+    tree.last_index = m;
+    tree.descriptor_manager.capacity = 2 * m + 1;
+}
+
+int run_vseg(int argc, const char* const* argv) {
+    if (argc < 9) {
+        std::cerr << usage_text(argc > 0 ? argv[0] : "vseg");
+        return 2;
+    }
+    const Arguments arguments = parse_arguments(argv);
+    create_output_tree(arguments.output_directory);
+    if (arguments.first_frame > arguments.last_frame) {
+        return 0;
+    }
+    validate_run_arguments(arguments);
+    const unsigned long long frame_count = arguments.frame_count();
+    // Frame images are encoded on the other cores while the tree is built. The queue forks its
+    // writer processes, so it comes before anything that starts threads or fills memory.
+    io::ImageWriteQueue image_writer;
+
+    Video video(frame_count);
+    load_frames(video, arguments.input_directory, arguments.first_frame, frame_count);
+    ColorSpaceConverter<Video>().convert(video, CIELab);
+
+    Flow forward_flow, backward_flow;
+    load_flows(forward_flow, backward_flow, video, arguments.input_directory, arguments.first_frame);
+
+    LabelVolume trajectory_labels(video.size(0), video.size(1), video.size(2));
+    const TreeParameters tree_parameters = make_tree_parameters(arguments.output_directory);
+
+    // The tracker's maps are needed only until the cue images and the reliability copy exist.
+    auto tracker = std::make_unique<Tracker>(video.size);
+    trajectory_labels = tracker->calculate(video, forward_flow, backward_flow);
+
+    TicToc stopwatch;
+    stopwatch.tic("BPT algorithm");
+    auto tree = std::make_unique<Tree>(tree_parameters);
+    // The distance parameters take the flow and the reliability map over once nothing else
+    // reads them (their values are those of the copies the parameters are said to hold).
+    CueMap reliability = std::move(tracker->reliability_map);
+    write_cue_images(*tracker, arguments.output_directory, &image_writer);
+    tracker.reset();
+
+    prepare_partition(*tree, trajectory_labels);
+    trajectory_labels = LabelVolume();
+    add_temporal_neighbors(video, tree->partition, forward_flow, backward_flow,
+                           tree->partition.leaf_labels, 0);
+    backward_flow = Flow();
+    auto distance_parameters = std::make_unique<DistanceParameters>(
+        make_distance_parameters(arguments, video, std::move(forward_flow), std::move(reliability)));
+
+    tree->image_writer = &image_writer;
+    tree->create<DistanceModel>(video, *distance_parameters);
+    image_writer.finish();
+    stopwatch.toc("BPT algorithm");
+    return 0;
+}
+
+}  // namespace gma
+}  // namespace vorada

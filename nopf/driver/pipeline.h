@@ -1,0 +1,68 @@
+#pragma once
+// The steps of one vseg run, as small free functions the tests can call one by one.
+
+#include <string>
+
+#include "distance/motioncolordistancemodel.h"
+#include "driver/arguments.h"
+#include "signals/region.h"
+#include "signals/videosignal.h"
+#include "tracking/trajectorytracking.h"
+#include "tree/binarypartitiontree.h"
+
+namespace vorada {
+namespace gma {
+
+using Tracker = TrajectoryTracking<Video, Flow, LabelVolume>;
+using Region = Trajectory<Video>;
+using Tree = BinaryPartitionTree<Video, Region, IN_FRAME_4>;
+using TreeParameters = Tree::Parameters;
+using DistanceModel = MotionColorDistanceModel<Video, Region, Flow, double>;
+using DistanceParameters = DistanceModel::Parameters;
+
+/// Input frame n: input + "/frames/frame" + n zero-filled to at least 3 digits + ".png".
+std::string frame_path(const std::string& input_directory, unsigned long long frame_number);
+/// Forward flow of frame i: input + "/flows/flow_i_(i+1).flo".
+std::string forward_flow_path(const std::string& input_directory, unsigned long long frame_number);
+/// Backward flow of frame i: input + "/flows/flow_i_(i-1).flo".
+std::string backward_flow_path(const std::string& input_directory, unsigned long long frame_number);
+/// Image of frame index t under output + "/" + folder + "/": t zero-filled to 5 digits + ".png".
+std::string frame_image_path(const std::string& directory, unsigned long long t);
+
+/// Creates the output directory and its six subdirectories, in order; existing ones are reused.
+void create_output_tree(const std::string& output_directory);
+
+/// Reads frames first … first+T−1 into the video (sized on the first frame) as RGB doubles.
+void load_frames(Video& video, const std::string& input_directory, unsigned long long first_frame,
+                 unsigned long long frame_count);
+
+/// Sizes both flows like the video and reads the forward flows of frame indices 0 … T−2 and the
+/// backward flows of 1 … T−1.
+void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
+                const std::string& input_directory, unsigned long long first_frame);
+
+/// Rejects a run whose signals could not fit in this machine's memory, naming the range.
+void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long frame_count,
+                              unsigned long long width, unsigned long long height);
+
+/// The tree parameters of a run: verbose, labels updated, down to 2 regions, progress every
+/// 10 %, segmentations at 900 … 100, 40, 30, 20, 10, 5, 3 and 2.
+TreeParameters make_tree_parameters(const std::string& output_directory);
+
+/// The distance parameters: copies of the forward flow and the reliability map and the
+/// weights derived from arguments 3 to 6 and the video size.
+DistanceParameters make_distance_parameters(const Arguments& arguments, const Video& video,
+                                            Flow forward_flow, CueMap reliability);
+
+/// Writes the occlusion, flow-variation and structure maps as grey PNG sequences.
+void write_cue_images(Tracker& tracker, const std::string& output_directory,
+                      io::ImageWriteQueue* queue = nullptr);
+
+/// Builds the leaf regions from the trajectory labels and sets the tree's level bookkeeping.
+void prepare_partition(Tree& tree, LabelVolume& trajectory_labels);
+
+/// The whole run of vseg; returns the exit status (errors propagate as exceptions).
+int run_vseg(int argc, const char* const* argv);
+
+}  // namespace gma
+}  // namespace vorada

@@ -1,0 +1,71 @@
+#pragma once
+// Three-channel YUV image: channels Y, U, V; colour-space code 1. Every channel has the
+// same width and height; construction and assignment check it. Compiled for unsigned char, unsigned
+// short, short, long long and double.
+
+#include <cstddef>
+#include <vector>
+
+#include "image/colorimage_support.h"
+#include "image/image.h"
+#include "image/sample_types.h"
+
+namespace vorada {
+
+/// Throws VoradaError when channel 1 or 2 differs from channel 0 in width (checked first) or
+/// in height.
+template <typename T, std::size_t C, std::size_t D>
+void check_size_yuv(const ImaVol<T, C, D>& image) {
+    detail::check_equal_channel_sizes(image, "All channel widths must be equal for YUV",
+                                      "All channel heights must be equal for YUV");
+}
+
+template <typename T>
+class ImageYUV : public Image<T, 3> {
+  public:
+    /// Three empty channels.
+    ImageYUV() = default;
+    /// Three channels of width × height, every sample 0.
+    ImageYUV(unsigned long long width, unsigned long long height) : Image<T, 3>(width, height) {}
+    /// Channel i gets the (width, height) of entry i; channels 1 and 2 must match channel 0.
+    explicit ImageYUV(const std::vector<std::vector<unsigned long long>>& channel_extents)
+        : Image<T, 3>(channel_extents) {
+        detail::check_channels_match_first(
+            *this, "U channel dimensions must be equal to Y channel dimensions",
+            "V channel dimensions must be equal to Y channel dimensions");
+    }
+    ImageYUV(const ImageYUV&) = default;
+    /// A deep copy of the volume's channels, which must have equal sizes (check_size_yuv).
+    explicit ImageYUV(const ImaVol<T, 3, 2>& volume) : Image<T, 3>(volume) {
+        check_size_yuv(*this);
+    }
+    ~ImageYUV() override = default;
+
+    /// Copies the other image's channels; on failure this image is unchanged.
+    ImageYUV& operator=(const ImageYUV& other) {
+        detail::assign_channels<T, 3, 2>(*this, other);
+        return *this;
+    }
+    /// Checks the volume (check_size_yuv), then copies its channels; on failure this image is
+    /// unchanged.
+    ImageYUV& operator=(const ImaVol<T, 3, 2>& volume) {
+        check_size_yuv(volume);
+        detail::assign_channels<T, 3, 2>(*this, volume);
+        return *this;
+    }
+    /// Sets every sample of every channel to value.
+    ImageYUV& operator=(const T& value) {
+        this->fill(value);
+        return *this;
+    }
+
+    int color_space() const override { return 1; }
+};
+
+extern template class ImageYUV<unsigned char>;
+extern template class ImageYUV<unsigned short>;
+extern template class ImageYUV<short>;
+extern template class ImageYUV<long long>;
+extern template class ImageYUV<double>;
+
+}  // namespace vorada

@@ -1,0 +1,41 @@
+#pragma once
+// A child process that writes the 8-bit RGB images it is sent. ImageMagick encodes one PNG at
+// a time per process, so encoding on several cores at once takes several processes.
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "image/imagergb.h"
+
+namespace vorada {
+namespace io {
+
+class ImageWriterProcess {
+  public:
+    /// Forks the child, which closes `inherited` (other children's sockets) first. Fork before
+    /// the process starts threads. Throws VoradaError when no child can be made.
+    explicit ImageWriterProcess(const std::vector<int>& inherited = {});
+    /// Closes the socket, which ends the child, and waits for it.
+    ~ImageWriterProcess();
+    ImageWriterProcess(const ImageWriterProcess&) = delete;
+    ImageWriterProcess& operator=(const ImageWriterProcess&) = delete;
+
+    /// Has the child write `image` to `path`. Returns false, having written nothing for sure,
+    /// when the child is gone. A failed write throws what writing here would have: the
+    /// encoder's Magick::Error, or VoradaError, with the same message.
+    bool write(const std::string& path, const ImageRGB<unsigned char>& image);
+
+    /// The parent's end of the socket.
+    int socket() const { return parent_socket; }
+    pid_t pid() const { return child; }
+
+  private:
+    void _close();
+
+    int parent_socket = -1;
+    pid_t child = -1;
+};
+
+}  // namespace io
+}  // namespace vorada

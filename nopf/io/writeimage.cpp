@@ -1,0 +1,65 @@
+#include "io/writeimage.h"
+
+#include <Magick++.h>
+
+#include <vector>
+
+#include "common/errors.h"
+#include "image/import_export.h"
+#include "io/magickstorage.h"
+
+namespace vorada {
+namespace io {
+
+WriteImage::WriteImage(const std::string& path) : file_path(path) {
+    file_format = get_image_format(path);
+    if (file_format == FORMAT_UNKNOWN) {
+        throw VoradaFileError(path, "Image format not supported (" + image_extension(path) + ")");
+    }
+}
+
+void WriteImage::_write(const ImageRGB<unsigned char>& image) {
+    _write_rgb(image);
+}
+void WriteImage::_write(const ImageRGB<unsigned short>& image) {
+    _write_rgb(image);
+}
+void WriteImage::_write(const ImageGray<unsigned char>& image) {
+    _write_gray(image);
+}
+
+template <typename T>
+void WriteImage::_write_rgb(const ImageRGB<T>& image) {
+    const std::size_t width = image.width();
+    const std::size_t height = image.height();
+    std::vector<T> buffer(width * height * 3);
+    export_to<T, T>(image, buffer.data(), buffer.size(), BUFFER_RGB);
+    Magick::Image output(width, height, "RGB", storage_type<T>(), buffer.data());
+    buffer = std::vector<T>();
+    output.classType(Magick::DirectClass);
+    output.quality(100);
+    output.type(Magick::TrueColorType);
+    // The samples stay in the buffer's (sRGB) colour space: in this ImageMagick RGBColorspace
+    // is linear RGB, and switching to it would transform every sample before encoding.
+    output.depth(sizeof(T) * 8);
+    output.write(file_path);
+}
+
+template <typename T>
+void WriteImage::_write_gray(const ImageGray<T>& image) {
+    const std::size_t width = image.width();
+    const std::size_t height = image.height();
+    std::vector<T> buffer(width * height);
+    export_to<T>(image, buffer.data(), buffer.size(), BUFFER_GRAY);
+    Magick::Image output(width, height, "I", storage_type<T>(), buffer.data());
+    buffer = std::vector<T>();
+    output.classType(Magick::DirectClass);
+    output.quality(100);
+    output.type(Magick::GrayscaleType);
+    output.colorSpace(Magick::GRAYColorspace);
+    output.depth(sizeof(T) * 8);
+    output.write(file_path);
+}
+
+}  // namespace io
+}  // namespace vorada

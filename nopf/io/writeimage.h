@@ -1,0 +1,60 @@
+#pragma once
+// Writes the library's containers to image files through Magick++; the file format follows the
+// path's extension.
+
+#include <string>
+
+#include "image/imagegray.h"
+#include "image/imagergb.h"
+#include "image/imageyuv.h"
+#include "image/multiarray.h"
+#include "io/io_auxiliar.h"
+
+namespace vorada {
+namespace io {
+
+class WriteImage {
+  public:
+    /// Settles the format from the extension; an unknown one throws VoradaFileError.
+    explicit WriteImage(const std::string& path);
+
+    /// Writes the container to the file, replacing it.
+    template <typename Container>
+    void write(const Container& container) {
+        _write(container);
+    }
+
+    /// 8-bit RGB.
+    void _write(const ImageRGB<unsigned char>& image);
+    /// 16-bit RGB.
+    void _write(const ImageRGB<unsigned short>& image);
+    /// 8-bit grey.
+    void _write(const ImageGray<unsigned char>& image);
+    /// A partition (ImagePartition<unsigned int> or any one-channel volume of 32-bit labels),
+    /// label coded into a multi-array file; any other format throws VoradaError untouched.
+    void _write(const ImaVol<unsigned int, 1, 2>& partition);
+    /// Raw Bayer samples, stored uncompressed in a multi-array file; any other format throws
+    /// VoradaError untouched.
+    void _write(const MultiArray<unsigned char, 2>& samples);
+    /// A mask as an 8-bit grey image: 255 where true, 0 elsewhere.
+    void _write(const ImaVol<bool, 1, 2>& mask);
+    /// YUV as an 8-bit RGB image (to_rgb).
+    void _write(const ImageYUV<unsigned char>& image);
+
+    /// The path given at opening.
+    const std::string& path() const { return file_path; }
+    /// The format settled at opening.
+    ImageFormat format() const { return file_format; }
+
+  private:
+    template <typename T>
+    void _write_rgb(const ImageRGB<T>& image);
+    template <typename T>
+    void _write_gray(const ImageGray<T>& image);
+
+    std::string file_path;
+    ImageFormat file_format = FORMAT_UNKNOWN;
+};
+
+}  // namespace io
+}  // namespace vorada

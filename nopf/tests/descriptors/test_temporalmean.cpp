@@ -1,0 +1,106 @@
+#include "descriptors/temporalmean.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/descriptors/regions.h"
+
+namespace {
+
+using vorada::gma::Coordinate;
+using vorada::gma::CueMap;
+using vorada::gma::DescriptorManager;
+using vorada::gma::Flow;
+using vorada::gma::TemporalMean;
+using vorada::testing::RegionForest;
+
+// Flow (x + 10t, y - t) at every point, reliability x / 10.
+class TemporalMeanTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (long long t = 0; t < 10; ++t) {
+            for (long long y = 0; y < 4; ++y) {
+                for (long long x = 0; x < 5; ++x) {
+                    flow.at(x, y, t)[0] = static_cast<double>(x + 10 * t);
+                    flow.at(x, y, t)[1] = static_cast<double>(y - t);
+                    reliability.at(x, y, t)[0] = static_cast<double>(x) / 10.0;
+                }
+            }
+        }
+        manager.capacity = 8;
+    }
+    Flow flow{5, 4, 10};
+    CueMap reliability{5, 4, 10};
+    RegionForest forest;
+    DescriptorManager manager;
+};
+
+TEST_F(TemporalMeanTest, FramesWithoutPointsKeepZeroSumsAndCounts) {
+    auto& leaf = forest.leaf({Coordinate(1, 1, 4), Coordinate(2, 1, 4), Coordinate(3, 2, 6)});
+    const auto& mean = manager.calc_descriptor<TemporalMean<Flow>>(flow, leaf, {});
+    EXPECT_EQ(mean.first_frame, 4);
+    EXPECT_EQ(mean.last_frame, 6);
+    ASSERT_EQ(mean.sums.size(), 3u);
+    ASSERT_EQ(mean.counts.size(), 3u);
+    EXPECT_EQ(mean.counts[0], 2u);
+    EXPECT_EQ(mean.counts[1], 0u);
+    EXPECT_EQ(mean.counts[2], 1u);
+    EXPECT_DOUBLE_EQ(mean.sums[0](0), 41 + 42);
+    EXPECT_DOUBLE_EQ(mean.sums[0](1), -3 - 3);
+    EXPECT_DOUBLE_EQ(mean.sums[1](0), 0);
+    EXPECT_DOUBLE_EQ(mean.sums[2](0), 63);
+    EXPECT_DOUBLE_EQ(mean.sums[2](1), -4);
+}
+
+TEST_F(TemporalMeanTest, MergingSpansTwoToThreeAndFiveToNineGivesTwoToNine) {
+    const std::vector<Coordinate> early = {Coordinate(0, 0, 2), Coordinate(1, 0, 3)};
+    const std::vector<Coordinate> late = {Coordinate(4, 3, 5), Coordinate(2, 2, 7),
+                                          Coordinate(3, 3, 9), Coordinate(1, 1, 9)};
+    auto& a = forest.leaf(early);
+    auto& b = forest.leaf(late);
+    auto& merged = forest.merge(a, b);
+    std::vector<Coordinate> all = early;
+    all.insert(all.end(), late.begin(), late.end());
+    auto& together = forest.leaf(all);
+
+    const auto& combined = manager.calc_descriptor<TemporalMean<Flow>>(flow, merged, {});
+    const auto& direct = manager.calc_descriptor<TemporalMean<Flow>>(flow, together, {});
+    EXPECT_EQ(combined.first_frame, 2);
+    EXPECT_EQ(combined.last_frame, 9);
+    ASSERT_EQ(combined.counts.size(), 8u);
+    EXPECT_EQ(combined.counts[2], 0u);  // frame 4
+    EXPECT_EQ(combined.sums[2](0), 0.0);
+    EXPECT_EQ(combined.sums[2](1), 0.0);
+    for (std::size_t k = 0; k < 8; ++k) {
+        EXPECT_EQ(combined.counts[k], direct.counts[k]) << k;
+        EXPECT_EQ(combined.sums[k](0), direct.sums[k](0)) << k;
+        EXPECT_EQ(combined.sums[k](1), direct.sums[k](1)) << k;
+    }
+}
+
+TEST_F(TemporalMeanTest, OverlappingChildrenAddInTheSharedFrame) {
+    auto& a = forest.leaf({Coordinate(0, 0, 3), Coordinate(1, 0, 4)});
+    auto& b = forest.leaf({Coordinate(2, 0, 4), Coordinate(3, 0, 4)});
+    auto& merged = forest.merge(a, b);
+    const auto& mean = manager.calc_descriptor<TemporalMean<CueMap>>(reliability, merged, {});
+    ASSERT_EQ(mean.counts.size(), 2u);
+    EXPECT_EQ(mean.counts[1], 3u);
+    EXPECT_DOUBLE_EQ(mean.sums[1](0), 0.1 + 0.2 + 0.3);
+}
+
+TEST_F(TemporalMeanTest, FlowAndReliabilityLiveSideBySideUnderOneName) {
+    auto& leaf = forest.leaf({Coordinate(3, 1, 0)});
+    const auto& motion = manager.calc_descriptor<TemporalMean<Flow>>(flow, leaf, {});
+    const auto& trust = manager.calc_descriptor<TemporalMean<CueMap>>(reliability, leaf, {});
+    EXPECT_EQ(manager.stored_count(), 2u);
+    EXPECT_DOUBLE_EQ(motion.sums[0](0), 3);
+    EXPECT_DOUBLE_EQ(trust.sums[0](0), 0.3);
+}
+
+TEST_F(TemporalMeanTest, RegionWithoutPointsHasNoEntries) {
+    auto& empty = forest.leaf({});
+    const auto& mean = manager.calc_descriptor<TemporalMean<Flow>>(flow, empty, {});
+    EXPECT_EQ(mean.counts.size(), 0u);
+    EXPECT_EQ(mean.sums.size(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+#include "driver/arguments.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+
+#include "common/errors.h"
+#include "driver/pipeline.h"
+#include "tests/support/tempdir.h"
+
+namespace vorada {
+namespace gma {
+namespace {
+
+Arguments parse(std::vector<std::string> words) {
+    std::vector<const char*> argv{"vseg"};
+    for (const auto& word : words) {
+        argv.push_back(word.c_str());
+    }
+    return parse_arguments(argv.data());
+}
+
+TEST(ParseArguments, ReadsEachWordWithStreamExtraction) {
+    const Arguments a = parse({"5", "7", "20", " 2.5", "0.001", "4.9", "in dir", "out"});
+    EXPECT_EQ(a.first_frame, 5u);
+    EXPECT_EQ(a.last_frame, 7u);
+    EXPECT_EQ(a.color_scale, 20.0);
+    EXPECT_EQ(a.motion_scale, 2.5);
+    EXPECT_EQ(a.area_fraction, 0.001);
+    EXPECT_EQ(a.num_colors(), 4u);
+    EXPECT_EQ(a.input_directory, "in");  // the first blank-delimited word
+    EXPECT_EQ(a.output_directory, "out");
+    EXPECT_EQ(a.frame_count(), 3u);
+}
+
+TEST(ParseArguments, UnparsableValuesKeepTheirDefaults) {
+    const Arguments a = parse({"x", "last", "?", "-", "", "none", "", ""});
+    EXPECT_EQ(a.first_frame, 0u);
+    EXPECT_EQ(a.last_frame, std::numeric_limits<unsigned long long>::max());
+    EXPECT_EQ(a.color_scale, 0.0);
+    EXPECT_EQ(a.motion_scale, 0.0);
+    EXPECT_EQ(a.area_fraction, 0.0);
+    EXPECT_EQ(a.num_colors(), 0u);
+    EXPECT_TRUE(a.input_directory.empty());
+    // Parsing stops at the first character that does not fit.
+    EXPECT_EQ(parse({"12abc", "3", "1", "1", "1", "8", "i", "o"}).first_frame, 12u);
+}
+
+TEST(ValidateRunArguments, RejectsValuesThatWouldBreakTheDistances) {
+    const auto message_of = [](std::vector<std::string> words) {
+        try {
+            validate_run_arguments(parse(words));
+        } catch (const VoradaError& error) {
+            return std::string(error.what());
+        }
+        return std::string();
+    };
+    EXPECT_EQ(message_of({"0", "9", "20", "2", "0.001", "4", "i", "o"}), "");
+    EXPECT_THAT(message_of({"0", "x", "20", "2", "0.001", "4", "i", "o"}),
+                ::testing::HasSubstr("Invalid frame range 0 to 18446744073709551615"));
+    EXPECT_THAT(message_of({"0", "9", "0", "2", "0.001", "4", "i", "o"}),
+                ::testing::HasSubstr("colour scale (argument 3)"));
+    EXPECT_THAT(message_of({"0", "9", "20", "nan", "0.001", "4", "i", "o"}),
+                ::testing::HasSubstr("motion scale (argument 4)"));
+    EXPECT_THAT(message_of({"0", "9", "1e-200", "2", "0.001", "4", "i", "o"}),
+                ::testing::HasSubstr("colour scale (argument 3)"));
+    EXPECT_THAT(message_of({"0", "9", "20", "2", "-0.001", "4", "i", "o"}),
+                ::testing::HasSubstr("area fraction (argument 5)"));
+    EXPECT_THAT(message_of({"0", "9", "20", "2", "0", "4", "i", "o"}),
+                ::testing::HasSubstr("area fraction (argument 5)"));
+    // A negative scale weighs like its absolute value.
+    EXPECT_EQ(message_of({"0", "9", "-20", "-2", "0.001", "4", "i", "o"}), "");
+    EXPECT_THAT(message_of({"0", "9", "20", "2", "0.001", "0.5", "i", "o"}),
+                ::testing::HasSubstr("dominant colours (argument 6)"));
+    EXPECT_THAT(message_of({"0", "9", "20", "2", "0.001", "256", "i", "o"}),
+                ::testing::HasSubstr("dominant colours (argument 6)"));
+    EXPECT_EQ(message_of({"0", "9", "20", "2", "0.001", "255.9", "i", "o"}), "");
+}
+
+TEST(PathNames, FollowTheInputAndOutputLayout) {
+    EXPECT_EQ(frame_path("D", 7), "D/frames/frame007.png");
+    EXPECT_EQ(frame_path("D", 1234), "D/frames/frame1234.png");
+    EXPECT_EQ(forward_flow_path("D", 5), "D/flows/flow_5_6.flo");
+    EXPECT_EQ(backward_flow_path("D", 6), "D/flows/flow_6_5.flo");
+    EXPECT_EQ(frame_image_path("O/occlusions", 12), "O/occlusions/00012.png");
+}
+
+int run(std::vector<std::string> words) {
+    std::vector<const char*> argv{"vseg"};
+    for (const auto& word : words) {
+        argv.push_back(word.c_str());
+    }
+    return run_vseg(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(RunVseg, FirstAfterLastCreatesOnlyTheOutputTree) {
+    testing::TempDir dir;
+    const std::string out = dir.file("out");
+    EXPECT_EQ(run({"5", "3", "20", "2", "0.001", "4", dir.file("no-input"), out}), 0);
+    for (const char* sub : {"segmentations", "occlusions", "trajectories", "trees",
+                            "flow_variation", "structure_tensor"}) {
+        EXPECT_TRUE(boost::filesystem::is_directory(out + "/" + sub)) << sub;
+        EXPECT_TRUE(boost::filesystem::is_empty(out + "/" + sub)) << sub;
+    }
+    // A second run reuses the existing directories.
+    EXPECT_EQ(run({"5", "3", "20", "2", "0.001", "4", dir.file("no-input"), out}), 0);
+}
+
+TEST(RunVseg, FewerThanEightArgumentsPrintsUsage) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(run({"0", "1"}), 2);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+                ::testing::HasSubstr("FIRST_FRAME LAST_FRAME COLOR_SCALE"));
+}
+
+TEST(RunVseg, MissingParentDirectoryFailsCreatingTheTree) {
+    testing::TempDir dir;
+    EXPECT_THROW(run({"0", "0", "20", "2", "0.001", "4", "in", dir.file("a/b")}), std::exception);
+}
+
+}  // namespace
+}  // namespace gma
+}  // namespace vorada

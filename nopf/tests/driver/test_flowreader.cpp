@@ -1,0 +1,110 @@
+#include "driver/flowreader.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "common/errors.h"
+#include "tests/support/tempdir.h"
+
+namespace vorada {
+namespace gma {
+namespace {
+
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+
+std::string le32(std::uint32_t word) {
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) {
+        bytes[i] = static_cast<char>((word >> (8 * i)) & 0xFF);
+    }
+    return bytes;
+}
+
+std::string lefloat(float value) {
+    std::uint32_t word;
+    std::memcpy(&word, &value, 4);
+    return le32(word);
+}
+
+// A 2 × 1 flow: (1.5, −2) at x = 0 and (0, 0.25) at x = 1; 28 bytes.
+std::string two_by_one(float tag = 202021.25f) {
+    return lefloat(tag) + le32(2) + le32(1) + lefloat(1.5f) + lefloat(-2.0f) + lefloat(0.0f) +
+           lefloat(0.25f);
+}
+
+class ReadOpticalFlow : public ::testing::Test {
+protected:
+    testing::TempDir dir;
+    VideoSignal<double, 2> flow{3, 2, 2};
+
+    std::string write(const std::string& name, const std::string& bytes) {
+        const std::string path = dir.file(name);
+        testing::write_bytes(path, bytes);
+        return path;
+    }
+    void expect_failure(const std::string& path, const char* message) {
+        EXPECT_THAT([&] { read_optical_flow(flow, path, 1); },
+                    ThrowsMessage<VoradaError>(StrEq(message)));
+    }
+};
+
+TEST_F(ReadOpticalFlow, StoresUAndVAtTheirPointsOfFrameT) {
+    read_optical_flow(flow, write("f.flo", two_by_one()), 1);
+    EXPECT_EQ(flow(0, 0, 1)[0], 1.5);
+    EXPECT_EQ(flow(0, 0, 1)[1], -2.0);
+    EXPECT_EQ(flow(1, 0, 1)[0], 0.0);
+    EXPECT_EQ(flow(1, 0, 1)[1], 0.25);
+    EXPECT_EQ(flow(0, 0, 0)[0], 0.0);  // other frames untouched
+    EXPECT_EQ(flow(2, 0, 1)[0], 0.0);  // outside the file's width
+}
+
+TEST_F(ReadOpticalFlow, TagWordIsNeverCompared) {
+    read_optical_flow(flow, write("f.flo", two_by_one(0.0f)), 1);
+    EXPECT_EQ(flow(1, 0, 1)[1], 0.25);
+}
+
+TEST_F(ReadOpticalFlow, ChecksNameBeforeOpening) {
+    expect_failure("", "read_flow_file: empty filename");
+    expect_failure("flows/flow_1_2", "read_flow_file: extension .flo expected");
+    expect_failure(dir.file("f.flo.bak"), "read_flow_file: extension .flo expected");
+    expect_failure(dir.file("f.FLO"), "read_flow_file: extension .flo expected");
+    expect_failure(dir.file("missing.flo"), "read_flow_file: could not open");
+}
+
+TEST_F(ReadOpticalFlow, RejectsShortHeadersAndIllegalSizes) {
+    expect_failure(write("a.flo", two_by_one().substr(0, 8)), "read_flow_file: problem reading file");
+    expect_failure(write("b.flo", lefloat(1) + le32(0) + le32(0)), "read_flow_file: illegal width");
+    expect_failure(write("c.flo", lefloat(1) + le32(100000) + le32(1)),
+                   "read_flow_file: illegal width");
+    expect_failure(write("d.flo", lefloat(1) + le32(1) + le32(0)), "read_flow_file: illegal height");
+    expect_failure(write("e.flo", lefloat(1) + le32(1) + le32(0xFFFFFFFF)),
+                   "read_flow_file: illegal height");
+}
+
+TEST_F(ReadOpticalFlow, TooLongFileFailsAfterFillingTheFrame) {
+    expect_failure(write("f.flo", two_by_one() + "x"), "read_flow_file: file is too long");
+    EXPECT_EQ(flow(1, 0, 1)[1], 0.25);
+}
+
+TEST_F(ReadOpticalFlow, TooShortFileKeepsThePointsReadBeforeTheEnd) {
+    expect_failure(write("f.flo", two_by_one().substr(0, 27)), "read_flow_file: file is too short");
+    EXPECT_EQ(flow(0, 0, 1)[0], 1.5);
+    EXPECT_EQ(flow(0, 0, 1)[1], -2.0);
+    EXPECT_EQ(flow(1, 0, 1)[0], 0.0);
+}
+
+TEST_F(ReadOpticalFlow, FlowLargerThanTheSignalIsRejectedBeforeWriting) {
+    const std::string bytes = lefloat(1) + le32(4) + le32(1) + std::string(32, '\x01');
+    expect_failure(write("g.flo", bytes),
+                   "read_flow_file: flow of 4x1 does not fit a frame of 3x2");
+    for (double value : flow.values) {
+        EXPECT_EQ(value, 0.0);
+    }
+}
+
+}  // namespace
+}  // namespace gma
+}  // namespace vorada

@@ -1,0 +1,559 @@
+// Magick++ declares the assert machinery inside its own namespace unless <cassert> comes first.
+// clang-format off
+#include <cassert>
+#include <Magick++.h>
+// clang-format on
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <boost/filesystem.hpp>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "common/errors.h"
+#include "distance/colorspaceconverter.h"
+#include "image/imagergb.h"
+#include "io/readimage.h"
+#include "tests/support/labelfile.h"
+#include "tests/support/tempdir.h"
+#include "tree/binarypartitiontree.h"
+
+namespace vorada {
+namespace testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+
+using Region = gma::Trajectory<gma::Video>;
+using Tree = gma::BinaryPartitionTree<gma::Video, Region, gma::IN_FRAME_4>;
+using Link = Tree::Link;
+using LabelPair = std::pair<unsigned long long, unsigned long long>;
+
+const bool magick_ready = [] {
+    Magick::InitializeMagick(nullptr);
+    return true;
+}();
+
+const std::vector<unsigned long long> driver_levels = {900, 800, 700, 600, 500, 400, 300, 200,
+                                                       100, 40,  30,  20,  10,  5,   3,   2};
+
+// What the stub distance model was asked, and how it answers.
+struct StubLog {
+    std::vector<LabelPair> calls;  ///< (a, b) labels of every region_distance call, in order
+    std::function<double(const Region&, const Region&)> distance;
+    std::function<double(const Region&, const Region&)> bound;  ///< for BoundedStubModel
+    std::size_t bounds = 0;
+    int constructed = 0;
+    int destroyed = 0;
+};
+
+// A distance model whose answers the test chooses; it records the order of its arguments.
+struct StubModel {
+    struct Parameters {
+        StubLog* log = nullptr;
+    };
+    explicit StubModel(const Parameters& parameters) : log(parameters.log) { ++log->constructed; }
+    ~StubModel() { ++log->destroyed; }
+    StubModel(const StubModel&) = delete;
+    StubModel& operator=(const StubModel&) = delete;
+
+    template <typename Partition>
+    double region_distance(Region& a, Region& b, gma::Video&, Partition&,
+                           gma::DescriptorManager&) {
+        log->calls.emplace_back(a.label, b.label);
+        return log->distance ? log->distance(a, b) : 1.0;
+    }
+    void prepare_descriptors(Region&, gma::Video&, gma::DescriptorManager&) {}
+
+    StubLog* log;
+};
+
+// A stub that also offers a lower bound, so the tree puts off measuring links.
+struct BoundedStubModel : StubModel {
+    using StubModel::StubModel;
+
+    template <typename Partition>
+    double region_distance_bound(Region& a, Region& b, gma::Video&, Partition&,
+                                 gma::DescriptorManager&) {
+        ++log->bounds;
+        return log->bound(a, b);
+    }
+};
+
+gma::LabelVolume make_labels(long long x, long long y, long long t,
+                             const std::vector<unsigned long long>& values) {
+    gma::LabelVolume labels(x, y, t);
+    labels.values = values;
+    return labels;
+}
+
+// Every voxel its own tracker label: X·Y·T leaves numbered in raster order.
+gma::LabelVolume distinct_labels(long long x, long long y, long long t) {
+    gma::LabelVolume labels(x, y, t);
+    for (std::size_t v = 0; v < labels.values.size(); ++v) {
+        labels.values[v] = v + 1;
+    }
+    return labels;
+}
+
+// A tree set up over `labels` the way the driver does it, writing into a fresh directory.
+struct TreeFixture {
+    TempDir dir;
+    gma::Video video;
+    std::unique_ptr<Tree> tree;
+    StubLog log;
+
+    TreeFixture(gma::LabelVolume labels, Tree::Parameters parameters) {
+        boost::filesystem::create_directory(dir.file("segmentations"));
+        boost::filesystem::create_directory(dir.file("trajectories"));
+        parameters.output_path = dir.path();
+        video = gma::Video(labels.size(0), labels.size(1), labels.size(2));
+        video.initialized = true;
+        for (double& value : video.values) {
+            value = 100.0;
+        }
+        tree = std::make_unique<Tree>(parameters);
+        tree->partition.init(labels);
+        tree->partition.update_labels = parameters.update_labels;
+        tree->level = tree->partition.max_index;
+        tree->last_index = tree->partition.max_index;
+        tree->descriptor_manager.capacity = 2 * tree->partition.max_index + 1;
+    }
+
+    // Runs create and returns what it printed on the standard error stream.
+    template <typename Model = StubModel>
+    std::string create() {
+        StubModel::Parameters parameters;
+        parameters.log = &log;
+        ::testing::internal::CaptureStderr();
+        try {
+            tree->create<Model>(video, parameters);
+        } catch (...) {
+            ::testing::internal::GetCapturedStderr();
+            throw;
+        }
+        return ::testing::internal::GetCapturedStderr();
+    }
+
+    std::set<std::string> entries(const std::string& folder) const {
+        std::set<std::string> names;
+        for (const auto& entry : boost::filesystem::directory_iterator(dir.file(folder))) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+};
+
+Tree::Parameters parameters_with(bool verbose, unsigned long long min_regions,
+                                 std::vector<unsigned long long> levels) {
+    Tree::Parameters parameters;
+    parameters.verbose = verbose;
+    parameters.update_labels = true;
+    parameters.min_regions = min_regions;
+    parameters.progress_step = 0.1;
+    parameters.output_levels = std::move(levels);
+    return parameters;
+}
+
+
+// The (first, second) labels of every link between top-level regions, each pair once.
+std::set<LabelPair> top_level_links(const Tree& tree) {
+    std::set<LabelPair> links;
+    for (const Region& region : tree.partition.regions) {
+        if (region.parent) {
+            continue;
+        }
+        for (const auto& entry : region.neighbors) {
+            links.insert({entry.second->first->label, entry.second->second->label});
+        }
+    }
+    return links;
+}
+
+std::set<LabelPair> link_set_contents(const Tree& tree) {
+    std::set<LabelPair> links;
+    for (Link* link = tree.link_set.smallest(); link; link = tree.link_set.next(link)) {
+        links.insert({link->first->label, link->second->label});
+    }
+    return links;
+}
+
+std::size_t top_level_count(const Tree& tree) {
+    std::size_t count = 0;
+    for (const Region& region : tree.partition.regions) {
+        count += region.parent ? 0 : 1;
+    }
+    return count;
+}
+
+std::vector<LabelPair> merge_children(const Tree& tree, std::size_t leaves) {
+    std::vector<LabelPair> merges;
+    for (std::size_t i = leaves; i < tree.partition.regions.size(); ++i) {
+        const Region& region = tree.partition.regions[i];
+        merges.push_back({region.children[0]->label, region.children[1]->label});
+    }
+    return merges;
+}
+
+std::array<int, 3> pixel(const std::string& path, unsigned x, unsigned y) {
+    ImageRGB<unsigned char> image;
+    io::ReadImage(path).read(image);
+    return {image.channels[0][x][y], image.channels[1][x][y], image.channels[2][x][y]};
+}
+
+// Smaller regions merge first, as with the real model; ties are frequent.
+double smaller_area(const Region& a, const Region& b) {
+    return static_cast<double>(std::min(a.size(), b.size()));
+}
+
+TEST(BinaryPartitionTreeLevels, FiveHundredLeavesWriteEveryDriverLevelOncePerMerge) {
+    TreeFixture run(distinct_labels(500, 1, 1), parameters_with(false, 1, driver_levels));
+    ASSERT_EQ(run.tree->level, 499u);
+    run.log.distance = smaller_area;
+    EXPECT_EQ(run.create(), "");  // not verbose: nothing printed
+
+    // The entries above the starting level are used up one per merge, then 400 waits for 400.
+    EXPECT_EQ(run.entries("segmentations"),
+              (std::set<std::string>{"498", "497", "496", "495", "494", "400", "300", "200", "100",
+                                     "40", "30", "20", "10", "5", "3", "2"}));
+    EXPECT_TRUE(run.entries("trajectories").empty());
+
+    const auto& regions = run.tree->partition.regions;
+    for (const std::string& name : run.entries("segmentations")) {
+        SCOPED_TRACE(name);
+        const unsigned long long level = std::stoull(name);
+        const std::string directory = run.dir.file("segmentations/" + name);
+        EXPECT_TRUE(boost::filesystem::is_regular_file(directory + "/00000.png"));
+        const LabelFile file = read_label_file(directory + "/frames.sgm");
+        EXPECT_EQ(file.width, 500u);
+        EXPECT_EQ(file.height, 1u);
+        EXPECT_EQ(file.frames, 1u);
+        ASSERT_EQ(file.labels.size(), 500u);
+        const std::set<std::uint64_t> distinct(file.labels.begin(), file.labels.end());
+        EXPECT_EQ(distinct.size(), level + 1);
+        // After 499 − level merges the newest region is 499 + (499 − level); every voxel shows
+        // the region that held it then: an ancestor of its leaf, not yet merged further.
+        const unsigned long long newest = 499 + (499 - level);
+        for (std::size_t v = 0; v < file.labels.size(); ++v) {
+            const std::uint64_t label = file.labels[v];
+            ASSERT_LE(label, newest) << "voxel " << v;
+            const Region* node = &regions[v];
+            while (node->label != label && node->parent) {
+                node = static_cast<const Region*>(node->parent);
+            }
+            ASSERT_EQ(node->label, label) << "voxel " << v << " shows a region not holding it";
+            ASSERT_TRUE(!node->parent || node->parent->label > newest) << "voxel " << v;
+        }
+    }
+    EXPECT_FALSE(boost::filesystem::exists(run.dir.file("segmentations/499")));
+
+    // min_regions 1: the loop ends with two regions and their one link left in the set.
+    EXPECT_EQ(run.tree->level, 1u);
+    EXPECT_EQ(run.tree->last_index, 997u);
+    EXPECT_EQ(regions.size(), 998u);
+    EXPECT_EQ(top_level_count(*run.tree), 2u);
+    EXPECT_EQ(run.tree->link_set.size(), 1u);
+    EXPECT_EQ(link_set_contents(*run.tree), top_level_links(*run.tree));
+    EXPECT_EQ(run.log.constructed, 1);
+    EXPECT_EQ(run.log.destroyed, 1);
+}
+
+TEST(BinaryPartitionTreeLevels, StartingAtTheFloorMergesNothingButStillPaintsAndAnnounces) {
+    // Two frames of two voxels: four leaves, level 3, floor 3.
+    TreeFixture run(distinct_labels(2, 1, 2), parameters_with(true, 3, driver_levels));
+    EXPECT_EQ(run.create(), "Starting from 4 regions \n");
+    EXPECT_EQ(run.tree->partition.regions.size(), 4u);
+    EXPECT_EQ(run.tree->level, 3u);
+    EXPECT_TRUE(run.entries("segmentations").empty());
+    EXPECT_EQ(run.entries("trajectories"), (std::set<std::string>{"00000.png", "00001.png"}));
+    // The initial distances are still computed and the links wait in the set.
+    EXPECT_THAT(run.log.calls, ElementsAre(LabelPair(1, 0), LabelPair(3, 2)));
+    EXPECT_EQ(link_set_contents(*run.tree), (std::set<LabelPair>{{0, 1}, {2, 3}}));
+}
+
+TEST(BinaryPartitionTreeLevels, ProgressLinesEveryTenthOfTheMerges) {
+    TreeFixture run(distinct_labels(1001, 1, 1), parameters_with(true, 0, {}));
+    std::string expected = "Starting from 1001 regions \n";
+    for (int percent = 10; percent <= 100; percent += 10) {
+        expected += "Done " + std::to_string(percent) + "% \n";
+    }
+    EXPECT_EQ(run.create(), expected);
+    EXPECT_EQ(run.tree->level, 0u);
+    EXPECT_EQ(top_level_count(*run.tree), 1u);
+    EXPECT_TRUE(run.tree->link_set.empty());
+    EXPECT_EQ(run.entries("trajectories"), (std::set<std::string>{"00000.png"}));
+}
+
+TEST(BinaryPartitionTreeLevels, ProgressStepIsComparedAsADoubleAndPercentTruncates) {
+    // 15 merges, step 1.5: a line after every second merge, 2·100/15 = 13 %, and so on.
+    TreeFixture run(distinct_labels(16, 1, 1), parameters_with(true, 0, {}));
+    EXPECT_EQ(run.create(),
+              "Starting from 16 regions \nDone 13% \nDone 26% \nDone 40% \nDone 53% \n"
+              "Done 66% \nDone 80% \nDone 93% \n");
+}
+
+TEST(BinaryPartitionTreeLevels, SeparateComponentsStopTheLoopWhenTheLinksRunOut) {
+    // Three frames of two voxels and no temporal links: three pairs that can never meet.
+    TreeFixture run(distinct_labels(2, 1, 3), parameters_with(false, 1, {4, 3, 2}));
+    run.create();
+    EXPECT_EQ(run.tree->level, 2u);
+    EXPECT_EQ(run.tree->partition.regions.size(), 9u);
+    EXPECT_TRUE(run.tree->link_set.empty());
+    EXPECT_EQ(run.entries("segmentations"), (std::set<std::string>{"4", "3", "2"}));
+}
+
+TEST(BinaryPartitionTreeOrder, InitialDistancesFromTheHigherLabelAndTiesByFirstThenSecond) {
+    // Leaves:   0 1 2      links (first, second): (0,1) (0,3) (1,2) (1,3) and (2,0), whose
+    //           3 3 0      first is the higher label because the pair is first met at leaf 2.
+    TreeFixture run(make_labels(3, 2, 1, {10, 11, 12, 13, 13, 10}), parameters_with(false, 1, {}));
+    ASSERT_NE(run.tree->partition.regions[2].neighbors.find(&run.tree->partition.regions[0]),
+              nullptr);
+    ASSERT_EQ(run.tree->partition.regions[2].neighbors.find(&run.tree->partition.regions[0])->first,
+              &run.tree->partition.regions[2]);
+    // {1,3} and {2,0} tie at the smallest distance: (1,3) goes first because its first region
+    // has the lower label, although the other pair holds the lowest label of all.
+    run.log.distance = [](const Region& a, const Region& b) {
+        const std::set<unsigned long long> pair{a.label, b.label};
+        if (pair == std::set<unsigned long long>{1, 3} || pair == std::set<unsigned long long>{0, 2}) {
+            return 1.0;
+        }
+        return 5.0;
+    };
+    run.create();
+    EXPECT_THAT(merge_children(*run.tree, 4), ElementsAre(LabelPair(1, 3), LabelPair(2, 0)));
+    // Each initial link once, from its higher-labelled end, in store then address order; then
+    // the new region against each of its neighbours in label order.
+    EXPECT_THAT(run.log.calls,
+                ElementsAre(LabelPair(1, 0), LabelPair(2, 0), LabelPair(2, 1), LabelPair(3, 0),
+                            LabelPair(3, 1), LabelPair(4, 0), LabelPair(4, 2), LabelPair(5, 4)));
+    ASSERT_EQ(run.tree->link_set.size(), 1u);
+    const Link* last = run.tree->link_set.smallest();
+    EXPECT_EQ(last->first->label, 5u);
+    EXPECT_EQ(last->second->label, 4u);
+    EXPECT_EQ(last->distance, 5.0);
+}
+
+TEST(BinaryPartitionTreeOrder, EqualDistancesWithTheSameFirstGoByTheSecondLabel) {
+    // Leaves 0 1 / 2 3: all distances equal; (0,1) precedes (0,2), then (2,3) precedes the
+    // links of the new region 4 because 2 < 4.
+    TreeFixture run(distinct_labels(2, 2, 1), parameters_with(false, 1, {}));
+    run.create();
+    EXPECT_THAT(merge_children(*run.tree, 4), ElementsAre(LabelPair(0, 1), LabelPair(2, 3)));
+}
+
+TEST(BinaryPartitionTreeTrajectories, OnlyRegionsSpanningThreeFramesArePaintedRed) {
+    // Column 0: one trajectory over frames 0–2. Column 1: one over frames 0–1, then a new one.
+    TreeFixture run(make_labels(2, 1, 3, {1, 2, 1, 2, 1, 3}), parameters_with(true, 1, {}));
+    for (long long t = 0; t < 3; ++t) {
+        for (long long x = 0; x < 2; ++x) {
+            double* value = run.video.at(x, 0, t);
+            value[0] = 40;
+            value[1] = 90;
+            value[2] = 160;
+        }
+    }
+    gma::ColorSpaceConverter<gma::Video>().convert(run.video, CIELab);
+    const gma::Video before = run.video;
+    ASSERT_TRUE(magick_ready);
+    run.create();
+    for (int t = 0; t < 3; ++t) {
+        const std::string path = run.dir.file("trajectories/0000" + std::to_string(t) + ".png");
+        SCOPED_TRACE(path);
+        EXPECT_EQ(pixel(path, 0, 0), (std::array<int, 3>{255, 0, 0}));
+        // The rest shows the video converted back to RGB (conversion rounding aside).
+        const std::array<int, 3> kept = pixel(path, 1, 0);
+        EXPECT_NEAR(kept[0], 40, 1);
+        EXPECT_NEAR(kept[1], 90, 1);
+        EXPECT_NEAR(kept[2], 160, 1);
+    }
+    EXPECT_EQ(run.video.values, before.values);  // painted on a copy
+    EXPECT_EQ(run.video.color_space, CIELab);
+}
+
+TEST(BinaryPartitionTreeTrajectories, AnUnknownRegionInTheLabelsIsAnError) {
+    TreeFixture run(distinct_labels(2, 1, 1), parameters_with(true, 0, {}));
+    run.tree->partition.current_labels.values[1] = 7;
+    EXPECT_THAT([&] { run.create(); },
+                ThrowsMessage<VoradaError>(StrEq("Partition: region index not found.")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// A plain model of the merge loop: every live link in one ordered set, no deferral. Distances
+// depend only on labels and areas, so they can be computed without the tree.
+
+struct PlainLink {
+    double distance;
+    unsigned long long first, second;
+    bool operator<(const PlainLink& other) const {
+        return std::tie(distance, first, second) < std::tie(other.distance, other.first, other.second);
+    }
+    bool operator==(const PlainLink& other) const {
+        return distance == other.distance && first == other.first && second == other.second;
+    }
+};
+
+double jittered_area(unsigned long long a, unsigned long long b, std::uint64_t area_a,
+                     std::uint64_t area_b) {
+    return static_cast<double>(std::min(area_a, area_b)) + 0.5 * static_cast<double>((a + 3 * b) % 3);
+}
+
+struct PlainRun {
+    std::vector<LabelPair> merges;
+    std::vector<LabelPair> calls;
+    std::set<PlainLink> remaining;
+};
+
+PlainRun plain_merge_loop(const Tree& tree, unsigned long long min_regions) {
+    PlainRun run;
+    const auto& regions = tree.partition.regions;
+    std::vector<std::uint64_t> area;
+    std::vector<std::map<unsigned long long, PlainLink>> neighbors(2 * regions.size());
+    std::set<PlainLink> links;
+    for (const Region& region : regions) {
+        area.push_back(region.size());
+    }
+    for (const Region& region : regions) {
+        for (const auto& entry : region.neighbors) {
+            const unsigned long long other = entry.first->label;
+            if (region.label > other) {
+                run.calls.push_back({region.label, other});
+                PlainLink link{jittered_area(region.label, other, area[region.label], area[other]),
+                               entry.second->first->label, entry.second->second->label};
+                neighbors[region.label][other] = link;
+                neighbors[other][region.label] = link;
+                links.insert(link);
+            }
+        }
+    }
+    unsigned long long level = regions.size() - 1;
+    unsigned long long next = regions.size();
+    while (level > min_regions && !links.empty()) {
+        const PlainLink smallest = *links.begin();
+        const unsigned long long a = smallest.first, b = smallest.second;
+        run.merges.push_back({a, b});
+        std::set<unsigned long long> joined;
+        for (unsigned long long child : {a, b}) {
+            for (const auto& entry : neighbors[child]) {
+                links.erase(entry.second);
+                neighbors[entry.first].erase(child);
+                if (entry.first != a && entry.first != b) {
+                    joined.insert(entry.first);
+                }
+            }
+            neighbors[child].clear();
+        }
+        const unsigned long long parent = next++;
+        area.push_back(area[a] + area[b]);
+        for (unsigned long long other : joined) {
+            run.calls.push_back({parent, other});
+            PlainLink link{jittered_area(parent, other, area[parent], area[other]), parent, other};
+            neighbors[parent][other] = link;
+            neighbors[other][parent] = link;
+            links.insert(link);
+        }
+        --level;
+    }
+    run.remaining = links;
+    return run;
+}
+
+TEST(BinaryPartitionTreeOrder, ManyLinksMergeInExactlyTheOrderOfOneOrderedSet) {
+    // 260 × 260 leaves give about 135 000 links, more than the set takes in at once, so links
+    // wait outside it and are brought in as it runs dry.
+    const long long side = 260;
+    TreeFixture run(distinct_labels(side, side, 1), parameters_with(false, 1, {}));
+    const std::size_t leaves = run.tree->partition.regions.size();
+    const PlainRun expected = plain_merge_loop(*run.tree, 1);
+    ASSERT_GT(expected.calls.size(), 2u * 65536u);
+    run.log.distance = [](const Region& a, const Region& b) {
+        return jittered_area(a.label, b.label, a.size(), b.size());
+    };
+    run.create();
+
+    const std::vector<LabelPair> merges = merge_children(*run.tree, leaves);
+    ASSERT_EQ(merges.size(), expected.merges.size());
+    for (std::size_t i = 0; i < merges.size(); ++i) {
+        ASSERT_EQ(merges[i], expected.merges[i]) << "merge " << i;
+    }
+    EXPECT_TRUE(run.log.calls == expected.calls);
+    EXPECT_EQ(run.log.calls.size(), expected.calls.size());
+
+    // The set ends holding exactly the links of the remaining regions, with their distances.
+    EXPECT_TRUE(run.tree->link_set.verify());
+    std::set<PlainLink> remaining;
+    for (Link* link = run.tree->link_set.smallest(); link; link = run.tree->link_set.next(link)) {
+        remaining.insert({link->distance, link->first->label, link->second->label});
+    }
+    EXPECT_EQ(remaining.size(), expected.remaining.size());
+    EXPECT_TRUE(remaining == expected.remaining);
+}
+
+TEST(BinaryPartitionTreeOrder, BoundsPutOffMeasuringWithoutChangingTheOrder) {
+    // Bounds are half the distance or the distance itself (ties between a bound and a distance
+    // must still go by the labels), and the links merge exactly as with measured distances.
+    const long long side = 260;
+    TreeFixture run(distinct_labels(side, side, 1), parameters_with(false, 1, {}));
+    const std::size_t leaves = run.tree->partition.regions.size();
+    const PlainRun expected = plain_merge_loop(*run.tree, 1);
+    run.log.distance = [](const Region& a, const Region& b) {
+        return jittered_area(a.label, b.label, a.size(), b.size());
+    };
+    run.log.bound = [](const Region& a, const Region& b) {
+        const double distance = jittered_area(a.label, b.label, a.size(), b.size());
+        return (a.label + b.label) % 3 == 0 ? distance : 0.5 * distance;
+    };
+    run.create<BoundedStubModel>();
+
+    const std::vector<LabelPair> merges = merge_children(*run.tree, leaves);
+    ASSERT_EQ(merges.size(), expected.merges.size());
+    for (std::size_t i = 0; i < merges.size(); ++i) {
+        ASSERT_EQ(merges[i], expected.merges[i]) << "merge " << i;
+    }
+    // Every link got its bound from the same end as it would have got its distance; only some
+    // were measured, each from that end.
+    EXPECT_EQ(run.log.bounds, expected.calls.size());
+    EXPECT_LT(run.log.calls.size(), expected.calls.size());
+    const std::set<LabelPair> askers(expected.calls.begin(), expected.calls.end());
+    for (const LabelPair& call : run.log.calls) {
+        ASSERT_EQ(askers.count(call), 1u) << call.first << " " << call.second;
+    }
+    std::set<PlainLink> remaining;
+    for (Link* link = run.tree->link_set.smallest(); link; link = run.tree->link_set.next(link)) {
+        EXPECT_EQ(link->distance_state, Link::exact);
+        remaining.insert({link->distance, link->first->label, link->second->label});
+    }
+    EXPECT_TRUE(remaining == expected.remaining);
+    EXPECT_TRUE(run.tree->link_set.verify());
+}
+
+TEST(BinaryPartitionTreeOrder, LinksLeftAtAHighFloorAreAllInTheSet) {
+    // Stopping with many regions left, after links have waited outside the set.
+    const long long side = 260;
+    TreeFixture run(distinct_labels(side, side, 1), parameters_with(false, 40000, {}));
+    run.log.distance = [](const Region& a, const Region& b) {
+        return jittered_area(a.label, b.label, a.size(), b.size());
+    };
+    run.create();
+    EXPECT_EQ(run.tree->level, 40000u);
+    EXPECT_EQ(top_level_count(*run.tree), 40001u);
+    const std::set<LabelPair> live = top_level_links(*run.tree);
+    EXPECT_EQ(run.tree->link_set.size(), live.size());
+    EXPECT_TRUE(link_set_contents(*run.tree) == live);
+    EXPECT_TRUE(run.tree->link_set.verify());
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace vorada

@@ -1,0 +1,160 @@
+#pragma once
+// Output of one segmentation: every region painted in its own random colour, one PNG per frame,
+// and the raw label file "frames.sgm" (X, Y, T, then every voxel's label, unsigned 64-bit).
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "common/errors.h"
+#include "signals/labelindexmap.h"
+#include "signals/videosignal.h"
+
+namespace vorada {
+namespace gma {
+
+/// Most distinct labels a segmentation can show: one distinct three-byte colour each.
+constexpr std::size_t max_segmentation_colors = 16777216;
+
+/// Compact colour index of every voxel (raster order): labels numbered 0, 1, 2, … by first
+/// appearance. `color_count` receives the number of distinct labels K.
+template <typename LabelSignal>
+std::vector<std::uint32_t> compact_segment_indices(const LabelSignal& labels,
+                                                   std::size_t& color_count) {
+    LabelIndexMap compact;
+    compact.reserve_dense(dense_label_bound(labels.values));
+    std::vector<std::uint32_t> indices(labels.values.size());
+    std::uint32_t next_index = 0;
+    for (std::size_t v = 0; v < labels.values.size(); ++v) {
+        unsigned long long index = compact.find(labels.values[v]);
+        if (index == LabelIndexMap::absent) {
+            if (next_index == max_segmentation_colors) {
+                throw VoradaError(
+                    "Segmentation: more than 16777216 regions, too many for distinct colours");
+            }
+            index = next_index++;
+            compact.insert(labels.values[v], index);
+        }
+        indices[v] = static_cast<std::uint32_t>(index);
+    }
+    color_count = next_index;
+    return indices;
+}
+
+/// K distinct colours, three bytes each (channel 0, 1, 2), each byte `draw() % 256` in channel
+/// order; a candidate equal to an earlier colour is drawn again whole.
+inline std::vector<std::uint8_t> draw_segment_colors(std::size_t count,
+                                                     const std::function<int()>& draw = std::rand) {
+    if (count > max_segmentation_colors) {
+        throw VoradaError(
+            "Segmentation: more than 16777216 regions, too many for distinct colours");
+    }
+    std::vector<std::uint8_t> colors(3 * count);
+    std::unordered_set<std::uint32_t> used;
+    used.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        for (;;) {
+            const std::uint8_t c0 = static_cast<std::uint8_t>(draw() % 256);
+            const std::uint8_t c1 = static_cast<std::uint8_t>(draw() % 256);
+            const std::uint8_t c2 = static_cast<std::uint8_t>(draw() % 256);
+            const std::uint32_t key = (std::uint32_t(c0) << 16) | (std::uint32_t(c1) << 8) | c2;
+            if (used.insert(key).second) {
+                colors[3 * i] = c0;
+                colors[3 * i + 1] = c1;
+                colors[3 * i + 2] = c2;
+                break;
+            }
+        }
+    }
+    return colors;
+}
+
+/// An RGB video of `video`'s size in which every voxel has the colour of its compact index.
+template <typename VideoType>
+VideoType paint_segments(const VideoType& video,
+                         const std::vector<std::uint32_t>& indices,
+                         const std::vector<std::uint8_t>& colors) {
+    VideoType painted(video.size(0), video.size(1), video.size(2));
+    painted.width = video.width;
+    painted.height = video.height;
+    painted.frames = video.frames;
+    painted.color_space = RGB;
+    painted.initialized = video.initialized;
+    if (indices.size() != painted.point_count()) {
+        throw VoradaError("Segmentation: the label volume and the video differ in size");
+    }
+    double* out = painted.values.data();
+    for (std::size_t v = 0; v < indices.size(); ++v) {
+        const std::uint8_t* color = &colors[3 * static_cast<std::size_t>(indices[v])];
+        out[3 * v] = color[0];
+        out[3 * v + 1] = color[1];
+        out[3 * v + 2] = color[2];
+    }
+    return painted;
+}
+
+/// Writes directory + "/frames.sgm": width, height, frames of `video`, then every label of
+/// `labels` in storage order, all unsigned 64-bit in native byte order, in one block.
+template <typename LabelSignal, typename VideoType>
+void write_label_file(const LabelSignal& labels,
+                      const VideoType& video,
+                      const std::string& directory) {
+    const std::string path = directory + "/frames.sgm";
+    const std::uint64_t header[3] = {video.width, video.height, video.frames};
+    if (labels.values.size() != video.width * video.height * video.frames) {
+        throw VoradaError("Segmentation: the label volume and the video differ in size");
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        throw VoradaFileError(path,
+                              std::string("cannot open for writing: ") + std::strerror(errno));
+    }
+    const std::size_t count = labels.values.size();
+    bool complete = std::fwrite(header, sizeof(std::uint64_t), 3, file) == 3;
+    if (complete && count) {
+        complete = std::fwrite(labels.values.data(), sizeof(std::uint64_t), count, file) == count;
+    }
+    const bool closed = std::fclose(file) == 0;
+    if (!complete || !closed) {
+        throw VoradaFileError(path, "could not be written completely");
+    }
+}
+
+/// Frame image name: directory + "/" + t zero-padded to five digits + ".png".
+inline std::string segmentation_frame_path(const std::string& directory, unsigned long long t) {
+    char name[32];
+    std::snprintf(name, sizeof(name), "/%05llu.png", t);
+    return directory + name;
+}
+
+/// Writes one segmentation of `current_labels` into `directory` (which must exist): a PNG per
+/// frame with a random colour per region (colours follow first appearance in raster order and
+/// continue the process's rand() sequence), then the label file frames.sgm. With a queue the
+/// PNG files are written by the queue.
+template <typename LabelSignal, typename VideoType>
+void write_segmentation(const LabelSignal& current_labels,
+                        const VideoType& video,
+                        const std::string& directory,
+                        io::ImageWriteQueue* queue = nullptr) {
+    if (current_labels.size != video.size) {
+        throw VoradaError("Segmentation: the label volume and the video differ in size");
+    }
+    std::size_t color_count = 0;
+    const std::vector<std::uint32_t> indices = compact_segment_indices(current_labels, color_count);
+    const std::vector<std::uint8_t> colors = draw_segment_colors(color_count);
+    VideoType painted = paint_segments(video, indices, colors);
+    for (long long t = 0; t < painted.size(2); ++t) {
+        painted.write_frame(segmentation_frame_path(directory, static_cast<unsigned long long>(t)),
+                            static_cast<unsigned long long>(t), queue);
+    }
+    write_label_file(current_labels, video, directory);
+}
+
+}  // namespace gma
+}  // namespace vorada
