@@ -216,7 +216,8 @@ int run_vseg(int argc, const char* const* argv) {
         write_trajectory_images(*tree, video, arguments.output_directory, &image_writer);
     }
     report_segmentations(*tree, video, arguments.output_directory, &image_writer);
-    tree->create<DistanceModel>(video, *distance_parameters);
+    // The model copies the flow and the reliability map; the parameters' own are then freed.
+    tree->create<DistanceModel>(video, std::move(*distance_parameters));
     image_writer.finish();
     stopwatch.toc("BPT algorithm");
     return 0;

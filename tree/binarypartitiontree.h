@@ -100,7 +100,15 @@ public:
     /// Builds the tree over the partition with the distance model `Model`, printing the start
     /// and progress lines when verbose and reporting merges and levels through `reports`.
     template <typename Model>
-    void create(Signal& video, const typename Model::Parameters& model_parameters);
+    void create(Signal& video, const typename Model::Parameters& model_parameters) {
+        _create<Model>(video, model_parameters, nullptr);
+    }
+    /// The same, taking the parameters over: they are released as soon as the model holds its
+    /// own copies, so that signals they carry are not held twice while merging.
+    template <typename Model>
+    void create(Signal& video, typename Model::Parameters&& model_parameters) {
+        _create<Model>(video, model_parameters, &model_parameters);
+    }
 
     /// An RGB copy of `video` with every voxel of a region spanning at least three frames red.
     Signal paint_trajectories(const Signal& video);
@@ -135,6 +143,9 @@ private:
                                           partition.regions.data());
     }
     template <typename Model>
+    void _create(Signal& video, const typename Model::Parameters& model_parameters,
+                 typename Model::Parameters* release_after_use);
+    template <typename Model>
     void _queue_first_links(Model& model, Signal& video);
     template <typename Model>
     void _evaluate(Model& model, QueuedLink& key, Signal& video);
@@ -164,12 +175,16 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::init(LabelSignal& labels
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
-void BinaryPartitionTree<Signal, Region, Connectivity>::create(
-    Signal& video, const typename Model::Parameters& model_parameters) {
+void BinaryPartitionTree<Signal, Region, Connectivity>::_create(
+    Signal& video, const typename Model::Parameters& model_parameters,
+    typename Model::Parameters* release_after_use) {
     if (partition.regions.capacity() >= QueuedLink::label_limit) {
         throw VoradaError("Binary partition tree: too many regions for one run");
     }
     auto model = std::make_unique<Model>(model_parameters);
+    if (release_after_use) {
+        *release_after_use = typename Model::Parameters();
+    }
     const unsigned long long total = level - parameters.min_regions;
     const double step = static_cast<double>(total) * parameters.progress_step;
     unsigned long long done = 0;
