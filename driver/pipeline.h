@@ -84,7 +84,7 @@ std::unique_ptr<io::TreeFileWriter> record_tree(Tree& tree, const std::string& o
 
 /// Writes output + "/trees/input.txt": the input directory (absolute) and the frame range, one
 /// "key value" line each, so that tools reading the output find the frames.
-void write_run_record(const Arguments& arguments);
+void write_input_record(const Arguments& arguments);
 
 /// The whole run of vseg; returns the exit status (errors propagate as exceptions).
 int run_vseg(int argc, const char* const* argv);

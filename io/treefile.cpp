@@ -1,5 +1,7 @@
 #include "io/treefile.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -39,6 +41,7 @@ TreeFileWriter::TreeFileWriter(const std::string& path, std::uint64_t width, std
     if (leaf_count > std::numeric_limits<std::uint32_t>::max()) {
         throw VoradaFileError(path, "more leaves than a tree file can number");
     }
+    unfinished = std::make_unique<UnfinishedFile>(temporary);
     file = std::fopen(temporary.c_str(), "wb");
     if (!file) {
         throw VoradaFileError(temporary, std::string("cannot open for writing: ") +
@@ -51,7 +54,7 @@ TreeFileWriter::TreeFileWriter(const std::string& path, std::uint64_t width, std
     header.frames = frames;
     header.leaf_count = leaf_count;
     if (std::fwrite(&header, sizeof(header), 1, file) != 1) {
-        _fail("could not be written completely");
+        _fail("could not be written completely", errno);
     }
     const std::uint64_t voxels = width * height * frames;
     std::vector<std::uint32_t> chunk;
@@ -70,7 +73,7 @@ TreeFileWriter::TreeFileWriter(const std::string& path, std::uint64_t width, std
             chunk.push_back(0);
         }
         if (std::fwrite(chunk.data(), sizeof(std::uint32_t), chunk.size(), file) != chunk.size()) {
-            _fail("could not be written completely");
+            _fail("could not be written completely", errno);
         }
     }
 }
@@ -82,11 +85,13 @@ TreeFileWriter::~TreeFileWriter() {
     }
 }
 
-void TreeFileWriter::_fail(const std::string& reason) {
+void TreeFileWriter::_fail(const std::string& reason, int error) {
+    // A failed write says why (a full disk, say).
+    const std::string cause = error != 0 ? std::string(": ") + std::strerror(error) : "";
     std::fclose(file);
     file = nullptr;
     std::remove(temporary.c_str());
-    throw VoradaFileError(temporary, reason);
+    throw VoradaFileError(temporary, reason + cause);
 }
 
 void TreeFileWriter::add(const TreeMerge& merge) {
@@ -94,7 +99,7 @@ void TreeFileWriter::add(const TreeMerge& merge) {
         throw VoradaError("Tree file: merge added after the file was finished");
     }
     if (std::fwrite(&merge, sizeof(merge), 1, file) != 1) {
-        _fail("could not be written completely");
+        _fail("could not be written completely", errno);
     }
     ++merge_count;
 }
@@ -105,19 +110,23 @@ void TreeFileWriter::finish() {
     }
     if (std::fseek(file, offsetof(Header, merge_count), SEEK_SET) != 0 ||
         std::fwrite(&merge_count, sizeof(merge_count), 1, file) != 1) {
-        _fail("could not be written completely");
+        _fail("could not be written completely", errno);
     }
-    const bool closed = std::fclose(file) == 0;
+    // The data reach the disk before the name does (see AtomicFile).
+    const bool flushed = std::fflush(file) == 0 && ::fdatasync(::fileno(file)) == 0;
+    const bool closed = std::fclose(file) == 0 && flushed;
     file = nullptr;
     if (!closed) {
+        const std::string cause = std::strerror(errno);
         std::remove(temporary.c_str());
-        throw VoradaFileError(temporary, "could not be written completely");
+        throw VoradaFileError(temporary, "could not be written completely: " + cause);
     }
     if (std::rename(temporary.c_str(), final_path.c_str()) != 0) {
         const std::string reason = std::string("cannot rename into place: ") + std::strerror(errno);
         std::remove(temporary.c_str());
         throw VoradaFileError(final_path, reason);
     }
+    unfinished.reset();
 }
 
 TreeFile read_tree_file(const std::string& path) {

@@ -17,8 +17,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "io/atomicfile.h"
 
 namespace vorada {
 namespace io {
@@ -60,11 +63,12 @@ class TreeFileWriter {
     const std::string& temporary_path() const { return temporary; }
 
   private:
-    void _fail(const std::string& reason);
+    void _fail(const std::string& reason, int error = 0);
 
     std::string final_path;
     std::string temporary;
     std::FILE* file = nullptr;
+    std::unique_ptr<UnfinishedFile> unfinished;  // removed by a stop signal until renamed
     std::uint64_t merge_count = 0;
 };
 
