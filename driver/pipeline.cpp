@@ -262,6 +262,9 @@ int run_vseg(int argc, const char* const* argv) {
     tracker.reset();
     clock.stop("cue_images");
 
+    // The merge loop keeps each link's distance in its queue: the partition records the
+    // adjacency alone, without link objects, until the links left at the end get theirs.
+    tree->partition.detach_links();
     tree->init(trajectory_labels);
     record.leaf_regions = tree->partition.max_index + 1;
     trajectory_labels = LabelVolume();
@@ -277,7 +280,8 @@ int run_vseg(int argc, const char* const* argv) {
     }
     report_segmentations(*tree, video, arguments.output_directory, image_writer.get());
     std::unique_ptr<io::TreeFileWriter> tree_file = record_tree(*tree, arguments.output_directory);
-    tree->create<DistanceModel>(video, *distance_parameters);
+    // The model copies the flow and the reliability map; the parameters' own are then freed.
+    tree->create<DistanceModel>(video, std::move(*distance_parameters));
     tree_file->finish();
     write_input_record(arguments);
     clock.stop("tree");
