@@ -5,6 +5,7 @@
 
 #include <Eigen/Core>
 #include <array>
+#include <cstdint>
 #include <map>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "descriptors/area.h"
 #include "descriptors/descriptorbase.h"
 #include "descriptors/descriptormanager.h"
+#include "descriptors/runpool.h"
 #include "math/emd.h"
 #include "math/inlinevector.h"
 #include "math/kmeans.h"
@@ -29,19 +31,79 @@ struct ColorMeanDescriptorParameters {
     Eigen::Vector3d channel_weights = Eigen::Vector3d::Ones();
 };
 
+/// How the manager keeps colour signatures: per region one run of colours and one of weights
+/// in pools (a leaf usually has one colour, a merged region up to num_colors).
+class SignatureStorage {
+public:
+    using result = math::Signature<Eigen::Vector3d, ConstSpan<Eigen::Vector3d>, ConstSpan<double>>;
+
+    bool has(std::uint32_t slot) const { return slot < entries.size() && entries[slot].size != absent; }
+    result get(std::uint32_t slot) const {
+        const Entry& entry = entries[slot];
+        result view;
+        if (entry.size > 0) {
+            view.features = ConstSpan<Eigen::Vector3d>(colour_pool.at(entry.colours), entry.size);
+            view.weights = ConstSpan<double>(weight_pool.at(entry.weights), entry.size);
+        }
+        return view;
+    }
+    template <typename Values>
+    result put(std::uint32_t slot, Values&& values) {
+        const std::size_t size = values.features.size();
+        if (static_cast<std::size_t>(values.weights.size()) != size) {
+            throw VoradaError("A colour signature needs exactly one weight per colour");
+        }
+        if (size >= absent) {
+            throw VoradaError("Too many colours in a signature");
+        }
+        if (entries.size() <= slot) {
+            entries.resize(slot + 1);
+        }
+        Entry& entry = entries[slot];
+        entry.colours = colour_pool.allocate(size);
+        entry.weights = weight_pool.allocate(size);
+        entry.size = static_cast<std::uint32_t>(size);
+        for (std::size_t i = 0; i < size; ++i) {
+            colour_pool.at(entry.colours)[i] = values.features[i];
+            weight_pool.at(entry.weights)[i] = values.weights[i];
+        }
+        return get(slot);
+    }
+    void clear(std::uint32_t slot) {
+        Entry& entry = entries[slot];
+        colour_pool.free(entry.colours, entry.size);
+        weight_pool.free(entry.weights, entry.size);
+        entry = Entry();
+    }
+
+private:
+    static constexpr std::uint32_t absent = 0xFFFFFFFFu;
+    struct Entry {
+        RunPool<Eigen::Vector3d>::Run colours = RunPool<Eigen::Vector3d>::none;
+        RunPool<double>::Run weights = RunPool<double>::none;
+        std::uint32_t size = absent;
+    };
+    std::vector<Entry> entries;
+    RunPool<Eigen::Vector3d> colour_pool;
+    RunPool<double> weight_pool;
+};
+
 /// The colour signature of a region measured on a three-channel video, stored as "color_mean".
 template <typename Signal>
 class ColorSignature : public DescriptorBase {
 public:
     using Parameters = ColorMeanDescriptorParameters;
-    /// Colours with weights summing to 1, in inline lists (one or two colours need no heap).
-    using type = math::Signature<Eigen::Vector3d, math::InlineVector<Eigen::Vector3d, 2>,
-                                 math::InlineVector<double, 2>>;
+    /// Colours with weights summing to 1, as the manager hands them out (views of its pools).
+    using type = SignatureStorage::result;
+    using storage = SignatureStorage;
+    /// The same while being computed, in inline lists (up to four colours need no heap).
+    using Values = math::Signature<Eigen::Vector3d, math::InlineVector<Eigen::Vector3d, 4>,
+                                   math::InlineVector<double, 4>>;
     using capacity_error = VoradaError;
     static const char* name() { return "color_mean"; }
 
     Parameters parameters;
-    type value;
+    Values value;
 
     /// Signature from the region's own points: exact when num_colors is not below the number of
     /// distinct colours (ascending lexicographic order), otherwise k-means over all points.
@@ -121,15 +183,15 @@ void ColorSignature<Signal>::recursive_calculate(Signal& signal, Region& /*regio
     parameters = descriptor_parameters;
     // The children's signatures may be computed here first (recursively), so the scratch
     // lists below are filled only once every child is known.
-    math::InlineVector<std::pair<const type*, unsigned long long>, 2> parts;
+    math::InlineVector<std::pair<type, unsigned long long>, 2> parts;
     unsigned long long total = 0;
     for (auto* child : children) {
         Region& trajectory = static_cast<Region&>(*child);
-        const type& signature =
+        const type signature =
             manager->calc_descriptor<ColorSignature>(signal, trajectory, descriptor_parameters);
         const unsigned long long area =
             manager->calc_descriptor<Area>(signal, trajectory, Area::Parameters{});
-        parts.push_back({&signature, area});
+        parts.push_back({signature, area});
         total += area;
     }
     // Scratch lists kept between calls: a run pools signatures at every one of its merges.
@@ -138,7 +200,7 @@ void ColorSignature<Signal>::recursive_calculate(Signal& signal, Region& /*regio
     colours.clear();
     weights.clear();
     for (const auto& part : parts) {
-        const type& signature = *part.first;
+        const type& signature = part.first;
         for (std::size_t i = 0; i < signature.features.size(); ++i) {
             colours.push_back(signature.features[i]);
             weights.push_back(static_cast<double>(part.second) * signature.weights[i] /

@@ -38,15 +38,6 @@ struct has_distance_bound<Model, Region, Signal, Partition,
                               std::declval<Signal&>(), std::declval<Partition&>(),
                               std::declval<DescriptorManager&>()))>> : std::true_type {};
 
-/// Whether a distance model can give bounds by label for regions it remembers. Such a model
-/// also takes the hints prefetch_remembered(label) and prefetch_summary(label).
-template <typename Model, typename = void>
-struct has_remembered_bound : std::false_type {};
-template <typename Model>
-struct has_remembered_bound<Model, std::void_t<decltype(std::declval<const Model&>()
-                                                            .remembered_distance_bound(0ull, 0ull))>>
-    : std::true_type {};
-
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 class BinaryPartitionTree {
 public:
@@ -261,10 +252,6 @@ BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& model, 
             // The next entry up will most likely be looked at right after this one.
             __builtin_prefetch(&partition.regions[front.front().first]);
             __builtin_prefetch(&partition.regions[front.front().second]);
-            if constexpr (has_remembered_bound<Model>::value) {
-                model.prefetch_summary(front.front().first);
-                model.prefetch_summary(front.front().second);
-            }
         }
         if (!_live(entry)) {
             continue;
@@ -345,14 +332,6 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_set_distances(Model& mo
     const auto* const end = region.neighbors.end();
     for (auto* entry_pointer = region.neighbors.begin(); entry_pointer != end; ++entry_pointer) {
         auto& entry = *entry_pointer;
-        if constexpr (has_remembered_bound<Model>::value) {
-            // The neighbours' records are scattered: ask for one a few entries ahead so that
-            // its miss overlaps the work on the ones before it.
-            constexpr std::ptrdiff_t ahead = 8;
-            if (end - entry_pointer > ahead) {
-                model.prefetch_remembered(_label_at(entry_pointer[ahead].first));
-            }
-        }
         Region& neighbor = _region(entry.first);
         if (from_higher_label_only && !(region.label > neighbor.label)) {
             continue;
@@ -361,14 +340,8 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_set_distances(Model& mo
         if constexpr (has_distance_bound<Model, Region, Signal, Partition>::value) {
             // Measured only if the bound reaches the front of the queue (_smallest_link).
             const std::uint32_t neighbor_label = _label_at(entry.first);
-            double bound = std::numeric_limits<double>::quiet_NaN();
-            if constexpr (has_remembered_bound<Model>::value) {
-                bound = model.remembered_distance_bound(region.label, neighbor_label);
-            }
-            if (std::isnan(bound)) {
-                bound = model.region_distance_bound(region, neighbor, video, partition,
-                                                    descriptor_manager);
-            }
+            const double bound =
+                model.region_distance_bound(region, neighbor, video, partition, descriptor_manager);
             link->distance = bound;
             const bool from_first = link->first == &region;
             link->distance_state = from_first ? Link::bound_from_first : Link::bound_from_second;

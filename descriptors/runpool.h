@@ -1,0 +1,123 @@
+#pragma once
+// Storage for the variable-length parts of per-region descriptors (colours, per-frame sums):
+// runs of consecutive elements in blocks that never move, so that views into a run stay valid
+// while other runs come and go. A freed run is handed out again to the next run of its length.
+// A region's values then cost their own size and no heap block of their own.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "common/errors.h"
+
+namespace vorada {
+namespace gma {
+
+/// Read-only view of `size()` consecutive elements.
+template <typename T>
+class ConstSpan {
+public:
+    ConstSpan() = default;
+    ConstSpan(const T* first, std::size_t size) : items(first), count(size) {}
+
+    std::size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    const T& operator[](std::size_t i) const { return items[i]; }
+    const T* begin() const { return items; }
+    const T* end() const { return items + count; }
+    const T* data() const { return items; }
+
+private:
+    const T* items = nullptr;
+    std::size_t count = 0;
+};
+
+template <typename T>
+class RunPool {
+public:
+    using Run = std::uint32_t;
+    static constexpr Run none = 0xFFFFFFFFu;
+
+    /// A run of `length` elements (left as they were: the caller writes them all). A run of
+    /// length 0 is `none`.
+    Run allocate(std::size_t length);
+    /// Gives back a run made by allocate with the same length.
+    void free(Run run, std::size_t length);
+
+    T* at(Run run) { return blocks[run >> offset_bits].get() + (run & offset_mask); }
+    const T* at(Run run) const { return blocks[run >> offset_bits].get() + (run & offset_mask); }
+
+    /// Elements held in blocks, whether in use or free.
+    std::size_t reserved() const { return reserved_elements; }
+
+private:
+    static constexpr unsigned offset_bits = 16;
+    static constexpr std::size_t block_size = std::size_t(1) << offset_bits;
+    static constexpr Run offset_mask = Run(block_size - 1);
+
+    std::vector<std::unique_ptr<T[]>> blocks;
+    std::size_t tail = block_size;  ///< next free position in the last ordinary block
+    std::size_t tail_block = 0;     ///< index of that block
+    std::vector<std::vector<Run>> free_runs;  ///< by length
+    std::size_t reserved_elements = 0;
+
+    Run _new_block(std::size_t length);
+};
+
+template <typename T>
+typename RunPool<T>::Run RunPool<T>::allocate(std::size_t length) {
+    if (length == 0) {
+        return none;
+    }
+    if (length < free_runs.size() && !free_runs[length].empty()) {
+        const Run run = free_runs[length].back();
+        free_runs[length].pop_back();
+        return run;
+    }
+    if (length > block_size) {
+        return _new_block(length);  // a block of its own
+    }
+    if (tail + length > block_size) {
+        // The rest of the block stays available to shorter runs.
+        if (tail < block_size) {
+            free(static_cast<Run>((tail_block << offset_bits) | tail), block_size - tail);
+        }
+        const Run first = _new_block(block_size);
+        tail_block = first >> offset_bits;
+        tail = 0;
+    }
+    const Run run = static_cast<Run>((tail_block << offset_bits) | tail);
+    tail += length;
+    return run;
+}
+
+template <typename T>
+typename RunPool<T>::Run RunPool<T>::_new_block(std::size_t length) {
+    if (blocks.size() >= (std::size_t(1) << (32 - offset_bits)) - 1) {
+        throw VoradaError("Too many descriptor values to store");
+    }
+    blocks.emplace_back(new T[length]);
+    reserved_elements += length;
+    return static_cast<Run>(blocks.size() - 1) << offset_bits;
+}
+
+template <typename T>
+void RunPool<T>::free(Run run, std::size_t length) {
+    if (run == none || length == 0) {
+        return;
+    }
+    if (length > block_size) {
+        // Its own block: return the memory.
+        reserved_elements -= length;
+        blocks[run >> offset_bits].reset();
+        return;
+    }
+    if (length >= free_runs.size()) {
+        free_runs.resize(length + 1);
+    }
+    free_runs[length].push_back(run);
+}
+
+}  // namespace gma
+}  // namespace vorada
