@@ -6,6 +6,8 @@
 #include <Eigen/Core>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <new>
 #include <map>
 #include <vector>
 
@@ -31,61 +33,73 @@ struct ColorMeanDescriptorParameters {
     Eigen::Vector3d channel_weights = Eigen::Vector3d::Ones();
 };
 
-/// How the manager keeps colour signatures: per region one run of colours and one of weights
-/// in pools (a leaf usually has one colour, a merged region up to num_colors).
+/// A colour signature as the manager hands it out: views of its pool, and the region's area
+/// (the mass the weights are fractions of), which the bound of the distance reads with it.
+struct SignatureView
+    : math::Signature<Eigen::Vector3d, ConstSpan<Eigen::Vector3d>, ConstSpan<double>> {
+    unsigned long long area = 0;
+};
+
+/// How the manager keeps colour signatures: per label one entry, and per region one run in a
+/// pool of doubles holding the area, the weights and the colours, so that a neighbour's
+/// signature is one look-up and a few adjacent cache lines away.
 class SignatureStorage {
 public:
-    using result = math::Signature<Eigen::Vector3d, ConstSpan<Eigen::Vector3d>, ConstSpan<double>>;
+    static constexpr bool indexed_by_label = true;
+    using result = SignatureView;
 
-    bool has(std::uint32_t slot) const { return slot < entries.size() && entries[slot].size != absent; }
-    result get(std::uint32_t slot) const {
-        const Entry& entry = entries[slot];
+    bool has(std::uint32_t label) const {
+        return label < entries.size() && entries[label].size != absent;
+    }
+    result get(std::uint32_t label) const {
+        const Entry& entry = entries[label];
+        const double* run = pool.at(entry.run);
         result view;
-        if (entry.size > 0) {
-            view.features = ConstSpan<Eigen::Vector3d>(colour_pool.at(entry.colours), entry.size);
-            view.weights = ConstSpan<double>(weight_pool.at(entry.weights), entry.size);
-        }
+        std::memcpy(&view.area, run, sizeof(view.area));
+        view.weights = ConstSpan<double>(run + 1, entry.size);
+        view.features = ConstSpan<Eigen::Vector3d>(
+            reinterpret_cast<const Eigen::Vector3d*>(run + 1 + entry.size), entry.size);
         return view;
     }
     template <typename Values>
-    result put(std::uint32_t slot, Values&& values) {
+    result put(std::uint32_t label, Values&& values) {
         const std::size_t size = values.features.size();
         if (static_cast<std::size_t>(values.weights.size()) != size) {
             throw VoradaError("A colour signature needs exactly one weight per colour");
         }
-        if (size >= absent) {
+        if (size >= (absent - 1) / 4) {
             throw VoradaError("Too many colours in a signature");
         }
-        if (entries.size() <= slot) {
-            entries.resize(slot + 1);
+        if (entries.size() <= label) {
+            entries.resize(static_cast<std::size_t>(label) + 1);
         }
-        Entry& entry = entries[slot];
-        entry.colours = colour_pool.allocate(size);
-        entry.weights = weight_pool.allocate(size);
+        Entry& entry = entries[label];
+        entry.run = pool.allocate(_length(size));
         entry.size = static_cast<std::uint32_t>(size);
+        double* run = pool.at(entry.run);
+        std::memcpy(run, &values.area, sizeof(values.area));
         for (std::size_t i = 0; i < size; ++i) {
-            colour_pool.at(entry.colours)[i] = values.features[i];
-            weight_pool.at(entry.weights)[i] = values.weights[i];
+            run[1 + i] = values.weights[i];
+            new (run + 1 + size + 3 * i) Eigen::Vector3d(values.features[i]);
         }
-        return get(slot);
+        return get(label);
     }
-    void clear(std::uint32_t slot) {
-        Entry& entry = entries[slot];
-        colour_pool.free(entry.colours, entry.size);
-        weight_pool.free(entry.weights, entry.size);
+    void clear(std::uint32_t label) {
+        Entry& entry = entries[label];
+        pool.free(entry.run, _length(entry.size));
         entry = Entry();
     }
-
 private:
+    static_assert(sizeof(Eigen::Vector3d) == 3 * sizeof(double), "colours are three packed doubles");
+    static_assert(sizeof(unsigned long long) == sizeof(double), "the area takes one double's place");
     static constexpr std::uint32_t absent = 0xFFFFFFFFu;
+    static std::size_t _length(std::size_t size) { return 1 + 4 * size; }
     struct Entry {
-        RunPool<Eigen::Vector3d>::Run colours = RunPool<Eigen::Vector3d>::none;
-        RunPool<double>::Run weights = RunPool<double>::none;
+        RunPool<double>::Run run = RunPool<double>::none;
         std::uint32_t size = absent;
     };
     std::vector<Entry> entries;
-    RunPool<Eigen::Vector3d> colour_pool;
-    RunPool<double> weight_pool;
+    RunPool<double> pool;
 };
 
 /// The colour signature of a region measured on a three-channel video, stored as "color_mean".
@@ -97,8 +111,10 @@ public:
     using type = SignatureStorage::result;
     using storage = SignatureStorage;
     /// The same while being computed, in inline lists (up to four colours need no heap).
-    using Values = math::Signature<Eigen::Vector3d, math::InlineVector<Eigen::Vector3d, 4>,
-                                   math::InlineVector<double, 4>>;
+    struct Values : math::Signature<Eigen::Vector3d, math::InlineVector<Eigen::Vector3d, 4>,
+                                    math::InlineVector<double, 4>> {
+        unsigned long long area = 0;
+    };
     using capacity_error = VoradaError;
     static const char* name() { return "color_mean"; }
 
@@ -159,6 +175,7 @@ void ColorSignature<Signal>::calculate(Signal& signal, Region& region,
     });
     value.features.clear();
     value.weights.clear();
+    value.area = count;
     if (parameters.num_colors < distinct.size()) {
         math::statistics::KMeans<Eigen::Vector3d> kmeans(0.001, 500);
         kmeans.calculate(colours, static_cast<unsigned int>(parameters.num_colors));
@@ -194,6 +211,7 @@ void ColorSignature<Signal>::recursive_calculate(Signal& signal, Region& /*regio
         parts.push_back({signature, area});
         total += area;
     }
+    value.area = total;
     // Scratch lists kept between calls: a run pools signatures at every one of its merges.
     static thread_local std::vector<Eigen::Vector3d> colours;
     static thread_local std::vector<double> weights;

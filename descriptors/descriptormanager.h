@@ -5,10 +5,12 @@
 //
 // One store for all of them, sized by the regions alive rather than by every label a run
 // makes: a live region has one slot, and each (signal, descriptor) pair is a typed column of
-// per-slot values. release(label) empties the region's slot in every column at once, so no
+// per-slot values. release(label) empties the region's place in every column at once, so no
 // view of a released region survives anywhere. A descriptor kind chooses how its column keeps
 // values (D::storage): by default one value per slot in blocks that never move; the colour
-// signature and the per-frame sums keep their variable-length parts in run pools.
+// signature and the per-frame sums keep their variable-length parts in run pools. A storage
+// read for many regions in a row may ask to be indexed by label instead (a small entry per
+// label), which saves the slot look-up.
 
 #include <cstdint>
 #include <memory>
@@ -56,6 +58,11 @@ private:
     std::vector<unsigned char> present;
 };
 
+template <typename Storage, typename = void>
+struct indexed_by_label : std::false_type {};
+template <typename Storage>
+struct indexed_by_label<Storage, std::enable_if_t<Storage::indexed_by_label>> : std::true_type {};
+
 template <typename D, typename = void>
 struct descriptor_storage {
     using type = ValueStorage<typename D::type>;
@@ -86,8 +93,8 @@ public:
     typename descriptor_storage<D>::type::result calc_descriptor(
         Signal& signal, Region& region, const typename D::Parameters& parameters);
 
-    /// The stored values of D measured on `signal`, read by slot (see slot()); null before
-    /// the first is stored. For callers that read several descriptors of many regions.
+    /// The stored values of D measured on `signal`, read by slot (see slot()), or by label for
+    /// a storage indexed by label; null before the first is stored.
     template <typename D, typename Signal>
     const typename descriptor_storage<D>::type* values(const Signal& signal) const;
 
@@ -103,32 +110,37 @@ public:
 
     /// Number of descriptors currently stored, over all signals and names.
     std::size_t stored_count() const;
-    /// Number of regions currently holding descriptors.
+    /// Number of regions currently holding a slot (descriptors other than label-indexed ones).
     std::size_t region_count() const { return slot_total - free_slots.size(); }
 
 private:
     class ColumnBase {
     public:
-        ColumnBase(const void* signal_key, const char* descriptor_name, const void* kind)
+        ColumnBase(const void* signal_key, const char* descriptor_name, const void* kind,
+                   bool label_index)
             : signal(signal_key), name(descriptor_name), name_key(descriptor_name),
-              kind_key(kind) {}
+              kind_key(kind), by_label(label_index) {}
         virtual ~ColumnBase() = default;
-        virtual void clear(std::uint32_t slot) = 0;
+        /// Empties one place: a slot, or a label for a column indexed by label.
+        virtual void clear(std::uint32_t place) = 0;
 
         const void* signal;
         std::string name;
         const char* name_key;  ///< the name's address, compared before the text
         const void* kind_key;  ///< identifies the descriptor kind
+        bool by_label;
         std::size_t count = 0;
     };
 
     template <typename D>
     class Column : public ColumnBase {
     public:
-        using ColumnBase::ColumnBase;
-        void clear(std::uint32_t slot) override {
-            if (storage.has(slot)) {
-                storage.clear(slot);
+        using Storage = typename descriptor_storage<D>::type;
+        Column(const void* signal_key, const char* descriptor_name, const void* kind)
+            : ColumnBase(signal_key, descriptor_name, kind, indexed_by_label<Storage>::value) {}
+        void clear(std::uint32_t place) override {
+            if (storage.has(place)) {
+                storage.clear(place);
                 --count;
             }
         }
@@ -198,7 +210,11 @@ typename descriptor_storage<D>::type::result DescriptorManager::calc_descriptor(
         throw typename D::capacity_error("Region index too high to store the descriptor");
     }
     Column<D>& column = _column<D>(&signal);
-    const std::uint32_t known = slot(label);
+    constexpr bool by_label = indexed_by_label<typename Column<D>::Storage>::value;
+    if (by_label && label >= no_slot) {
+        throw VoradaError("Too many regions to store descriptors for");
+    }
+    const std::uint32_t known = by_label ? static_cast<std::uint32_t>(label) : slot(label);
     if (known != no_slot && column.storage.has(known)) {
         return column.storage.get(known);
     }
@@ -209,7 +225,7 @@ typename descriptor_storage<D>::type::result DescriptorManager::calc_descriptor(
         descriptor.calculate(signal, region, parameters, this);
     }
     // The slot is taken only now: the computation may have failed, or stored other regions.
-    const std::uint32_t place = _slot_for(label);
+    const std::uint32_t place = by_label ? known : _slot_for(label);
     auto&& stored = column.storage.put(place, std::move(descriptor.value));
     ++column.count;
     return stored;
@@ -229,14 +245,19 @@ const typename descriptor_storage<D>::type* DescriptorManager::values(const Sign
 
 inline void DescriptorManager::release(unsigned long long label) {
     const std::uint32_t place = slot(label);
-    if (place == no_slot) {
-        return;
-    }
     for (const auto& column : columns) {
-        column->clear(place);
+        if (column->by_label) {
+            if (label < no_slot) {
+                column->clear(static_cast<std::uint32_t>(label));
+            }
+        } else if (place != no_slot) {
+            column->clear(place);
+        }
     }
-    slot_of_label[static_cast<std::size_t>(label)] = no_slot;
-    free_slots.push_back(place);
+    if (place != no_slot) {
+        slot_of_label[static_cast<std::size_t>(label)] = no_slot;
+        free_slots.push_back(place);
+    }
 }
 
 inline std::size_t DescriptorManager::stored_count() const {

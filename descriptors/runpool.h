@@ -1,11 +1,13 @@
 #pragma once
 // Storage for the variable-length parts of per-region descriptors (colours, per-frame sums):
 // runs of consecutive elements in blocks that never move, so that views into a run stay valid
-// while other runs come and go. A freed run is handed out again to the next run of its length.
+// while other runs come and go. A freed run is handed out again to the next run of its length;
+// free runs are chained through their own first element, so they cost no memory besides.
 // A region's values then cost their own size and no heap block of their own.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -35,6 +37,8 @@ private:
 
 template <typename T>
 class RunPool {
+    static_assert(sizeof(T) >= sizeof(std::uint32_t), "a free run holds the next one's number");
+
 public:
     using Run = std::uint32_t;
     static constexpr Run none = 0xFFFFFFFFu;
@@ -59,7 +63,7 @@ private:
     std::vector<std::unique_ptr<T[]>> blocks;
     std::size_t tail = block_size;  ///< next free position in the last ordinary block
     std::size_t tail_block = 0;     ///< index of that block
-    std::vector<std::vector<Run>> free_runs;  ///< by length
+    std::vector<Run> free_heads;  ///< by length: the first free run, none when there is none
     std::size_t reserved_elements = 0;
 
     Run _new_block(std::size_t length);
@@ -70,9 +74,9 @@ typename RunPool<T>::Run RunPool<T>::allocate(std::size_t length) {
     if (length == 0) {
         return none;
     }
-    if (length < free_runs.size() && !free_runs[length].empty()) {
-        const Run run = free_runs[length].back();
-        free_runs[length].pop_back();
+    if (length < free_heads.size() && free_heads[length] != none) {
+        const Run run = free_heads[length];
+        std::memcpy(&free_heads[length], static_cast<const void*>(at(run)), sizeof(Run));
         return run;
     }
     if (length > block_size) {
@@ -113,10 +117,11 @@ void RunPool<T>::free(Run run, std::size_t length) {
         blocks[run >> offset_bits].reset();
         return;
     }
-    if (length >= free_runs.size()) {
-        free_runs.resize(length + 1);
+    if (length >= free_heads.size()) {
+        free_heads.resize(length + 1, none);
     }
-    free_runs[length].push_back(run);
+    std::memcpy(static_cast<void*>(at(run)), &free_heads[length], sizeof(Run));
+    free_heads[length] = run;
 }
 
 }  // namespace gma

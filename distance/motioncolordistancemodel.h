@@ -6,10 +6,13 @@
 #include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "descriptors/area.h"
@@ -21,6 +24,16 @@
 
 namespace vorada {
 namespace gma {
+
+/// Whether a partition keeps its regions of type Region in one store indexed by label
+/// (`regions`).
+template <typename Partition, typename Region, typename = void>
+struct has_region_store : std::false_type {};
+template <typename Partition, typename Region>
+struct has_region_store<Partition, Region,
+                        std::enable_if_t<std::is_same<
+                            decltype(std::declval<Partition&>().regions.data()), Region*>::value>>
+    : std::true_type {};
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 class MotionColorDistanceModel {
@@ -80,19 +93,31 @@ private:
     using FlowMean = TemporalMean<MotionSignal>;
     using ReliabilityMean = TemporalMean<ReliabilitySignal>;
 
-    // What the colour term and the bound read of a region: views of the manager's store, so
-    // they are only as old as the call that makes them.
-    struct ColourView {
-        typename ColorSignature<Signal>::type signature;
-        unsigned long long area;
-    };
     ColorMeanDescriptorParameters colour_parameters;
 
-    ColourView _colour(Region& region, Signal& video, DescriptorManager& manager) {
-        ColourView view;
-        view.signature = manager.calc_descriptor<ColorSignature<Signal>>(video, region, colour_parameters);
-        view.area = manager.calc_descriptor<Area>(video, region, Area::Parameters{});
-        return view;
+    // What the colour term and the bound read of a region: its signature with its area, one
+    // record of the manager's store. A view, so it is only as old as the call that makes it.
+    SignatureView _colour(Region& region, Signal& video, DescriptorManager& manager) {
+        return manager.calc_descriptor<ColorSignature<Signal>>(video, region, colour_parameters);
+    }
+    // The same for a region of `partition`, found by its label without a visit to the region:
+    // a new region's bounds read every neighbour's signature, and regions are large and
+    // scattered. A region's label is its position in the partition's store.
+    template <typename Partition>
+    SignatureView _colour(Region& region, Signal& video, Partition& partition,
+                          DescriptorManager& manager) {
+        if constexpr (has_region_store<Partition, Region>::value) {
+            const auto base = reinterpret_cast<std::uintptr_t>(partition.regions.data());
+            const auto address = reinterpret_cast<std::uintptr_t>(&region);
+            const std::size_t position = (address - base) / sizeof(Region);
+            const auto* signatures = manager.values<ColorSignature<Signal>>(video);
+            if (address >= base && (address - base) % sizeof(Region) == 0 &&
+                position < partition.regions.size() && position < DescriptorManager::no_slot &&
+                signatures && signatures->has(static_cast<std::uint32_t>(position))) {
+                return signatures->get(static_cast<std::uint32_t>(position));
+            }
+        }
+        return _colour(region, video, manager);
     }
     Value _bound_from(double color_bound, unsigned long long smaller_area) const;
 };
@@ -119,6 +144,7 @@ template <typename Signal, typename Region, typename MotionSignal, typename Valu
 void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::prepare_descriptors(
     Region& region, Signal& video, DescriptorManager& manager) {
     _colour(region, video, manager);
+    manager.calc_descriptor<Area>(video, region, Area::Parameters{});
     manager.calc_descriptor<FlowMean>(flow, region, typename FlowMean::Parameters{});
     manager.calc_descriptor<ReliabilityMean>(reliability_map, region,
                                              typename ReliabilityMean::Parameters{});
@@ -128,22 +154,22 @@ template <typename Signal, typename Region, typename MotionSignal, typename Valu
 template <typename Partition>
 Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_distance(
     Region& a, Region& b, Signal& video, Partition& partition, DescriptorManager& manager) {
-    const ColourView view_a = _colour(a, video, manager);
-    const ColourView view_b = _colour(b, video, manager);
-    const double c = static_cast<double>(emd._emd(view_a.signature, view_b.signature, nullptr));
+    const SignatureView colour_a = _colour(a, video, manager);
+    const SignatureView colour_b = _colour(b, video, manager);
+    const double c = static_cast<double>(emd._emd(colour_a, colour_b, nullptr));
     const double m = motion_distance(a, b, video, partition, manager);
-    const double area = static_cast<double>(std::min(view_a.area, view_b.area));
+    // The signature's area is the region's Area descriptor (the points it was computed from).
+    const double area = static_cast<double>(std::min(colour_a.area, colour_b.area));
     return std::log(1.0 + area_weight * area) * (1.0 - (1.0 - 0.99 * c) * (1.0 - 0.99 * m));
 }
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 template <typename Partition>
 Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_distance_bound(
-    Region& a, Region& b, Signal& video, Partition& /*partition*/, DescriptorManager& manager) {
-    const ColourView view_a = _colour(a, video, manager);
-    const ColourView view_b = _colour(b, video, manager);
-    return _bound_from(emd.lower_bound(view_a.signature, view_b.signature),
-                       std::min(view_a.area, view_b.area));
+    Region& a, Region& b, Signal& video, Partition& partition, DescriptorManager& manager) {
+    const SignatureView colour_a = _colour(a, video, partition, manager);
+    const SignatureView colour_b = _colour(b, video, partition, manager);
+    return _bound_from(emd.lower_bound(colour_a, colour_b), std::min(colour_a.area, colour_b.area));
 }
 
 // The distance with the motion term taken as 0: monotone in the colour term, so a lower bound
