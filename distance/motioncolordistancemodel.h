@@ -53,6 +53,8 @@ public:
     /// Copies both signals and the scalars; the caller's parameters may go away afterwards.
     /// The object holds the solver's fixed working state (about 1.1 MB): create it on the heap.
     explicit MotionColorDistanceModel(const Parameters& parameters);
+    /// The same, taking the parameters' signals over instead of copying them.
+    explicit MotionColorDistanceModel(Parameters&& parameters);
     MotionColorDistanceModel(const MotionColorDistanceModel&) = delete;
     MotionColorDistanceModel& operator=(const MotionColorDistanceModel&) = delete;
 
@@ -124,6 +126,21 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 // Implementation
+
+template <typename Signal, typename Region, typename MotionSignal, typename Value>
+MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::MotionColorDistanceModel(
+    Parameters&& parameters)
+    : emd(math::optimization::PerceptualDistance<Eigen::Vector3d>(Eigen::Vector3d(
+          parameters.color_weight, parameters.color_weight, parameters.color_weight))),
+      flow(std::move(parameters.flow)),
+      num_colors(parameters.num_colors),
+      color_weight(parameters.color_weight),
+      motion_weight(parameters.motion_weight),
+      area_weight(parameters.area_weight),
+      reliability_map(std::move(parameters.reliability_map)) {
+    colour_parameters.num_colors = num_colors;
+    colour_parameters.channel_weights = Eigen::Vector3d(color_weight, color_weight, color_weight);
+}
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::MotionColorDistanceModel(

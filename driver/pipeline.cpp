@@ -206,6 +206,7 @@ int run_vseg(int argc, const char* const* argv) {
     add_temporal_neighbors(video, tree->partition, forward_flow, backward_flow,
                            tree->partition.leaf_labels, 0);
     backward_flow = Flow();
+    // Handed over to the distance model when the tree starts: the signals are not copied.
     auto distance_parameters = std::make_unique<DistanceParameters>(
         make_distance_parameters(arguments, video, std::move(forward_flow), std::move(reliability)));
 
@@ -213,7 +214,8 @@ int run_vseg(int argc, const char* const* argv) {
         write_trajectory_images(*tree, video, arguments.output_directory, &image_writer);
     }
     report_segmentations(*tree, video, arguments.output_directory, &image_writer);
-    tree->create<DistanceModel>(video, *distance_parameters);
+    tree->create<DistanceModel>(video, std::move(*distance_parameters));
+    distance_parameters.reset();
     image_writer.finish();
     stopwatch.toc("BPT algorithm");
     return 0;

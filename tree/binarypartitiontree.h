@@ -92,6 +92,9 @@ public:
     /// and progress lines when verbose and reporting merges and levels through `reports`.
     template <typename Model>
     void create(Signal& video, const typename Model::Parameters& model_parameters);
+    /// The same, handing the parameters over to the model (its signals are moved, not copied).
+    template <typename Model>
+    void create(Signal& video, typename Model::Parameters&& model_parameters);
 
     /// An RGB copy of `video` with every voxel of a region spanning at least three frames red.
     Signal paint_trajectories(const Signal& video);
@@ -137,6 +140,9 @@ private:
     }
     void _queue(Link* link);
     void _queue_key(const QueuedLink& key);
+    void _check_size() const;
+    template <typename Model>
+    void _create(Signal& video, std::unique_ptr<Model> model);
     template <typename Model>
     Link* _smallest_link(Model& model, Signal& video);
     template <typename Model>
@@ -168,10 +174,29 @@ template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::create(
     Signal& video, const typename Model::Parameters& model_parameters) {
+    _check_size();
+    _create(video, std::make_unique<Model>(model_parameters));
+}
+
+template <typename Signal, typename Region, ConnectivityType Connectivity>
+template <typename Model>
+void BinaryPartitionTree<Signal, Region, Connectivity>::create(
+    Signal& video, typename Model::Parameters&& model_parameters) {
+    _check_size();
+    _create(video, std::make_unique<Model>(std::move(model_parameters)));
+}
+
+template <typename Signal, typename Region, ConnectivityType Connectivity>
+void BinaryPartitionTree<Signal, Region, Connectivity>::_check_size() const {
     if (partition.regions.capacity() > std::numeric_limits<std::uint32_t>::max()) {
         throw VoradaError("Binary partition tree: too many regions for one run");
     }
-    auto model = std::make_unique<Model>(model_parameters);
+}
+
+template <typename Signal, typename Region, ConnectivityType Connectivity>
+template <typename Model>
+void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
+                                                               std::unique_ptr<Model> model) {
     const unsigned long long total = level - parameters.min_regions;
     const double step = static_cast<double>(total) * parameters.progress_step;
     unsigned long long done = 0;

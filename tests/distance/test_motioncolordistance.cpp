@@ -147,6 +147,20 @@ TEST_F(MotionColorDistanceTest, CombinesColourMotionAndAreaAsWritten) {
     EXPECT_EQ(manager.calc_descriptor<vorada::gma::Area>(video, merged, {}), 8u);
 }
 
+TEST_F(MotionColorDistanceTest, ModelTakingTheParametersOverMeasuresAsOneThatCopiesThem) {
+    auto copied = std::make_unique<Model>(parameters);
+    auto& a = column(0, 0, 2);
+    auto& b = column(4, 1, 3);
+    const double expected = copied->region_distance(a, b, video, partition, manager);
+    Model::Parameters handed = parameters;
+    auto moved = std::make_unique<Model>(std::move(handed));
+    EXPECT_TRUE(handed.flow.values.empty());
+    EXPECT_TRUE(handed.reliability_map.values.empty());
+    DescriptorManager other_manager;
+    other_manager.capacity = 16;
+    EXPECT_EQ(moved->region_distance(a, b, video, partition, other_manager), expected);
+}
+
 TEST_F(MotionColorDistanceTest, ModelKeepsItsOwnCopiesOfTheSignals) {
     auto model = std::make_unique<Model>(parameters);
     for (long long t = 0; t < 4; ++t) {
