@@ -76,6 +76,7 @@ public:
         Entry& entry = entries[label];
         entry.run = pool.allocate(_length(size));
         entry.size = static_cast<std::uint32_t>(size);
+        live += _length(size);
         double* run = pool.at(entry.run);
         std::memcpy(run, &values.area, sizeof(values.area));
         for (std::size_t i = 0; i < size; ++i) {
@@ -84,15 +85,28 @@ public:
         }
         return get(label);
     }
+    /// Frees a region's run. When most of the pool is then free, the live runs are repacked,
+    /// which moves them: views of any region are valid only until the next release.
     void clear(std::uint32_t label) {
         Entry& entry = entries[label];
         pool.free(entry.run, _length(entry.size));
+        live -= _length(entry.size);
         entry = Entry();
+        if (pool.reserved() > repack_above && pool.reserved() > 3 * live) {
+            std::vector<std::pair<RunPool<double>::Run*, std::size_t>> runs;
+            for (Entry& kept : entries) {
+                if (kept.size != absent) {
+                    runs.emplace_back(&kept.run, _length(kept.size));
+                }
+            }
+            pool.repack(runs);
+        }
     }
 private:
     static_assert(sizeof(Eigen::Vector3d) == 3 * sizeof(double), "colours are three packed doubles");
     static_assert(sizeof(unsigned long long) == sizeof(double), "the area takes one double's place");
     static constexpr std::uint32_t absent = 0xFFFFFFFFu;
+    static constexpr std::size_t repack_above = std::size_t(1) << 20;  ///< doubles (8 MiB)
     static std::size_t _length(std::size_t size) { return 1 + 4 * size; }
     struct Entry {
         RunPool<double>::Run run = RunPool<double>::none;
@@ -100,6 +114,7 @@ private:
     };
     std::vector<Entry> entries;
     RunPool<double> pool;
+    std::size_t live = 0;  ///< doubles in runs in use
 };
 
 /// The colour signature of a region measured on a three-channel video, stored as "color_mean".

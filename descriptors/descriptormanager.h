@@ -87,8 +87,9 @@ public:
     /// on first request (from the children's payloads for a merged region). Later requests
     /// give the same payload and ignore `parameters`. A label not below `capacity` throws
     /// D::capacity_error "Region index too high to store the descriptor" and stores nothing.
-    /// The payload (a reference, or a view for kinds with their own storage) stays valid until
-    /// the region is released.
+    /// A payload kept by value stays valid until its region is released; a view into a run
+    /// pool (colour signatures, per-frame sums) until the next release of any region, which
+    /// may repack the pool.
     template <typename D, typename Signal, typename Region>
     typename descriptor_storage<D>::type::result calc_descriptor(
         Signal& signal, Region& region, const typename D::Parameters& parameters);

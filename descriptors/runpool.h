@@ -2,13 +2,20 @@
 // Storage for the variable-length parts of per-region descriptors (colours, per-frame sums):
 // runs of consecutive elements in blocks that never move, so that views into a run stay valid
 // while other runs come and go. A freed run is handed out again to the next run of its length;
-// free runs are chained through their own first element, so they cost no memory besides.
+// free runs are chained through their own first element, so they cost no memory besides. As
+// regions merge, freed runs of one length rarely suit the next runs, so the owner repacks the
+// pool when most of it is free.
 // A region's values then cost their own size and no heap block of their own.
+
+#include <sys/mman.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "common/errors.h"
@@ -35,6 +42,45 @@ private:
     std::size_t count = 0;
 };
 
+/// A block of elements mapped straight from the system, so that a pool that shrinks gives its
+/// memory back (the C library keeps freed blocks of this size in its heap).
+template <typename T>
+class PoolBlock {
+public:
+    PoolBlock() = default;
+    explicit PoolBlock(std::size_t count) : bytes(count * sizeof(T)) {
+        void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        items = static_cast<T*>(memory);
+        std::uninitialized_default_construct_n(items, count);
+    }
+    PoolBlock(PoolBlock&& other) noexcept : items(other.items), bytes(other.bytes) {
+        other.items = nullptr;
+        other.bytes = 0;
+    }
+    PoolBlock& operator=(PoolBlock&& other) noexcept {
+        std::swap(items, other.items);
+        std::swap(bytes, other.bytes);
+        return *this;
+    }
+    ~PoolBlock() { reset(); }
+    void reset() {
+        if (items) {
+            munmap(items, bytes);
+            items = nullptr;
+            bytes = 0;
+        }
+    }
+    T* get() const { return items; }
+
+private:
+    static_assert(std::is_trivially_destructible<T>::value, "elements are dropped with their block");
+    T* items = nullptr;
+    std::size_t bytes = 0;
+};
+
 template <typename T>
 class RunPool {
     static_assert(sizeof(T) >= sizeof(std::uint32_t), "a free run holds the next one's number");
@@ -55,12 +101,17 @@ public:
     /// Elements held in blocks, whether in use or free.
     std::size_t reserved() const { return reserved_elements; }
 
+    /// Moves the given runs (the run numbers are updated in place; `none` stays) into fresh
+    /// blocks, in the order given, and gives back every other block: the pool then holds only
+    /// these runs. Views into the old runs are no longer valid.
+    void repack(const std::vector<std::pair<Run*, std::size_t>>& live);
+
 private:
     static constexpr unsigned offset_bits = 16;
     static constexpr std::size_t block_size = std::size_t(1) << offset_bits;
     static constexpr Run offset_mask = Run(block_size - 1);
 
-    std::vector<std::unique_ptr<T[]>> blocks;
+    std::vector<PoolBlock<T>> blocks;
     std::size_t tail = block_size;  ///< next free position in the last ordinary block
     std::size_t tail_block = 0;     ///< index of that block
     std::vector<Run> free_heads;  ///< by length: the first free run, none when there is none
@@ -101,9 +152,27 @@ typename RunPool<T>::Run RunPool<T>::_new_block(std::size_t length) {
     if (blocks.size() >= (std::size_t(1) << (32 - offset_bits)) - 1) {
         throw VoradaError("Too many descriptor values to store");
     }
-    blocks.emplace_back(new T[length]);
+    blocks.emplace_back(length);
     reserved_elements += length;
     return static_cast<Run>(blocks.size() - 1) << offset_bits;
+}
+
+template <typename T>
+void RunPool<T>::repack(const std::vector<std::pair<Run*, std::size_t>>& live) {
+    RunPool fresh;
+    for (const auto& entry : live) {
+        if (*entry.first == none) {
+            continue;
+        }
+        const Run moved = fresh.allocate(entry.second);
+        const T* from = at(*entry.first);
+        T* to = fresh.at(moved);
+        for (std::size_t k = 0; k < entry.second; ++k) {
+            to[k] = from[k];
+        }
+        *entry.first = moved;
+    }
+    *this = std::move(fresh);
 }
 
 template <typename T>

@@ -4,6 +4,7 @@
 
 #include <Eigen/Core>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "common/errors.h"
@@ -82,12 +83,14 @@ public:
         }
         entry.sums = sum_pool.allocate(frames);
         entry.counts = count_pool.allocate(frames);
+        live += frames;
         Vector* sums = frames ? sum_pool.at(entry.sums) : nullptr;
         std::uint32_t* counts = frames ? count_pool.at(entry.counts) : nullptr;
         for (std::size_t k = 0; k < frames; ++k) {
             if (values.counts[k] > 0xFFFFFFFFull) {
                 sum_pool.free(entry.sums, frames);
                 count_pool.free(entry.counts, frames);
+                live -= frames;
                 entry.first_frame = absent;
                 throw VoradaError("Too many points in one frame of a region");
             }
@@ -96,12 +99,27 @@ public:
         }
         return get(slot);
     }
+    /// Frees a region's runs. When most of the pools is then free, the live runs are repacked,
+    /// which moves them: views of any region are valid only until the next release.
     void clear(std::uint32_t slot) {
         Entry& entry = entries[slot];
         const std::size_t frames = _frames(entry);
         sum_pool.free(entry.sums, frames);
         count_pool.free(entry.counts, frames);
+        live -= frames;
         entry = Entry();
+        if (sum_pool.reserved() > repack_above && sum_pool.reserved() > 3 * live) {
+            std::vector<std::pair<typename RunPool<Vector>::Run*, std::size_t>> sums;
+            std::vector<std::pair<RunPool<std::uint32_t>::Run*, std::size_t>> counts;
+            for (Entry& kept : entries) {
+                if (kept.first_frame != absent) {
+                    sums.emplace_back(&kept.sums, _frames(kept));
+                    counts.emplace_back(&kept.counts, _frames(kept));
+                }
+            }
+            sum_pool.repack(sums);
+            count_pool.repack(counts);
+        }
     }
 
 private:
@@ -118,9 +136,12 @@ private:
                    : 0;
     }
 
+    static constexpr std::size_t repack_above = std::size_t(1) << 18;  ///< frames
+
     std::vector<Entry> entries;
     RunPool<Vector> sum_pool;
     RunPool<std::uint32_t> count_pool;
+    std::size_t live = 0;  ///< frames in runs in use
 };
 
 /// Per-frame sums and counts of an N-channel signal, stored as "motion_mean".

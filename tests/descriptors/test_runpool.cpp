@@ -49,4 +49,32 @@ TEST(RunPool, RunLongerThanABlockHasItsOwnAndGivesItBack) {
     EXPECT_EQ(pool.reserved(), before);
 }
 
+TEST(RunPool, RepackKeepsTheGivenRunsInOrderAndDropsTheRest) {
+    Pool pool;
+    std::vector<Pool::Run> runs;
+    for (int i = 0; i < 100000; ++i) {
+        runs.push_back(pool.allocate(3));
+        for (int k = 0; k < 3; ++k) {
+            pool.at(runs.back())[k] = 3 * i + k;
+        }
+    }
+    std::vector<std::pair<Pool::Run*, std::size_t>> kept;
+    Pool::Run missing = Pool::none;
+    kept.emplace_back(&missing, 3);
+    for (int i = 0; i < 100000; i += 50) {
+        kept.emplace_back(&runs[static_cast<std::size_t>(i)], 3);
+    }
+    pool.repack(kept);
+    EXPECT_EQ(missing, Pool::none);
+    EXPECT_EQ(pool.reserved(), std::size_t(65536));
+    for (int i = 0; i < 100000; i += 50) {
+        const int* values = pool.at(runs[static_cast<std::size_t>(i)]);
+        ASSERT_EQ(values[0], 3 * i);
+        ASSERT_EQ(values[2], 3 * i + 2);
+    }
+    // A run freed after the repack is reused as before.
+    pool.free(runs[50], 3);
+    EXPECT_EQ(pool.allocate(3), runs[50]);
+}
+
 }  // namespace
