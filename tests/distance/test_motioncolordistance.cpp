@@ -265,6 +265,40 @@ TEST_F(MotionColorDistanceTest, BoundsOffTheGridAndWithNegativeChannelsNeverExce
     }
 }
 
+// Regions kept in a store indexed by label, as the tree's partition keeps them.
+struct LabelledStore {
+    std::vector<TestTrajectory> regions;
+};
+
+// Bounds of regions in such a store find the signatures by store position, without reading the
+// regions; they equal the bounds found through the regions' labels.
+TEST_F(MotionColorDistanceTest, BoundsByStorePositionEqualBoundsByLabel) {
+    LabelledStore store;
+    store.regions.reserve(4);
+    for (long long x = 0; x < 4; ++x) {
+        store.regions.emplace_back(static_cast<unsigned long long>(store.regions.size()));
+        for (long long t = x % 2; t < 3; ++t) {
+            store.regions.back().add_point(Coordinate(x + 1, 0, t));
+        }
+    }
+    auto model = std::make_unique<Model>(parameters);
+    for (auto& a : store.regions) {
+        for (auto& b : store.regions) {
+            const double by_label = model->region_distance_bound(a, b, video, partition, manager);
+            EXPECT_EQ(model->region_distance_bound(a, b, video, store, manager), by_label);
+            EXPECT_LE(by_label, model->region_distance(a, b, video, partition, manager));
+        }
+    }
+    // A region outside the store is found by its label (4: the forest's first labels are taken).
+    for (int i = 0; i < 4; ++i) {
+        forest.leaf({});
+    }
+    auto& outside = column(5, 0, 3);
+    ASSERT_EQ(outside.label, 4u);
+    EXPECT_EQ(model->region_distance_bound(outside, store.regions[2], video, store, manager),
+              model->region_distance_bound(outside, store.regions[2], video, partition, manager));
+}
+
 // A released region leaves nothing behind that a region stored after it could be mistaken for:
 // its slot and pool runs go to the next region, and its own distances come out as before.
 TEST_F(MotionColorDistanceTest, ReleasedRegionsAreMeasuredAfreshWhenTheirPlaceIsReused) {
