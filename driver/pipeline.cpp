@@ -4,6 +4,7 @@
 
 #include <boost/filesystem.hpp>
 #include <cmath>
+#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "driver/tictoc.h"
 #include "io/imagewritequeue.h"
 #include "io/segmentation.h"
+#include "io/treefile.h"
 #include "signals/temporalneighbors.h"
 #include "tracking/trajectorytracking.h"
 #include "tree/binarypartitiontree.h"
@@ -160,7 +162,50 @@ void report_segmentations(Tree& tree, const Video& video, const std::string& out
     };
 }
 
+static_assert(sizeof(unsigned long long) == sizeof(std::uint64_t), "labels are 64-bit");
+
+std::unique_ptr<io::TreeFileWriter> record_tree(Tree& tree, const std::string& output_directory) {
+    const auto& leaves = tree.partition.leaf_labels;
+    auto writer = std::make_unique<io::TreeFileWriter>(
+        tree_file_path(output_directory), static_cast<std::uint64_t>(leaves.size(0)),
+        static_cast<std::uint64_t>(leaves.size(1)), static_cast<std::uint64_t>(leaves.size(2)),
+        reinterpret_cast<const std::uint64_t*>(leaves.values.data()), tree.partition.max_index + 1);
+    io::TreeFileWriter* file = writer.get();
+    tree.reports.merged = [file](const Tree::Merge& merge) {
+        file->add(io::TreeMerge{static_cast<std::uint32_t>(merge.label),
+                                static_cast<std::uint32_t>(merge.first),
+                                static_cast<std::uint32_t>(merge.second),
+                                static_cast<std::uint32_t>(merge.regions), merge.distance});
+    };
+    return writer;
+}
+
+std::string tree_file_path(const std::string& output_directory) {
+    return output_directory + "/trees/tree.bpt";
+}
+
+void write_run_record(const Arguments& arguments) {
+    const std::string path = arguments.output_directory + "/trees/input.txt";
+    std::ofstream record(path + ".partial");
+    record << "input " << boost::filesystem::absolute(arguments.input_directory).string() << "\n"
+           << "first " << arguments.first_frame << "\n"
+           << "last " << arguments.last_frame << "\n";
+    record.close();
+    if (!record) {
+        throw VoradaFileError(path, "could not be written completely");
+    }
+    boost::filesystem::rename(path + ".partial", path);
+}
+
 int run_vseg(int argc, const char* const* argv) {
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::cout << usage_text(argv[0]);
+        return 0;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::cout << "vseg " << version_text() << "\n";
+        return 0;
+    }
     Arguments arguments;
     if (argc < 9 || !parse_options(argc, argv, arguments = parse_arguments(argv))) {
         std::cerr << usage_text(argc > 0 ? argv[0] : "vseg");
@@ -171,6 +216,9 @@ int run_vseg(int argc, const char* const* argv) {
         return 0;
     }
     validate_run_arguments(arguments);
+    // The tree of an earlier run in this directory would not match what this run writes.
+    boost::filesystem::remove(tree_file_path(arguments.output_directory));
+    boost::filesystem::remove(arguments.output_directory + "/trees/input.txt");
     const unsigned long long frame_count = arguments.frame_count();
     // Frame images are encoded on the other cores while the tree is built. The queue forks its
     // writer processes, so it comes before anything that starts threads or fills memory.
@@ -214,8 +262,11 @@ int run_vseg(int argc, const char* const* argv) {
         write_trajectory_images(*tree, video, arguments.output_directory, &image_writer);
     }
     report_segmentations(*tree, video, arguments.output_directory, &image_writer);
+    std::unique_ptr<io::TreeFileWriter> tree_file = record_tree(*tree, arguments.output_directory);
     tree->create<DistanceModel>(video, std::move(*distance_parameters));
     distance_parameters.reset();
+    tree_file->finish();
+    write_run_record(arguments);
     image_writer.finish();
     stopwatch.toc("BPT algorithm");
     return 0;
