@@ -5,6 +5,9 @@
 
 #include <Eigen/Core>
 #include <array>
+#include <cstdint>
+#include <cstring>
+#include <new>
 #include <map>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "descriptors/area.h"
 #include "descriptors/descriptorbase.h"
 #include "descriptors/descriptormanager.h"
+#include "descriptors/runpool.h"
 #include "math/emd.h"
 #include "math/inlinevector.h"
 #include "math/kmeans.h"
@@ -29,19 +33,108 @@ struct ColorMeanDescriptorParameters {
     Eigen::Vector3d channel_weights = Eigen::Vector3d::Ones();
 };
 
+/// A colour signature as the manager hands it out: views of its pool, and the region's area
+/// (the mass the weights are fractions of), which the bound of the distance reads with it.
+struct SignatureView
+    : math::Signature<Eigen::Vector3d, ConstSpan<Eigen::Vector3d>, ConstSpan<double>> {
+    unsigned long long area = 0;
+};
+
+/// How the manager keeps colour signatures: per label one entry, and per region one run in a
+/// pool of doubles holding the area, the weights and the colours, so that a neighbour's
+/// signature is one look-up and a few adjacent cache lines away.
+class SignatureStorage {
+public:
+    static constexpr bool indexed_by_label = true;
+    using result = SignatureView;
+
+    bool has(std::uint32_t label) const {
+        return label < entries.size() && entries[label].size != absent;
+    }
+    result get(std::uint32_t label) const {
+        const Entry& entry = entries[label];
+        const double* run = pool.at(entry.run);
+        result view;
+        std::memcpy(&view.area, run, sizeof(view.area));
+        view.weights = ConstSpan<double>(run + 1, entry.size);
+        view.features = ConstSpan<Eigen::Vector3d>(
+            reinterpret_cast<const Eigen::Vector3d*>(run + 1 + entry.size), entry.size);
+        return view;
+    }
+    template <typename Values>
+    result put(std::uint32_t label, Values&& values) {
+        const std::size_t size = values.features.size();
+        if (static_cast<std::size_t>(values.weights.size()) != size) {
+            throw VoradaError("A colour signature needs exactly one weight per colour");
+        }
+        if (size >= (absent - 1) / 4) {
+            throw VoradaError("Too many colours in a signature");
+        }
+        if (entries.size() <= label) {
+            entries.resize(static_cast<std::size_t>(label) + 1);
+        }
+        Entry& entry = entries[label];
+        entry.run = pool.allocate(_length(size));
+        entry.size = static_cast<std::uint32_t>(size);
+        live += _length(size);
+        double* run = pool.at(entry.run);
+        std::memcpy(run, &values.area, sizeof(values.area));
+        for (std::size_t i = 0; i < size; ++i) {
+            run[1 + i] = values.weights[i];
+            new (run + 1 + size + 3 * i) Eigen::Vector3d(values.features[i]);
+        }
+        return get(label);
+    }
+    /// Frees a region's run. When most of the pool is then free, the live runs are repacked,
+    /// which moves them: views of any region are valid only until the next release.
+    void clear(std::uint32_t label) {
+        Entry& entry = entries[label];
+        pool.free(entry.run, _length(entry.size));
+        live -= _length(entry.size);
+        entry = Entry();
+        if (pool.reserved() > repack_above && pool.reserved() > 3 * live) {
+            std::vector<std::pair<RunPool<double>::Run*, std::size_t>> runs;
+            for (Entry& kept : entries) {
+                if (kept.size != absent) {
+                    runs.emplace_back(&kept.run, _length(kept.size));
+                }
+            }
+            pool.repack(runs);
+        }
+    }
+private:
+    static_assert(sizeof(Eigen::Vector3d) == 3 * sizeof(double), "colours are three packed doubles");
+    static_assert(sizeof(unsigned long long) == sizeof(double), "the area takes one double's place");
+    static constexpr std::uint32_t absent = 0xFFFFFFFFu;
+    static constexpr std::size_t repack_above = std::size_t(1) << 20;  ///< doubles (8 MiB)
+    static std::size_t _length(std::size_t size) { return 1 + 4 * size; }
+    struct Entry {
+        RunPool<double>::Run run = RunPool<double>::none;
+        std::uint32_t size = absent;
+    };
+    std::vector<Entry> entries;
+    RunPool<double> pool;
+    std::size_t live = 0;  ///< doubles in runs in use
+};
+
 /// The colour signature of a region measured on a three-channel video, stored as "color_mean".
 template <typename Signal>
 class ColorSignature : public DescriptorBase {
 public:
     using Parameters = ColorMeanDescriptorParameters;
-    /// Colours with weights summing to 1, in inline lists (one or two colours need no heap).
-    using type = math::Signature<Eigen::Vector3d, math::InlineVector<Eigen::Vector3d, 2>,
-                                 math::InlineVector<double, 2>>;
+    /// Colours with weights summing to 1, as the manager hands them out (views of its pools).
+    using type = SignatureStorage::result;
+    using storage = SignatureStorage;
+    /// The same while being computed, in inline lists (up to four colours need no heap).
+    struct Values : math::Signature<Eigen::Vector3d, math::InlineVector<Eigen::Vector3d, 4>,
+                                    math::InlineVector<double, 4>> {
+        unsigned long long area = 0;
+    };
     using capacity_error = VoradaError;
     static const char* name() { return "color_mean"; }
 
     Parameters parameters;
-    type value;
+    Values value;
 
     /// Signature from the region's own points: exact when num_colors is not below the number of
     /// distinct colours (ascending lexicographic order), otherwise k-means over all points.
@@ -97,6 +190,7 @@ void ColorSignature<Signal>::calculate(Signal& signal, Region& region,
     });
     value.features.clear();
     value.weights.clear();
+    value.area = count;
     if (parameters.num_colors < distinct.size()) {
         math::statistics::KMeans<Eigen::Vector3d> kmeans(0.001, 500);
         kmeans.calculate(colours, static_cast<unsigned int>(parameters.num_colors));
@@ -121,24 +215,25 @@ void ColorSignature<Signal>::recursive_calculate(Signal& signal, Region& /*regio
     parameters = descriptor_parameters;
     // The children's signatures may be computed here first (recursively), so the scratch
     // lists below are filled only once every child is known.
-    math::InlineVector<std::pair<const type*, unsigned long long>, 2> parts;
+    math::InlineVector<std::pair<type, unsigned long long>, 2> parts;
     unsigned long long total = 0;
     for (auto* child : children) {
         Region& trajectory = static_cast<Region&>(*child);
-        const type& signature =
+        const type signature =
             manager->calc_descriptor<ColorSignature>(signal, trajectory, descriptor_parameters);
         const unsigned long long area =
             manager->calc_descriptor<Area>(signal, trajectory, Area::Parameters{});
-        parts.push_back({&signature, area});
+        parts.push_back({signature, area});
         total += area;
     }
+    value.area = total;
     // Scratch lists kept between calls: a run pools signatures at every one of its merges.
     static thread_local std::vector<Eigen::Vector3d> colours;
     static thread_local std::vector<double> weights;
     colours.clear();
     weights.clear();
     for (const auto& part : parts) {
-        const type& signature = *part.first;
+        const type& signature = part.first;
         for (std::size_t i = 0; i < signature.features.size(); ++i) {
             colours.push_back(signature.features[i]);
             weights.push_back(static_cast<double>(part.second) * signature.weights[i] /

@@ -3,16 +3,19 @@
 // label and the descriptor name. Each descriptor is computed once; a merged region's is
 // combined from its children's.
 //
-// Storage is compact because the tree holds well over a million regions: per (signal, name)
-// one array of `capacity` 32-bit slot numbers, and the payloads in fixed blocks that never
-// move, so references handed out stay valid. Only the payload is kept; the descriptor object
-// that computed it (and any parameters it copied) is discarded.
+// One store for all of them, sized by the regions alive rather than by every label a run
+// makes: a live region has one slot, and each (signal, descriptor) pair is a typed column of
+// per-slot values. release(label) empties the region's place in every column at once, so no
+// view of a released region survives anywhere. A descriptor kind chooses how its column keeps
+// values (D::storage): by default one value per slot in blocks that never move; the colour
+// signature and the per-frame sums keep their variable-length parts in run pools. A storage
+// read for many regions in a row may ask to be indexed by label instead (a small entry per
+// label), which saves the slot look-up.
 
 #include <cstdint>
-#include <cstring>
-#include <limits>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -21,8 +24,58 @@
 namespace vorada {
 namespace gma {
 
+/// Default column storage: one T per slot, in blocks that never move, so references to a
+/// stored value stay valid until its region is released.
+template <typename T>
+class ValueStorage {
+public:
+    using result = const T&;
+
+    bool has(std::uint32_t slot) const { return slot < present.size() && present[slot]; }
+    result get(std::uint32_t slot) const { return _at(slot); }
+    result put(std::uint32_t slot, T&& value) {
+        while (blocks.size() * block_size <= slot) {
+            blocks.emplace_back(new T[block_size]);
+        }
+        if (present.size() <= slot) {
+            present.resize(slot + 1, 0);
+        }
+        T& stored = _at(slot);
+        stored = std::move(value);
+        present[slot] = 1;
+        return stored;
+    }
+    void clear(std::uint32_t slot) {
+        _at(slot) = T();
+        present[slot] = 0;
+    }
+
+private:
+    static constexpr std::size_t block_size = 4096;
+    T& _at(std::uint32_t slot) const { return blocks[slot / block_size][slot % block_size]; }
+
+    std::vector<std::unique_ptr<T[]>> blocks;
+    std::vector<unsigned char> present;
+};
+
+template <typename Storage, typename = void>
+struct indexed_by_label : std::false_type {};
+template <typename Storage>
+struct indexed_by_label<Storage, std::enable_if_t<Storage::indexed_by_label>> : std::true_type {};
+
+template <typename D, typename = void>
+struct descriptor_storage {
+    using type = ValueStorage<typename D::type>;
+};
+template <typename D>
+struct descriptor_storage<D, std::void_t<typename D::storage>> {
+    using type = typename D::storage;
+};
+
 class DescriptorManager {
 public:
+    static constexpr std::uint32_t no_slot = 0xFFFFFFFFu;
+
     /// Number of region labels that can hold descriptors: labels 0 … capacity − 1.
     unsigned long long capacity = 0;
 
@@ -32,142 +85,139 @@ public:
 
     /// The payload of descriptor kind D of `region` measured on `signal`, computed and stored
     /// on first request (from the children's payloads for a merged region). Later requests
-    /// return the same reference and ignore `parameters`. A label not below `capacity` throws
+    /// give the same payload and ignore `parameters`. A label not below `capacity` throws
     /// D::capacity_error "Region index too high to store the descriptor" and stores nothing.
+    /// A payload kept by value stays valid until its region is released; a view into a run
+    /// pool (colour signatures, per-frame sums) until the next release of any region, which
+    /// may repack the pool.
     template <typename D, typename Signal, typename Region>
-    const typename D::type& calc_descriptor(Signal& signal, Region& region,
-                                            const typename D::Parameters& parameters);
+    typename descriptor_storage<D>::type::result calc_descriptor(
+        Signal& signal, Region& region, const typename D::Parameters& parameters);
+
+    /// The stored values of D measured on `signal`, read by slot (see slot()), or by label for
+    /// a storage indexed by label; null before the first is stored.
+    template <typename D, typename Signal>
+    const typename descriptor_storage<D>::type* values(const Signal& signal) const;
+
+    /// Slot of a region holding descriptors, or no_slot.
+    std::uint32_t slot(unsigned long long label) const {
+        return label < slot_of_label.size() ? slot_of_label[label] : no_slot;
+    }
 
     /// Destroys every stored descriptor of one region, on every signal. A later request
-    /// computes it again. The tree may call this for children once their parent's
-    /// descriptors exist, to bound memory.
+    /// computes it again. The tree calls this for children once their parent's descriptors
+    /// exist.
     void release(unsigned long long label);
 
     /// Number of descriptors currently stored, over all signals and names.
     std::size_t stored_count() const;
+    /// Number of regions currently holding a slot (descriptors other than label-indexed ones).
+    std::size_t region_count() const { return slot_total - free_slots.size(); }
 
 private:
-    class StoreBase {
+    class ColumnBase {
     public:
-        StoreBase(std::uintptr_t signal_key, const char* descriptor_name, const void* payload_type)
+        ColumnBase(const void* signal_key, const char* descriptor_name, const void* kind,
+                   bool label_index)
             : signal(signal_key), name(descriptor_name), name_key(descriptor_name),
-              type_key(payload_type) {}
-        virtual ~StoreBase() = default;
-        virtual void release(unsigned long long label) = 0;
-        virtual std::size_t count() const = 0;
+              kind_key(kind), by_label(label_index) {}
+        virtual ~ColumnBase() = default;
+        /// Empties one place: a slot, or a label for a column indexed by label.
+        virtual void clear(std::uint32_t place) = 0;
 
-        std::uintptr_t signal;
+        const void* signal;
         std::string name;
         const char* name_key;  ///< the name's address, compared before the text
-        const void* type_key;  ///< identifies the payload type
+        const void* kind_key;  ///< identifies the descriptor kind
+        bool by_label;
+        std::size_t count = 0;
     };
 
-    template <typename Payload>
-    static const void* _type_key() {
+    template <typename D>
+    class Column : public ColumnBase {
+    public:
+        using Storage = typename descriptor_storage<D>::type;
+        Column(const void* signal_key, const char* descriptor_name, const void* kind)
+            : ColumnBase(signal_key, descriptor_name, kind, indexed_by_label<Storage>::value) {}
+        void clear(std::uint32_t place) override {
+            if (storage.has(place)) {
+                storage.clear(place);
+                --count;
+            }
+        }
+        typename descriptor_storage<D>::type storage;
+    };
+
+    template <typename D>
+    static const void* _kind_key() {
         static const char tag = 0;
         return &tag;
     }
 
-    template <typename Payload>
-    class Store;
+    template <typename D>
+    Column<D>& _column(const void* signal);
+    std::uint32_t _slot_for(unsigned long long label);
 
-    template <typename Payload>
-    Store<Payload>& _store(std::uintptr_t signal, const char* name);
-
-    std::vector<std::unique_ptr<StoreBase>> stores;
+    std::vector<std::unique_ptr<ColumnBase>> columns;
+    std::vector<std::uint32_t> slot_of_label;
+    std::vector<std::uint32_t> free_slots;
+    std::uint32_t slot_total = 0;
 };
 
 // ---------------------------------------------------------------------------------------------
 // Implementation
 
-/// Payloads of one (signal, name) pair. Slot value 0 means empty, k means payload k − 1.
-template <typename Payload>
-class DescriptorManager::Store : public DescriptorManager::StoreBase {
-public:
-    static constexpr std::size_t block_size = 1024;
-
-    Store(std::uintptr_t signal_key, const char* descriptor_name, unsigned long long slot_count)
-        : StoreBase(signal_key, descriptor_name, _type_key<Payload>()), slots(slot_count, 0) {}
-
-    const Payload* find(unsigned long long label) const {
-        if (label >= slots.size() || slots[label] == 0) {
-            return nullptr;
-        }
-        return &_at(slots[label] - 1);
-    }
-
-    const Payload& put(unsigned long long label, Payload&& payload) {
-        if (label >= slots.size()) {
-            slots.resize(label + 1, 0);  // capacity was raised after this store was made
-        }
-        std::uint32_t index;
-        if (!free_list.empty()) {
-            index = free_list.back();
-            free_list.pop_back();
-        } else {
-            if (used == std::numeric_limits<std::uint32_t>::max() - 1) {
-                throw VoradaError("Too many descriptors to store");
-            }
-            if (used == blocks.size() * block_size) {
-                blocks.emplace_back(new Payload[block_size]);
-            }
-            index = used++;
-        }
-        Payload& stored = _at(index);
-        stored = std::move(payload);
-        slots[label] = index + 1;
-        return stored;
-    }
-
-    void release(unsigned long long label) override {
-        if (label >= slots.size() || slots[label] == 0) {
-            return;
-        }
-        const std::uint32_t index = slots[label] - 1;
-        _at(index) = Payload();
-        free_list.push_back(index);
-        slots[label] = 0;
-    }
-
-    std::size_t count() const override { return used - free_list.size(); }
-
-private:
-    Payload& _at(std::uint32_t index) const { return blocks[index / block_size][index % block_size]; }
-
-    std::vector<std::uint32_t> slots;
-    std::vector<std::unique_ptr<Payload[]>> blocks;
-    std::vector<std::uint32_t> free_list;
-    std::uint32_t used = 0;
-};
-
-template <typename Payload>
-DescriptorManager::Store<Payload>& DescriptorManager::_store(std::uintptr_t signal,
-                                                             const char* name) {
-    // A handful of stores at most; the name's address usually matches without a text compare.
-    for (const auto& store : stores) {
-        if (store->signal == signal && (store->name_key == name || store->name == name)) {
-            if (store->type_key != _type_key<Payload>()) {
+template <typename D>
+DescriptorManager::Column<D>& DescriptorManager::_column(const void* signal) {
+    // A handful of columns at most; the name's address usually matches without a text compare.
+    const char* name = D::name();
+    for (const auto& column : columns) {
+        if (column->signal == signal && (column->name_key == name || column->name == name)) {
+            if (column->kind_key != _kind_key<D>()) {
                 throw VoradaError("Descriptor '" + std::string(name) +
                                   "' was stored with another type for this signal");
             }
-            return static_cast<Store<Payload>&>(*store);
+            return static_cast<Column<D>&>(*column);
         }
     }
-    stores.push_back(std::make_unique<Store<Payload>>(signal, name, capacity));
-    return static_cast<Store<Payload>&>(*stores.back());
+    columns.push_back(std::make_unique<Column<D>>(signal, name, _kind_key<D>()));
+    return static_cast<Column<D>&>(*columns.back());
+}
+
+inline std::uint32_t DescriptorManager::_slot_for(unsigned long long label) {
+    if (label >= slot_of_label.size()) {
+        slot_of_label.resize(static_cast<std::size_t>(label) + 1, no_slot);
+    }
+    std::uint32_t& slot = slot_of_label[static_cast<std::size_t>(label)];
+    if (slot == no_slot) {
+        if (!free_slots.empty()) {
+            slot = free_slots.back();
+            free_slots.pop_back();
+        } else {
+            if (slot_total == no_slot) {
+                throw VoradaError("Too many regions to store descriptors for");
+            }
+            slot = slot_total++;
+        }
+    }
+    return slot;
 }
 
 template <typename D, typename Signal, typename Region>
-const typename D::type& DescriptorManager::calc_descriptor(
+typename descriptor_storage<D>::type::result DescriptorManager::calc_descriptor(
     Signal& signal, Region& region, const typename D::Parameters& parameters) {
     const unsigned long long label = region.label;
     if (label >= capacity) {
         throw typename D::capacity_error("Region index too high to store the descriptor");
     }
-    Store<typename D::type>& store =
-        _store<typename D::type>(reinterpret_cast<std::uintptr_t>(&signal), D::name());
-    if (const typename D::type* stored = store.find(label)) {
-        return *stored;
+    Column<D>& column = _column<D>(&signal);
+    constexpr bool by_label = indexed_by_label<typename Column<D>::Storage>::value;
+    if (by_label && label >= no_slot) {
+        throw VoradaError("Too many regions to store descriptors for");
+    }
+    const std::uint32_t known = by_label ? static_cast<std::uint32_t>(label) : slot(label);
+    if (known != no_slot && column.storage.has(known)) {
+        return column.storage.get(known);
     }
     D descriptor;
     if (descriptor.is_recursive() && !region.children.empty()) {
@@ -175,19 +225,46 @@ const typename D::type& DescriptorManager::calc_descriptor(
     } else {
         descriptor.calculate(signal, region, parameters, this);
     }
-    return store.put(label, std::move(descriptor.value));
+    // The slot is taken only now: the computation may have failed, or stored other regions.
+    const std::uint32_t place = by_label ? known : _slot_for(label);
+    auto&& stored = column.storage.put(place, std::move(descriptor.value));
+    ++column.count;
+    return stored;
+}
+
+template <typename D, typename Signal>
+const typename descriptor_storage<D>::type* DescriptorManager::values(const Signal& signal) const {
+    const char* name = D::name();
+    for (const auto& column : columns) {
+        if (column->signal == &signal && (column->name_key == name || column->name == name) &&
+            column->kind_key == _kind_key<D>()) {
+            return &static_cast<const Column<D>&>(*column).storage;
+        }
+    }
+    return nullptr;
 }
 
 inline void DescriptorManager::release(unsigned long long label) {
-    for (const auto& store : stores) {
-        store->release(label);
+    const std::uint32_t place = slot(label);
+    for (const auto& column : columns) {
+        if (column->by_label) {
+            if (label < no_slot) {
+                column->clear(static_cast<std::uint32_t>(label));
+            }
+        } else if (place != no_slot) {
+            column->clear(place);
+        }
+    }
+    if (place != no_slot) {
+        slot_of_label[static_cast<std::size_t>(label)] = no_slot;
+        free_slots.push_back(place);
     }
 }
 
 inline std::size_t DescriptorManager::stored_count() const {
     std::size_t total = 0;
-    for (const auto& store : stores) {
-        total += store->count();
+    for (const auto& column : columns) {
+        total += column->count;
     }
     return total;
 }

@@ -3,21 +3,25 @@
 // are kept so that a merged region's value is the exact frame-wise sum of its children's.
 
 #include <Eigen/Core>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "common/errors.h"
 #include "descriptors/descriptorbase.h"
 #include "descriptors/descriptormanager.h"
+#include "descriptors/runpool.h"
 #include "math/inlinevector.h"
 #include "signals/region.h"
 
 namespace vorada {
 namespace gma {
 
-/// Entry k of `sums` and `counts` belongs to frame first_frame + k; both have
-/// last_frame − first_frame + 1 entries (none when last_frame < first_frame).
+/// Per-frame sums and counts as a descriptor computes them. Entry k of `sums` and `counts`
+/// belongs to frame first_frame + k; both have last_frame − first_frame + 1 entries (none when
+/// last_frame < first_frame).
 template <int N>
-struct MotionMeanType {
+struct MotionMeanValues {
     using Vector = Eigen::Matrix<double, N, 1, Eigen::DontAlign>;
 
     math::InlineVector<Vector, 2> sums;
@@ -26,18 +30,133 @@ struct MotionMeanType {
     long long last_frame = 0;
 };
 
+/// The same values as stored by the descriptor manager: views into its pools.
+template <int N>
+struct MotionMeanType {
+    using Vector = typename MotionMeanValues<N>::Vector;
+
+    ConstSpan<Vector> sums;
+    ConstSpan<std::uint32_t> counts;
+    long long first_frame = 0;
+    long long last_frame = 0;
+};
+
+/// How the manager keeps per-frame sums: per region its frame span and one run of sums and
+/// one of counts in pools; a count is at most the points of one frame, so 32 bits hold it.
+template <int N>
+class MotionMeanStorage {
+public:
+    using result = MotionMeanType<N>;
+    using Vector = typename MotionMeanValues<N>::Vector;
+
+    bool has(std::uint32_t slot) const {
+        return slot < entries.size() && entries[slot].first_frame != absent;
+    }
+    result get(std::uint32_t slot) const {
+        const Entry& entry = entries[slot];
+        result view;
+        view.first_frame = entry.first_frame;
+        view.last_frame = entry.last_frame;
+        const std::size_t frames = _frames(entry);
+        if (frames > 0) {
+            view.sums = ConstSpan<Vector>(sum_pool.at(entry.sums), frames);
+            view.counts = ConstSpan<std::uint32_t>(count_pool.at(entry.counts), frames);
+        }
+        return view;
+    }
+    result put(std::uint32_t slot, MotionMeanValues<N>&& values) {
+        const long long limit = 0x7FFFFFFF;
+        if (values.first_frame <= -limit || values.first_frame > limit ||
+            values.last_frame <= -limit || values.last_frame > limit) {
+            throw VoradaError("Frame index out of range for the per-frame sums");
+        }
+        if (entries.size() <= slot) {
+            entries.resize(slot + 1);
+        }
+        Entry& entry = entries[slot];
+        entry.first_frame = static_cast<std::int32_t>(values.first_frame);
+        entry.last_frame = static_cast<std::int32_t>(values.last_frame);
+        const std::size_t frames = _frames(entry);
+        if (values.sums.size() != frames || values.counts.size() != frames) {
+            entry.first_frame = absent;
+            throw VoradaError("Per-frame sums do not match their frame span");
+        }
+        entry.sums = sum_pool.allocate(frames);
+        entry.counts = count_pool.allocate(frames);
+        live += frames;
+        Vector* sums = frames ? sum_pool.at(entry.sums) : nullptr;
+        std::uint32_t* counts = frames ? count_pool.at(entry.counts) : nullptr;
+        for (std::size_t k = 0; k < frames; ++k) {
+            if (values.counts[k] > 0xFFFFFFFFull) {
+                sum_pool.free(entry.sums, frames);
+                count_pool.free(entry.counts, frames);
+                live -= frames;
+                entry.first_frame = absent;
+                throw VoradaError("Too many points in one frame of a region");
+            }
+            sums[k] = values.sums[k];
+            counts[k] = static_cast<std::uint32_t>(values.counts[k]);
+        }
+        return get(slot);
+    }
+    /// Frees a region's runs. When most of the pools is then free, the live runs are repacked,
+    /// which moves them: views of any region are valid only until the next release.
+    void clear(std::uint32_t slot) {
+        Entry& entry = entries[slot];
+        const std::size_t frames = _frames(entry);
+        sum_pool.free(entry.sums, frames);
+        count_pool.free(entry.counts, frames);
+        live -= frames;
+        entry = Entry();
+        if (sum_pool.reserved() > repack_above && sum_pool.reserved() > 3 * live) {
+            std::vector<std::pair<typename RunPool<Vector>::Run*, std::size_t>> sums;
+            std::vector<std::pair<RunPool<std::uint32_t>::Run*, std::size_t>> counts;
+            for (Entry& kept : entries) {
+                if (kept.first_frame != absent) {
+                    sums.emplace_back(&kept.sums, _frames(kept));
+                    counts.emplace_back(&kept.counts, _frames(kept));
+                }
+            }
+            sum_pool.repack(sums);
+            count_pool.repack(counts);
+        }
+    }
+
+private:
+    static constexpr std::int32_t absent = -0x7FFFFFFF - 1;
+    struct Entry {
+        std::int32_t first_frame = absent;
+        std::int32_t last_frame = 0;
+        typename RunPool<Vector>::Run sums = RunPool<Vector>::none;
+        RunPool<std::uint32_t>::Run counts = RunPool<std::uint32_t>::none;
+    };
+    static std::size_t _frames(const Entry& entry) {
+        return entry.last_frame >= entry.first_frame
+                   ? static_cast<std::size_t>(entry.last_frame - entry.first_frame + 1)
+                   : 0;
+    }
+
+    static constexpr std::size_t repack_above = std::size_t(1) << 18;  ///< frames
+
+    std::vector<Entry> entries;
+    RunPool<Vector> sum_pool;
+    RunPool<std::uint32_t> count_pool;
+    std::size_t live = 0;  ///< frames in runs in use
+};
+
 /// Per-frame sums and counts of an N-channel signal, stored as "motion_mean".
 template <typename Signal>
 class TemporalMean : public DescriptorBase {
 public:
     static constexpr int channels = Signal::channels;
     using type = MotionMeanType<channels>;
+    using storage = MotionMeanStorage<channels>;
     struct Parameters {};
     using ColorMeanDescriptorParameters = Parameters;
     using capacity_error = VoradaError;
     static const char* name() { return "motion_mean"; }
 
-    type value;
+    MotionMeanValues<channels> value;
 
     /// Sums the signal over the trajectory's points, frame by frame.
     template <typename Region>
@@ -61,7 +180,7 @@ void TemporalMean<Signal>::_reset(long long first, long long last) {
     value.last_frame = last;
     // A region without points has last < first and gets no entries.
     const long long frames = last >= first ? last - first + 1 : 0;
-    value.sums.assign(static_cast<std::size_t>(frames), type::Vector::Zero());
+    value.sums.assign(static_cast<std::size_t>(frames), MotionMeanValues<channels>::Vector::Zero());
     value.counts.assign(static_cast<std::size_t>(frames), 0ULL);
 }
 
@@ -92,18 +211,19 @@ void TemporalMean<Signal>::recursive_calculate(Signal& signal, Region& /*region*
                                                const Children& children,
                                                const Parameters& parameters,
                                                DescriptorManager* manager) {
-    const type* parts[2] = {nullptr, nullptr};
-    std::vector<const type*> more;  // only for regions with more than two children
+    // Views into the manager's pools, which stay in place while other regions are stored.
+    type parts[2];
+    std::vector<type> more;  // only for regions with more than two children
     long long first = 1000000000;
     long long last = -1;
     std::size_t n = 0;
     for (auto* child : children) {
-        const type& part =
+        const type part =
             manager->calc_descriptor<TemporalMean>(signal, static_cast<Region&>(*child), parameters);
         if (n < 2) {
-            parts[n] = &part;
+            parts[n] = part;
         } else {
-            more.push_back(&part);
+            more.push_back(part);
         }
         ++n;
         first = part.first_frame < first ? part.first_frame : first;
@@ -111,7 +231,7 @@ void TemporalMean<Signal>::recursive_calculate(Signal& signal, Region& /*region*
     }
     _reset(first, last);
     for (std::size_t c = 0; c < n; ++c) {
-        const type& part = c < 2 ? *parts[c] : *more[c - 2];
+        const type& part = c < 2 ? parts[c] : more[c - 2];
         if (part.last_frame < part.first_frame) {
             continue;
         }

@@ -6,10 +6,13 @@
 #include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "descriptors/area.h"
@@ -21,6 +24,16 @@
 
 namespace vorada {
 namespace gma {
+
+/// Whether a partition keeps its regions of type Region in one store indexed by label
+/// (`regions`).
+template <typename Partition, typename Region, typename = void>
+struct has_region_store : std::false_type {};
+template <typename Partition, typename Region>
+struct has_region_store<Partition, Region,
+                        std::enable_if_t<std::is_same<
+                            decltype(std::declval<Partition&>().regions.data()), Region*>::value>>
+    : std::true_type {};
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 class MotionColorDistanceModel {
@@ -40,6 +53,8 @@ public:
     /// Copies both signals and the scalars; the caller's parameters may go away afterwards.
     /// The object holds the solver's fixed working state (about 1.1 MB): create it on the heap.
     explicit MotionColorDistanceModel(const Parameters& parameters);
+    /// The same, taking the parameters' signals over instead of copying them.
+    explicit MotionColorDistanceModel(Parameters&& parameters);
     MotionColorDistanceModel(const MotionColorDistanceModel&) = delete;
     MotionColorDistanceModel& operator=(const MotionColorDistanceModel&) = delete;
 
@@ -56,26 +71,6 @@ public:
     Value region_distance_bound(Region& a, Region& b, Signal& video, Partition& partition,
                                 DescriptorManager& manager);
 
-    /// region_distance_bound by labels, from the packed copies of remembered signatures (see
-    /// BoundRecord); NaN when a region has none, and the caller then asks by region. It is
-    /// never above region_distance_bound's value by more than the packing allows for, and
-    /// never above the distance.
-    Value remembered_distance_bound(unsigned long long label_a, unsigned long long label_b) const;
-
-    /// Hints that remembered_distance_bound will soon read the record of `label`.
-    void prefetch_remembered(std::size_t label) const {
-        if (label < bound_records.size()) {
-            __builtin_prefetch(&bound_records[label]);
-        }
-    }
-
-    /// Hints that a distance involving the region `label` will soon be measured.
-    void prefetch_summary(std::size_t label) const {
-        if (label < summaries.size()) {
-            __builtin_prefetch(&summaries[label]);
-        }
-    }
-
     /// Largest per-frame 1 − exp(−w·D) over the common frames (the video's last frame
     /// excluded), w the smaller mean reliability and D the distance of the weighted mean
     /// motions; 0 without a common frame.
@@ -84,17 +79,9 @@ public:
                           DescriptorManager& manager);
 
     /// Computes (or finds) every descriptor the distances of `region` use: colour signature and
-    /// area on the video, flow and reliability means on the model's own signals. The model stops
-    /// remembering the descriptors of the region's children, which the caller may then release.
+    /// area on the video, flow and reliability means on the model's own signals. Once a merged
+    /// region has them, its children's may be released.
     void prepare_descriptors(Region& region, Signal& video, DescriptorManager& manager);
-
-    /// Forgets what the model remembers of a region whose descriptors were released.
-    void forget(unsigned long long label) {
-        if (label < summaries.size()) {
-            summaries[label] = Summary();
-            bound_records[label].count = 0;
-        }
-    }
 
     Solver emd;
     MotionSignal flow;
@@ -108,41 +95,52 @@ private:
     using FlowMean = TemporalMean<MotionSignal>;
     using ReliabilityMean = TemporalMean<ReliabilitySignal>;
 
-    // The descriptors of a region as handed out by the manager, remembered by label: a merge
-    // measures the new region against all its neighbours, and looking each one up again in
-    // four stores costs a cache miss per store.
-    struct Summary {
-        const typename ColorSignature<Signal>::type* signature = nullptr;
-        const typename FlowMean::type* flow_mean = nullptr;
-        const typename ReliabilityMean::type* reliability_mean = nullptr;
-        unsigned long long area = 0;
-    };
-    std::vector<Summary> summaries;
+    ColorMeanDescriptorParameters colour_parameters;
 
-    // A region's signature and area packed into one cache line, so that the bounds of a new
-    // region's many links read one line per neighbour instead of following four pointers.
-    // Colours are quantised to 1/256 and masses to 1/65535; the bound allows for both roundings.
-    static constexpr std::size_t packed_colors = 7;
-    struct alignas(64) BoundRecord {
-        std::uint32_t area = 0;
-        std::uint8_t count = 0;  ///< 0: not packed (unknown, too many colours, out of range)
-        std::uint16_t colors[packed_colors][3] = {};
-        std::uint16_t weights[packed_colors] = {};
-    };
-    std::vector<BoundRecord> bound_records;
-    void _pack(std::size_t label, const Summary& summary);
-    const Signal* summarised_video = nullptr;
-
-    Summary& _summary(Region& region, Signal& video, DescriptorManager& manager);
+    // What the colour term and the bound read of a region: its signature with its area, one
+    // record of the manager's store. A view, so it is only as old as the call that makes it.
+    SignatureView _colour(Region& region, Signal& video, DescriptorManager& manager) {
+        return manager.calc_descriptor<ColorSignature<Signal>>(video, region, colour_parameters);
+    }
+    // The same for a region of `partition`, found by its label without a visit to the region:
+    // a new region's bounds read every neighbour's signature, and regions are large and
+    // scattered. A region's label is its position in the partition's store.
+    template <typename Partition>
+    SignatureView _colour(Region& region, Signal& video, Partition& partition,
+                          DescriptorManager& manager) {
+        if constexpr (has_region_store<Partition, Region>::value) {
+            const auto base = reinterpret_cast<std::uintptr_t>(partition.regions.data());
+            const auto address = reinterpret_cast<std::uintptr_t>(&region);
+            const std::size_t position = (address - base) / sizeof(Region);
+            const auto* signatures = manager.values<ColorSignature<Signal>>(video);
+            if (address >= base && (address - base) % sizeof(Region) == 0 &&
+                position < partition.regions.size() && position < DescriptorManager::no_slot &&
+                signatures && signatures->has(static_cast<std::uint32_t>(position))) {
+                return signatures->get(static_cast<std::uint32_t>(position));
+            }
+        }
+        return _colour(region, video, manager);
+    }
     Value _bound_from(double color_bound, unsigned long long smaller_area) const;
-    const typename FlowMean::type& _flow_mean(Region& region, Summary& summary,
-                                              DescriptorManager& manager);
-    const typename ReliabilityMean::type& _reliability_mean(Region& region, Summary& summary,
-                                                            DescriptorManager& manager);
 };
 
 // ---------------------------------------------------------------------------------------------
 // Implementation
+
+template <typename Signal, typename Region, typename MotionSignal, typename Value>
+MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::MotionColorDistanceModel(
+    Parameters&& parameters)
+    : emd(math::optimization::PerceptualDistance<Eigen::Vector3d>(Eigen::Vector3d(
+          parameters.color_weight, parameters.color_weight, parameters.color_weight))),
+      flow(std::move(parameters.flow)),
+      num_colors(parameters.num_colors),
+      color_weight(parameters.color_weight),
+      motion_weight(parameters.motion_weight),
+      area_weight(parameters.area_weight),
+      reliability_map(std::move(parameters.reliability_map)) {
+    colour_parameters.num_colors = num_colors;
+    colour_parameters.channel_weights = Eigen::Vector3d(color_weight, color_weight, color_weight);
+}
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::MotionColorDistanceModel(
@@ -154,41 +152,41 @@ MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::MotionColorDistan
       color_weight(parameters.color_weight),
       motion_weight(parameters.motion_weight),
       area_weight(parameters.area_weight),
-      reliability_map(parameters.reliability_map) {}
+      reliability_map(parameters.reliability_map) {
+    colour_parameters.num_colors = num_colors;
+    colour_parameters.channel_weights = Eigen::Vector3d(color_weight, color_weight, color_weight);
+}
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::prepare_descriptors(
     Region& region, Signal& video, DescriptorManager& manager) {
-    Summary& summary = _summary(region, video, manager);
-    _flow_mean(region, summary, manager);
-    _reliability_mean(region, summary, manager);
-    // A merged region's descriptors stand for its children's from now on.
-    for (const auto* child : region.children) {
-        forget(child->label);
-    }
+    _colour(region, video, manager);
+    manager.calc_descriptor<Area>(video, region, Area::Parameters{});
+    manager.calc_descriptor<FlowMean>(flow, region, typename FlowMean::Parameters{});
+    manager.calc_descriptor<ReliabilityMean>(reliability_map, region,
+                                             typename ReliabilityMean::Parameters{});
 }
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 template <typename Partition>
 Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_distance(
     Region& a, Region& b, Signal& video, Partition& partition, DescriptorManager& manager) {
-    Summary& summary_a = _summary(a, video, manager);
-    Summary& summary_b = _summary(b, video, manager);
-    const double c =
-        static_cast<double>(emd._emd(*summary_a.signature, *summary_b.signature, nullptr));
+    const SignatureView colour_a = _colour(a, video, manager);
+    const SignatureView colour_b = _colour(b, video, manager);
+    const double c = static_cast<double>(emd._emd(colour_a, colour_b, nullptr));
     const double m = motion_distance(a, b, video, partition, manager);
-    const double area = static_cast<double>(std::min(summary_a.area, summary_b.area));
+    // The signature's area is the region's Area descriptor (the points it was computed from).
+    const double area = static_cast<double>(std::min(colour_a.area, colour_b.area));
     return std::log(1.0 + area_weight * area) * (1.0 - (1.0 - 0.99 * c) * (1.0 - 0.99 * m));
 }
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 template <typename Partition>
 Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_distance_bound(
-    Region& a, Region& b, Signal& video, Partition& /*partition*/, DescriptorManager& manager) {
-    Summary& summary_a = _summary(a, video, manager);
-    Summary& summary_b = _summary(b, video, manager);
-    return _bound_from(emd.lower_bound(*summary_a.signature, *summary_b.signature),
-                       std::min(summary_a.area, summary_b.area));
+    Region& a, Region& b, Signal& video, Partition& partition, DescriptorManager& manager) {
+    const SignatureView colour_a = _colour(a, video, partition, manager);
+    const SignatureView colour_b = _colour(b, video, partition, manager);
+    return _bound_from(emd.lower_bound(colour_a, colour_b), std::min(colour_a.area, colour_b.area));
 }
 
 // The distance with the motion term taken as 0: monotone in the colour term, so a lower bound
@@ -209,12 +207,14 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::motion_dist
     if (t1 < t0) {
         return 0;
     }
-    Summary& summary_a = _summary(a, video, manager);
-    Summary& summary_b = _summary(b, video, manager);
-    const auto& flow_a = _flow_mean(a, summary_a, manager);
-    const auto& flow_b = _flow_mean(b, summary_b, manager);
-    const auto& reliability_a = _reliability_mean(a, summary_a, manager);
-    const auto& reliability_b = _reliability_mean(b, summary_b, manager);
+    const typename FlowMean::Parameters flow_none{};
+    const typename ReliabilityMean::Parameters reliability_none{};
+    const auto flow_a = manager.calc_descriptor<FlowMean>(flow, a, flow_none);
+    const auto flow_b = manager.calc_descriptor<FlowMean>(flow, b, flow_none);
+    const auto reliability_a =
+        manager.calc_descriptor<ReliabilityMean>(reliability_map, a, reliability_none);
+    const auto reliability_b =
+        manager.calc_descriptor<ReliabilityMean>(reliability_map, b, reliability_none);
 
     // Position of frame t in a descriptor, or -1 when the descriptor has no entry for it.
     auto index = [](const auto& mean, long long t) -> long long {
@@ -250,146 +250,6 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::motion_dist
         result = std::max(result, 1.0 - std::exp(-w * d));
     }
     return result;
-}
-
-template <typename Signal, typename Region, typename MotionSignal, typename Value>
-typename MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::Summary&
-MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_summary(Region& region,
-                                                                        Signal& video,
-                                                                        DescriptorManager& manager) {
-    if (summarised_video != &video) {
-        summaries.clear();
-        bound_records.clear();
-        summarised_video = &video;
-    }
-    const unsigned long long label = region.label;
-    if (label >= summaries.size()) {
-        if (label >= manager.capacity) {
-            // Raises the manager's "index too high" error.
-            manager.calc_descriptor<Area>(video, region, Area::Parameters{});
-        }
-        summaries.resize(static_cast<std::size_t>(manager.capacity));
-        bound_records.resize(static_cast<std::size_t>(manager.capacity));
-    }
-    Summary& summary = summaries[static_cast<std::size_t>(label)];
-    if (!summary.signature) {
-        ColorMeanDescriptorParameters colour_parameters;
-        colour_parameters.num_colors = num_colors;
-        colour_parameters.channel_weights =
-            Eigen::Vector3d(color_weight, color_weight, color_weight);
-        summary.signature =
-            &manager.calc_descriptor<ColorSignature<Signal>>(video, region, colour_parameters);
-        summary.area = manager.calc_descriptor<Area>(video, region, Area::Parameters{});
-        _pack(static_cast<std::size_t>(label), summary);
-    }
-    return summary;
-}
-
-template <typename Signal, typename Region, typename MotionSignal, typename Value>
-const typename MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::FlowMean::type&
-MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_flow_mean(
-    Region& region, Summary& summary, DescriptorManager& manager) {
-    if (!summary.flow_mean) {
-        summary.flow_mean =
-            &manager.calc_descriptor<FlowMean>(flow, region, typename FlowMean::Parameters{});
-    }
-    return *summary.flow_mean;
-}
-
-template <typename Signal, typename Region, typename MotionSignal, typename Value>
-const typename MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::ReliabilityMean::type&
-MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_reliability_mean(
-    Region& region, Summary& summary, DescriptorManager& manager) {
-    if (!summary.reliability_mean) {
-        summary.reliability_mean = &manager.calc_descriptor<ReliabilityMean>(
-            reliability_map, region, typename ReliabilityMean::Parameters{});
-    }
-    return *summary.reliability_mean;
-}
-
-template <typename Signal, typename Region, typename MotionSignal, typename Value>
-void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_pack(std::size_t label,
-                                                                           const Summary& summary) {
-    BoundRecord& record = bound_records[label];
-    record.count = 0;
-    const auto& signature = *summary.signature;
-    const std::size_t count = signature.features.size();
-    if (count == 0 || count > packed_colors || summary.area > 0xFFFFFFFFull ||
-        static_cast<std::size_t>(signature.weights.size()) != count) {
-        return;
-    }
-    // Totals this close to 1 on both sides make the solver add no dummy, so both sides bound.
-    double total = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        total += signature.weights[i];
-    }
-    if (!(std::fabs(total - 1.0) <= 1e-12)) {
-        return;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        for (int k = 0; k < 3; ++k) {
-            const double scaled = signature.features[i](k) * 256.0;
-            if (!(scaled >= 0.0 && scaled <= 65535.0)) {
-                return;
-            }
-            record.colors[i][k] = static_cast<std::uint16_t>(std::lround(scaled));
-        }
-        const double mass = signature.weights[i];
-        if (!(mass >= 0.0 && mass <= 1.0)) {
-            return;
-        }
-        record.weights[i] = static_cast<std::uint16_t>(std::lround(mass * 65535.0));
-    }
-    record.area = static_cast<std::uint32_t>(summary.area);
-    record.count = static_cast<std::uint8_t>(count);
-}
-
-template <typename Signal, typename Region, typename MotionSignal, typename Value>
-Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::remembered_distance_bound(
-    unsigned long long label_a, unsigned long long label_b) const {
-    if (label_a >= bound_records.size() || label_b >= bound_records.size()) {
-        return std::numeric_limits<Value>::quiet_NaN();
-    }
-    const BoundRecord& a = bound_records[static_cast<std::size_t>(label_a)];
-    const BoundRecord& b = bound_records[static_cast<std::size_t>(label_b)];
-    if (a.count == 0 || b.count == 0) {
-        return std::numeric_limits<Value>::quiet_NaN();
-    }
-    // Each packed colour is within 1/512 of the true one per channel, so two true colours differ
-    // per channel by at least (|packed difference| - 1) / 256.
-    const Eigen::Vector3d& w = emd.ground_distance.channel_weights;
-    double row_nearest[packed_colors];
-    double column_nearest[packed_colors];
-    std::fill(row_nearest, row_nearest + a.count, INFINITY);
-    std::fill(column_nearest, column_nearest + b.count, INFINITY);
-    for (std::size_t i = 0; i < a.count; ++i) {
-        for (std::size_t j = 0; j < b.count; ++j) {
-            double square = 0;
-            for (int k = 0; k < 3; ++k) {
-                const int difference = std::abs(int(a.colors[i][k]) - int(b.colors[j][k]));
-                const double least = difference > 1 ? (difference - 1) / 256.0 : 0.0;
-                square += w(k) * (least * least);
-            }
-            row_nearest[i] = std::min(row_nearest[i], square);
-            column_nearest[j] = std::min(column_nearest[j], square);
-        }
-    }
-    // Masses rounded up by at most half a step are taken half a step lower; the totals may
-    // exceed 1 by 1e-12.
-    auto lower_mass = [](std::uint16_t packed) {
-        return packed > 0 ? (packed - 0.5) / 65535.0 : 0.0;
-    };
-    using Ground = typename Solver::ground_distance_type;
-    double row_bound = 0;
-    for (std::size_t i = 0; i < a.count; ++i) {
-        row_bound += lower_mass(a.weights[i]) * Ground::from_weighted_square(row_nearest[i]);
-    }
-    double column_bound = 0;
-    for (std::size_t j = 0; j < b.count; ++j) {
-        column_bound += lower_mass(b.weights[j]) * Ground::from_weighted_square(column_nearest[j]);
-    }
-    const double c = Solver::with_rounding_margin(std::max(row_bound, column_bound) / (1.0 + 1e-12));
-    return _bound_from(c, std::min<unsigned long long>(a.area, b.area));
 }
 
 }  // namespace gma

@@ -271,6 +271,7 @@ int run_vseg(int argc, const char* const* argv) {
     add_temporal_neighbors(video, tree->partition, forward_flow, backward_flow,
                            tree->partition.leaf_labels, 0);
     backward_flow = Flow();
+    // Handed over to the distance model when the tree starts: the signals are not copied.
     auto distance_parameters = std::make_unique<DistanceParameters>(
         make_distance_parameters(arguments, video, std::move(forward_flow), std::move(reliability)));
     clock.stop("partition");
@@ -280,8 +281,8 @@ int run_vseg(int argc, const char* const* argv) {
     }
     report_segmentations(*tree, video, arguments.output_directory, image_writer.get());
     std::unique_ptr<io::TreeFileWriter> tree_file = record_tree(*tree, arguments.output_directory);
-    // The model copies the flow and the reliability map; the parameters' own are then freed.
     tree->create<DistanceModel>(video, std::move(*distance_parameters));
+    distance_parameters.reset();
     tree_file->finish();
     write_input_record(arguments);
     clock.stop("tree");

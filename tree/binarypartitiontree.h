@@ -38,14 +38,6 @@ struct has_distance_bound<Model, Region, Signal, Partition,
                               std::declval<Signal&>(), std::declval<Partition&>(),
                               std::declval<DescriptorManager&>()))>> : std::true_type {};
 
-/// Whether a distance model can give bounds by label for regions it remembers.
-template <typename Model, typename = void>
-struct has_remembered_bound : std::false_type {};
-template <typename Model>
-struct has_remembered_bound<Model, std::void_t<decltype(std::declval<const Model&>()
-                                                            .remembered_distance_bound(0ull, 0ull))>>
-    : std::true_type {};
-
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 class BinaryPartitionTree {
 public:
@@ -101,13 +93,14 @@ public:
     /// and progress lines when verbose and reporting merges and levels through `reports`.
     template <typename Model>
     void create(Signal& video, const typename Model::Parameters& model_parameters) {
-        _create<Model>(video, model_parameters, nullptr);
+        _check_size();
+        _create(video, std::make_unique<Model>(model_parameters));
     }
-    /// The same, taking the parameters over: they are released as soon as the model holds its
-    /// own copies, so that signals they carry are not held twice while merging.
+    /// The same, handing the parameters over to the model (its signals are moved, not copied).
     template <typename Model>
     void create(Signal& video, typename Model::Parameters&& model_parameters) {
-        _create<Model>(video, model_parameters, &model_parameters);
+        _check_size();
+        _create(video, std::make_unique<Model>(std::move(model_parameters)));
     }
 
     /// An RGB copy of `video` with every voxel of a region spanning at least three frames red.
@@ -142,9 +135,13 @@ private:
         return static_cast<std::uint32_t>(static_cast<const Region*>(region) -
                                           partition.regions.data());
     }
+    void _check_size() const {
+        if (partition.regions.capacity() >= QueuedLink::label_limit) {
+            throw VoradaError("Binary partition tree: too many regions for one run");
+        }
+    }
     template <typename Model>
-    void _create(Signal& video, const typename Model::Parameters& model_parameters,
-                 typename Model::Parameters* release_after_use);
+    void _create(Signal& video, std::unique_ptr<Model> model);
     template <typename Model>
     void _queue_first_links(Model& model, Signal& video);
     template <typename Model>
@@ -175,16 +172,8 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::init(LabelSignal& labels
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_create(
-    Signal& video, const typename Model::Parameters& model_parameters,
-    typename Model::Parameters* release_after_use) {
-    if (partition.regions.capacity() >= QueuedLink::label_limit) {
-        throw VoradaError("Binary partition tree: too many regions for one run");
-    }
-    auto model = std::make_unique<Model>(model_parameters);
-    if (release_after_use) {
-        *release_after_use = typename Model::Parameters();
-    }
+void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
+                                                               std::unique_ptr<Model> model) {
     const unsigned long long total = level - parameters.min_regions;
     const double step = static_cast<double>(total) * parameters.progress_step;
     unsigned long long done = 0;
@@ -295,15 +284,8 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_evaluate(Model& model, 
     const std::uint32_t own = from_first ? key.first : key.second();
     const std::uint32_t other = from_first ? key.second() : key.first;
     if constexpr (has_distance_bound<Model, Region, Signal, Partition>::value) {
-        double bound = std::numeric_limits<double>::quiet_NaN();
-        if constexpr (has_remembered_bound<Model>::value) {
-            bound = model.remembered_distance_bound(own, other);
-        }
-        if (std::isnan(bound)) {
-            bound = model.region_distance_bound(_region(own), _region(other), video, partition,
-                                                descriptor_manager);
-        }
-        key.distance = bound;
+        key.distance = model.region_distance_bound(_region(own), _region(other), video, partition,
+                                                   descriptor_manager);
     } else {
         _measure(model, key, video);
     }

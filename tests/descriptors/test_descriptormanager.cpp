@@ -158,4 +158,43 @@ TEST_F(DescriptorManagerTest, ReleaseDropsOneRegionOnEverySignal) {
     EXPECT_EQ(manager.calc_descriptor<Counting>(video, b, {}), 10);
 }
 
+// One release frees the region in every column, and its slot and pooled runs go to the next
+// region stored: views of the released region are not read again, the new region's are its own.
+TEST_F(DescriptorManagerTest, ReleasedSlotGoesToTheNextRegionWithItsOwnValues) {
+    vorada::gma::Flow flow(4, 3, 3);
+    flow.at(0, 0, 0)[0] = 1.5;
+    flow.at(3, 2, 2)[0] = 4.0;
+    vorada::gma::ColorMeanDescriptorParameters colours;
+    colours.num_colors = 4;
+    video.at(3, 2, 2)[0] = 60.0;
+    auto& a = forest.leaf({Coordinate(0, 0, 0)});
+    auto& b = forest.leaf({Coordinate(3, 2, 2), Coordinate(3, 1, 2)});
+    manager.capacity = 2;
+    manager.calc_descriptor<vorada::gma::TemporalMean<vorada::gma::Flow>>(flow, a, {});
+    manager.calc_descriptor<vorada::gma::ColorSignature<Video>>(video, a, colours);
+    manager.calc_descriptor<Area>(video, a, {});
+    EXPECT_EQ(manager.region_count(), 1u);
+    const std::uint32_t slot = manager.slot(a.label);
+    manager.release(a.label);
+    EXPECT_EQ(manager.region_count(), 0u);
+    EXPECT_EQ(manager.stored_count(), 0u);
+    EXPECT_EQ(manager.slot(a.label), DescriptorManager::no_slot);
+
+    const auto mean = manager.calc_descriptor<vorada::gma::TemporalMean<vorada::gma::Flow>>(flow, b, {});
+    const auto signature = manager.calc_descriptor<vorada::gma::ColorSignature<Video>>(video, b, colours);
+    EXPECT_EQ(manager.slot(b.label), slot);
+    EXPECT_EQ(mean.first_frame, 2);
+    ASSERT_EQ(mean.sums.size(), 1u);
+    EXPECT_EQ(mean.sums[0](0), 4.0);
+    EXPECT_EQ(mean.counts[0], 2u);
+    ASSERT_EQ(signature.features.size(), 2u);
+    EXPECT_EQ(signature.features[1](0), 60.0);
+    EXPECT_EQ(signature.weights[1], 0.5);
+    const auto* areas = manager.values<Area>(video);
+    ASSERT_NE(areas, nullptr);
+    EXPECT_FALSE(areas->has(slot));  // b has no area yet; a's is gone
+    EXPECT_EQ(manager.calc_descriptor<Area>(video, a, {}), 1u);
+    EXPECT_NE(manager.slot(a.label), slot);
+}
+
 }  // namespace

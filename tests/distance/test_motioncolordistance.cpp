@@ -147,6 +147,20 @@ TEST_F(MotionColorDistanceTest, CombinesColourMotionAndAreaAsWritten) {
     EXPECT_EQ(manager.calc_descriptor<vorada::gma::Area>(video, merged, {}), 8u);
 }
 
+TEST_F(MotionColorDistanceTest, ModelTakingTheParametersOverMeasuresAsOneThatCopiesThem) {
+    auto copied = std::make_unique<Model>(parameters);
+    auto& a = column(0, 0, 2);
+    auto& b = column(4, 1, 3);
+    const double expected = copied->region_distance(a, b, video, partition, manager);
+    Model::Parameters handed = parameters;
+    auto moved = std::make_unique<Model>(std::move(handed));
+    EXPECT_TRUE(handed.flow.values.empty());
+    EXPECT_TRUE(handed.reliability_map.values.empty());
+    DescriptorManager other_manager;
+    other_manager.capacity = 16;
+    EXPECT_EQ(moved->region_distance(a, b, video, partition, other_manager), expected);
+}
+
 TEST_F(MotionColorDistanceTest, ModelKeepsItsOwnCopiesOfTheSignals) {
     auto model = std::make_unique<Model>(parameters);
     for (long long t = 0; t < 4; ++t) {
@@ -165,10 +179,9 @@ TEST_F(MotionColorDistanceTest, ModelKeepsItsOwnCopiesOfTheSignals) {
 
 namespace {
 
-// The model remembers descriptors by label; a merged region prepared by the model must measure
-// exactly like one seen by a model that never remembered anything, even after the children's
-// descriptors are released.
-TEST_F(MotionColorDistanceTest, RememberedDescriptorsGiveTheSameDistancesAsFreshLookups) {
+// A merged region prepared by the model measures exactly like one seen by a fresh model and
+// manager, even after the children's descriptors are released.
+TEST_F(MotionColorDistanceTest, PreparedDescriptorsGiveTheSameDistancesAsFreshLookups) {
     auto& left = column(0, 0, 2);
     auto& right = column(1, 1, 3);
     auto& other = column(4, 0, 3);
@@ -220,8 +233,7 @@ TEST_F(MotionColorDistanceTest, BoundNeverExceedsTheDistance) {
 
 namespace {
 
-TEST_F(MotionColorDistanceTest, RememberedBoundsNeverExceedTheDistance) {
-    // Colours off the 1/256 grid, one of them outside what the packed copy can hold.
+TEST_F(MotionColorDistanceTest, BoundsOffTheGridAndWithNegativeChannelsNeverExceedTheDistance) {
     for (long long t = 0; t < 4; ++t) {
         for (long long y = 0; y < 2; ++y) {
             for (long long x = 0; x < 6; ++x) {
@@ -236,34 +248,76 @@ TEST_F(MotionColorDistanceTest, RememberedBoundsNeverExceedTheDistance) {
     std::vector<TestTrajectory*> regions = {&column(0, 0, 3), &column(1, 1, 3), &column(2, 0, 1),
                                             &column(3, 0, 2), &column(4, 2, 3), &column(5, 0, 3)};
     regions.push_back(&forest.merge(*regions[0], *regions[3]));
-    EXPECT_TRUE(std::isnan(model->remembered_distance_bound(regions[0]->label, regions[1]->label)));
     for (auto* region : regions) {
         model->prepare_descriptors(*region, video, manager);
     }
-    int packed = 0;
     for (auto* a : regions) {
         for (auto* b : regions) {
             const double distance = model->region_distance(*a, *b, video, partition, manager);
-            const double remembered = model->remembered_distance_bound(a->label, b->label);
-            if (a == regions[5] || b == regions[5]) {
-                EXPECT_TRUE(std::isnan(remembered));  // a negative channel is not packed
-                continue;
-            }
-            ASSERT_FALSE(std::isnan(remembered));
-            ++packed;
-            EXPECT_LE(remembered, distance) << a->label << " " << b->label;
-            EXPECT_LE(remembered, model->region_distance_bound(*a, *b, video, partition, manager));
-            // The packing costs little of the bound: colours 10 apart stay far apart.
+            const double bound = model->region_distance_bound(*a, *b, video, partition, manager);
+            EXPECT_LE(bound, distance) << a->label << " " << b->label;
+            // Colours 10 apart stay far apart in the bound.
             if (a != b && a != regions[6] && b != regions[6] && distance > 0 &&
                 a->first_frame > b->last_frame) {
-                EXPECT_GT(remembered, 0.9 * distance);
+                EXPECT_GT(bound, 0.9 * distance);
             }
         }
     }
-    EXPECT_EQ(packed, 36);
-    // A forgotten region has no packed copy.
-    model->forget(regions[1]->label);
-    EXPECT_TRUE(std::isnan(model->remembered_distance_bound(regions[1]->label, regions[2]->label)));
+}
+
+// Regions kept in a store indexed by label, as the tree's partition keeps them.
+struct LabelledStore {
+    std::vector<TestTrajectory> regions;
+};
+
+// Bounds of regions in such a store find the signatures by store position, without reading the
+// regions; they equal the bounds found through the regions' labels.
+TEST_F(MotionColorDistanceTest, BoundsByStorePositionEqualBoundsByLabel) {
+    LabelledStore store;
+    store.regions.reserve(4);
+    for (long long x = 0; x < 4; ++x) {
+        store.regions.emplace_back(static_cast<unsigned long long>(store.regions.size()));
+        for (long long t = x % 2; t < 3; ++t) {
+            store.regions.back().add_point(Coordinate(x + 1, 0, t));
+        }
+    }
+    auto model = std::make_unique<Model>(parameters);
+    for (auto& a : store.regions) {
+        for (auto& b : store.regions) {
+            const double by_label = model->region_distance_bound(a, b, video, partition, manager);
+            EXPECT_EQ(model->region_distance_bound(a, b, video, store, manager), by_label);
+            EXPECT_LE(by_label, model->region_distance(a, b, video, partition, manager));
+        }
+    }
+    // A region outside the store is found by its label (4: the forest's first labels are taken).
+    for (int i = 0; i < 4; ++i) {
+        forest.leaf({});
+    }
+    auto& outside = column(5, 0, 3);
+    ASSERT_EQ(outside.label, 4u);
+    EXPECT_EQ(model->region_distance_bound(outside, store.regions[2], video, store, manager),
+              model->region_distance_bound(outside, store.regions[2], video, partition, manager));
+}
+
+// A released region leaves nothing behind that a region stored after it could be mistaken for:
+// its slot and pool runs go to the next region, and its own distances come out as before.
+TEST_F(MotionColorDistanceTest, ReleasedRegionsAreMeasuredAfreshWhenTheirPlaceIsReused) {
+    auto model = std::make_unique<Model>(parameters);
+    auto& a = column(0, 0, 2);
+    auto& other = column(4, 0, 3);
+    const double before = model->region_distance(a, other, video, partition, manager);
+    const std::size_t stored = manager.stored_count();
+    manager.release(a.label);
+    EXPECT_EQ(manager.stored_count(), stored - 3);  // its signature (with its area) and two means
+    auto& b = column(2, 1, 3);  // takes a's slot and runs
+    const double b_distance = model->region_distance(b, other, video, partition, manager);
+    EXPECT_EQ(model->region_distance(a, other, video, partition, manager), before);
+
+    DescriptorManager fresh_manager;
+    fresh_manager.capacity = 16;
+    auto fresh_model = std::make_unique<Model>(parameters);
+    EXPECT_EQ(fresh_model->region_distance(b, other, video, partition, fresh_manager), b_distance);
+    EXPECT_EQ(manager.region_count(), 3u);
 }
 
 }  // namespace

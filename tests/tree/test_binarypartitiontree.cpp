@@ -41,6 +41,7 @@ struct StubLog {
     std::function<double(const Region&, const Region&)> bound;  ///< for BoundedStubModel
     std::size_t bounds = 0;
     int constructed = 0;
+    int taken_over = 0;  ///< models built from parameters handed over
     int destroyed = 0;
 };
 
@@ -50,6 +51,7 @@ struct StubModel {
         StubLog* log = nullptr;
     };
     explicit StubModel(const Parameters& parameters) : log(parameters.log) { ++log->constructed; }
+    explicit StubModel(Parameters&& parameters) : StubModel(parameters) { ++log->taken_over; }
     ~StubModel() { ++log->destroyed; }
     StubModel(const StubModel&) = delete;
     StubModel& operator=(const StubModel&) = delete;
@@ -145,13 +147,13 @@ Tree::Parameters parameters_with(bool verbose, unsigned long long min_regions,
 }
 
 
-TEST(BinaryPartitionTreeLevels, ParametersHandedOverAreReleasedOnceTheModelHoldsThem) {
+TEST(BinaryPartitionTreeLevels, ParametersHandedOverAreTakenOverByTheModel) {
     TreeFixture run(distinct_labels(4, 1, 1), parameters_with(false, 1, {}));
     StubModel::Parameters parameters;
     parameters.log = &run.log;
     run.tree->create<StubModel>(run.video, std::move(parameters));
-    EXPECT_EQ(parameters.log, nullptr);  // reset after the model took its copy
     EXPECT_EQ(run.log.constructed, 1);
+    EXPECT_EQ(run.log.taken_over, 1);  // moved into the model, never copied
     EXPECT_EQ(run.log.destroyed, 1);
     EXPECT_EQ(run.tree->level, 1u);
     EXPECT_EQ(run.merges.size(), 2u);

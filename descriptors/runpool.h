@@ -1,0 +1,197 @@
+#pragma once
+// Storage for the variable-length parts of per-region descriptors (colours, per-frame sums):
+// runs of consecutive elements in blocks that never move, so that views into a run stay valid
+// while other runs come and go. A freed run is handed out again to the next run of its length;
+// free runs are chained through their own first element, so they cost no memory besides. As
+// regions merge, freed runs of one length rarely suit the next runs, so the owner repacks the
+// pool when most of it is free.
+// A region's values then cost their own size and no heap block of their own.
+
+#include <sys/mman.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "common/errors.h"
+
+namespace vorada {
+namespace gma {
+
+/// Read-only view of `size()` consecutive elements.
+template <typename T>
+class ConstSpan {
+public:
+    ConstSpan() = default;
+    ConstSpan(const T* first, std::size_t size) : items(first), count(size) {}
+
+    std::size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    const T& operator[](std::size_t i) const { return items[i]; }
+    const T* begin() const { return items; }
+    const T* end() const { return items + count; }
+    const T* data() const { return items; }
+
+private:
+    const T* items = nullptr;
+    std::size_t count = 0;
+};
+
+/// A block of elements mapped straight from the system, so that a pool that shrinks gives its
+/// memory back (the C library keeps freed blocks of this size in its heap).
+template <typename T>
+class PoolBlock {
+public:
+    PoolBlock() = default;
+    explicit PoolBlock(std::size_t count) : bytes(count * sizeof(T)) {
+        void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        items = static_cast<T*>(memory);
+        std::uninitialized_default_construct_n(items, count);
+    }
+    PoolBlock(PoolBlock&& other) noexcept : items(other.items), bytes(other.bytes) {
+        other.items = nullptr;
+        other.bytes = 0;
+    }
+    PoolBlock& operator=(PoolBlock&& other) noexcept {
+        std::swap(items, other.items);
+        std::swap(bytes, other.bytes);
+        return *this;
+    }
+    ~PoolBlock() { reset(); }
+    void reset() {
+        if (items) {
+            munmap(items, bytes);
+            items = nullptr;
+            bytes = 0;
+        }
+    }
+    T* get() const { return items; }
+
+private:
+    static_assert(std::is_trivially_destructible<T>::value, "elements are dropped with their block");
+    T* items = nullptr;
+    std::size_t bytes = 0;
+};
+
+template <typename T>
+class RunPool {
+    static_assert(sizeof(T) >= sizeof(std::uint32_t), "a free run holds the next one's number");
+
+public:
+    using Run = std::uint32_t;
+    static constexpr Run none = 0xFFFFFFFFu;
+
+    /// A run of `length` elements (left as they were: the caller writes them all). A run of
+    /// length 0 is `none`.
+    Run allocate(std::size_t length);
+    /// Gives back a run made by allocate with the same length.
+    void free(Run run, std::size_t length);
+
+    T* at(Run run) { return blocks[run >> offset_bits].get() + (run & offset_mask); }
+    const T* at(Run run) const { return blocks[run >> offset_bits].get() + (run & offset_mask); }
+
+    /// Elements held in blocks, whether in use or free.
+    std::size_t reserved() const { return reserved_elements; }
+
+    /// Moves the given runs (the run numbers are updated in place; `none` stays) into fresh
+    /// blocks, in the order given, and gives back every other block: the pool then holds only
+    /// these runs. Views into the old runs are no longer valid.
+    void repack(const std::vector<std::pair<Run*, std::size_t>>& live);
+
+private:
+    static constexpr unsigned offset_bits = 16;
+    static constexpr std::size_t block_size = std::size_t(1) << offset_bits;
+    static constexpr Run offset_mask = Run(block_size - 1);
+
+    std::vector<PoolBlock<T>> blocks;
+    std::size_t tail = block_size;  ///< next free position in the last ordinary block
+    std::size_t tail_block = 0;     ///< index of that block
+    std::vector<Run> free_heads;  ///< by length: the first free run, none when there is none
+    std::size_t reserved_elements = 0;
+
+    Run _new_block(std::size_t length);
+};
+
+template <typename T>
+typename RunPool<T>::Run RunPool<T>::allocate(std::size_t length) {
+    if (length == 0) {
+        return none;
+    }
+    if (length < free_heads.size() && free_heads[length] != none) {
+        const Run run = free_heads[length];
+        std::memcpy(&free_heads[length], static_cast<const void*>(at(run)), sizeof(Run));
+        return run;
+    }
+    if (length > block_size) {
+        return _new_block(length);  // a block of its own
+    }
+    if (tail + length > block_size) {
+        // The rest of the block stays available to shorter runs.
+        if (tail < block_size) {
+            free(static_cast<Run>((tail_block << offset_bits) | tail), block_size - tail);
+        }
+        const Run first = _new_block(block_size);
+        tail_block = first >> offset_bits;
+        tail = 0;
+    }
+    const Run run = static_cast<Run>((tail_block << offset_bits) | tail);
+    tail += length;
+    return run;
+}
+
+template <typename T>
+typename RunPool<T>::Run RunPool<T>::_new_block(std::size_t length) {
+    if (blocks.size() >= (std::size_t(1) << (32 - offset_bits)) - 1) {
+        throw VoradaError("Too many descriptor values to store");
+    }
+    blocks.emplace_back(length);
+    reserved_elements += length;
+    return static_cast<Run>(blocks.size() - 1) << offset_bits;
+}
+
+template <typename T>
+void RunPool<T>::repack(const std::vector<std::pair<Run*, std::size_t>>& live) {
+    RunPool fresh;
+    for (const auto& entry : live) {
+        if (*entry.first == none) {
+            continue;
+        }
+        const Run moved = fresh.allocate(entry.second);
+        const T* from = at(*entry.first);
+        T* to = fresh.at(moved);
+        for (std::size_t k = 0; k < entry.second; ++k) {
+            to[k] = from[k];
+        }
+        *entry.first = moved;
+    }
+    *this = std::move(fresh);
+}
+
+template <typename T>
+void RunPool<T>::free(Run run, std::size_t length) {
+    if (run == none || length == 0) {
+        return;
+    }
+    if (length > block_size) {
+        // Its own block: return the memory.
+        reserved_elements -= length;
+        blocks[run >> offset_bits].reset();
+        return;
+    }
+    if (length >= free_heads.size()) {
+        free_heads.resize(length + 1, none);
+    }
+    std::memcpy(static_cast<void*>(at(run)), &free_heads[length], sizeof(Run));
+    free_heads[length] = run;
+}
+
+}  // namespace gma
+}  // namespace vorada
