@@ -199,7 +199,34 @@ TEST(ColorConversion, GrayOfYuvAndLabTakesTheFirstChannel) {
     plain.channels[0].data()[0] = -5;
     EXPECT_THAT(pixel(to_gray(plain)), ElementsAre(-5));
     const ImageCIELab<double> from_gray = to_cielab(to_gray(yuv));
-    EXPECT_THAT(pixel(from_gray), ElementsAre(17.25, 0, 0));
+    EXPECT_THAT(pixel(from_gray), ElementsAre(17.25, 128, 128));
+}
+
+TEST(ColorConversion, GreyToLabToRgbStaysNeutral) {
+    // The grey value is L*; with neutral a and b the colour is a grey whose own L* is that value.
+    ImageGray<double> grey(101, 1);
+    for (std::size_t i = 0; i <= 100; ++i) {
+        grey.channels[0].data()[i] = static_cast<double>(i);
+    }
+    const ImageRGB<double> rgb = to_rgb(to_cielab(grey));
+    const ImageCIELab<double> lab = to_cielab(rgb);
+    for (std::size_t i = 0; i <= 100; ++i) {
+        const double r = rgb.channels[0].data()[i];
+        EXPECT_NEAR(rgb.channels[1].data()[i], r, 0.01) << i;
+        EXPECT_NEAR(rgb.channels[2].data()[i], r, 0.01) << i;
+        EXPECT_NEAR(lab.channels[0].data()[i], static_cast<double>(i), 0.01) << i;
+        EXPECT_NEAR(lab.channels[1].data()[i], 128.0, 0.01) << i;
+        EXPECT_NEAR(lab.channels[2].data()[i], 128.0, 0.01) << i;
+    }
+    EXPECT_NEAR(rgb.channels[0].data()[50], 119.0, 1.0);  // L* 50 is mid grey
+    // In bytes: grey 50 becomes a neutral grey, not the cyan that a = b = 0 would give.
+    ImageGray<unsigned char> byte_grey(1, 1);
+    byte_grey.channels[0].data()[0] = 50;
+    const ImageRGB<unsigned char> byte_rgb = to_rgb(to_cielab(byte_grey));
+    EXPECT_THAT(pixel(to_cielab(byte_grey)), ElementsAre(50, 128, 128));
+    EXPECT_EQ(byte_rgb.channels[0].data()[0], byte_rgb.channels[1].data()[0]);
+    EXPECT_EQ(byte_rgb.channels[0].data()[0], byte_rgb.channels[2].data()[0]);
+    EXPECT_NEAR(byte_rgb.channels[0].data()[0], 119, 1);
 }
 
 TEST(ColorConversion, CielabReferenceColours) {
