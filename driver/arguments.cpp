@@ -54,14 +54,17 @@ unsigned long long Arguments::num_colors() const {
 std::string usage_text(const std::string& program) {
     return "usage: " + program +
            " FIRST_FRAME LAST_FRAME COLOR_SCALE MOTION_SCALE AREA_FRACTION NUM_COLORS INPUT_DIR "
-           "OUTPUT_DIR\n"
+           "OUTPUT_DIR [--png exact|fast|none]\n"
            "  FIRST_FRAME, LAST_FRAME  frame numbers of the run, inclusive (frames/frameNNN.png)\n"
            "  COLOR_SCALE              colour scale sigma_c > 0 (colour weight 1/sigma_c^2)\n"
            "  MOTION_SCALE             motion scale sigma_m > 0 (motion weight 1/sigma_m^2)\n"
            "  AREA_FRACTION            area fraction a > 0 (area weight 1/(X*Y*T*a))\n"
            "  NUM_COLORS               dominant colours per region, 1 to 255\n"
            "  INPUT_DIR                directory holding frames/ and flows/\n"
-           "  OUTPUT_DIR               directory that receives all output\n";
+           "  OUTPUT_DIR               directory that receives all output\n"
+           "options (after the eight arguments):\n"
+           "  --png exact|fast|none    frame images as defined (default), the same pixels\n"
+           "                           compressed much faster, or no PNG files at all\n";
 }
 
 Arguments parse_arguments(const char* const* argv) {
@@ -75,6 +78,30 @@ Arguments parse_arguments(const char* const* argv) {
     parse_value(argv[7], arguments.input_directory);
     parse_value(argv[8], arguments.output_directory);
     return arguments;
+}
+
+bool parse_options(int argc, const char* const* argv, Arguments& arguments) {
+    for (int i = 9; i < argc; ++i) {
+        const std::string option = argv[i];
+        std::string value;
+        if (option == "--png" && i + 1 < argc) {
+            value = argv[++i];
+        } else if (option.rfind("--png=", 0) == 0) {
+            value = option.substr(6);
+        } else {
+            return false;
+        }
+        if (value == "exact") {
+            arguments.png_mode = io::PngMode::exact;
+        } else if (value == "fast") {
+            arguments.png_mode = io::PngMode::fast;
+        } else if (value == "none") {
+            arguments.png_mode = io::PngMode::none;
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 void validate_run_arguments(const Arguments& arguments) {

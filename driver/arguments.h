@@ -3,6 +3,8 @@
 #include <limits>
 #include <string>
 
+#include "io/imagewritequeue.h"
+
 namespace vorada {
 namespace gma {
 
@@ -17,6 +19,7 @@ struct Arguments {
     double dominant_colors = 0;  ///< truncated toward zero to num_colors
     std::string input_directory;
     std::string output_directory;
+    io::PngMode png_mode = io::PngMode::exact;  ///< --png after the eight arguments
 
     /// Number of frames of the run (meaningful when first_frame <= last_frame).
     unsigned long long frame_count() const { return last_frame - first_frame + 1; }
@@ -29,6 +32,10 @@ std::string usage_text(const std::string& program);
 
 /// Parses argv[1..8]; the caller has checked that eight are present.
 Arguments parse_arguments(const char* const* argv);
+
+/// Reads the options after the eight arguments (argv[9] … argv[argc − 1]): `--png MODE` or
+/// `--png=MODE`, MODE one of exact, fast, none. Returns false for anything else.
+bool parse_options(int argc, const char* const* argv, Arguments& arguments);
 
 /// Rejects arguments a run cannot use (a range too large to hold, weights that would be infinite
 /// or not a number, a colour count the distance solver cannot hold) with a VoradaError.

@@ -7,13 +7,9 @@
 #include <iostream>
 #include <string>
 
-#include "driver/hugepageheap.h"
 #include "driver/pipeline.h"
 
 int main(int argc, char** argv) {
-    if (argc > 0) {
-        vorada::gma::restart_with_huge_page_heap(argv);
-    }
     Magick::InitializeMagick(argc > 0 ? argv[0] : nullptr);
     try {
         return vorada::gma::run_vseg(argc, argv);

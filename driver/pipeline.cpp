@@ -8,6 +8,7 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "common/errors.h"
 #include "distance/colorspaceconverter.h"
@@ -16,6 +17,7 @@
 #include "driver/flowreader.h"
 #include "driver/tictoc.h"
 #include "io/imagewritequeue.h"
+#include "io/segmentation.h"
 #include "signals/temporalneighbors.h"
 #include "tracking/trajectorytracking.h"
 #include "tree/binarypartitiontree.h"
@@ -25,8 +27,10 @@ namespace gma {
 
 namespace {
 
-// Memory a run needs per voxel, all stages together, measured on real sequences with margin.
-constexpr double bytes_per_voxel = 700.0;
+// Measured: 325 MB for 0.33 M voxels and 936 MB for 1.12 M voxels of a 512x218 sequence, i.e.
+// about 800 bytes per voxel above 65 MB; rounded up.
+constexpr double fixed_bytes = 80.0 * 1048576.0;
+constexpr double bytes_per_voxel = 860.0;
 
 }  // namespace
 
@@ -59,13 +63,15 @@ void create_output_tree(const std::string& output_directory) {
     }
 }
 
+double estimated_run_bytes(double voxels) { return fixed_bytes + voxels * bytes_per_voxel; }
+
 void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long frame_count,
                               unsigned long long width, unsigned long long height) {
     const double voxels = static_cast<double>(width) * static_cast<double>(height) *
                           static_cast<double>(frame_count);
     const double available = static_cast<double>(sysconf(_SC_PHYS_PAGES)) *
                              static_cast<double>(sysconf(_SC_PAGESIZE));
-    const double needed = voxels * bytes_per_voxel;
+    const double needed = estimated_run_bytes(voxels);
     if (needed > available) {
         std::ostringstream message;
         message << "Frames " << first_frame << " to " << first_frame + frame_count - 1 << " of "
@@ -91,13 +97,12 @@ void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
     }
 }
 
-TreeParameters make_tree_parameters(const std::string& output_directory) {
+TreeParameters make_tree_parameters() {
     TreeParameters parameters;
     parameters.verbose = true;
     parameters.update_labels = true;
     parameters.min_regions = 1;
     parameters.progress_step = 0.1;
-    parameters.output_path = output_directory;
     parameters.output_levels = {900, 800, 700, 600, 500, 400, 300, 200, 100, 40, 30, 20, 10, 5, 3, 2};
     return parameters;
 }
@@ -120,6 +125,9 @@ DistanceParameters make_distance_parameters(const Arguments& arguments, const Vi
 
 void write_cue_images(Tracker& tracker, const std::string& output_directory,
                       io::ImageWriteQueue* queue) {
+    if (queue && !queue->writes_images()) {
+        return;
+    }
     // One grey video at a time: occlusions, then flow variation, then structure.
     const std::pair<CueMap*, const char*> cues[] = {{&tracker.occlusion_map, "/occlusions"},
                                                     {&tracker.flow_variation_map, "/flow_variation"},
@@ -134,21 +142,30 @@ void write_cue_images(Tracker& tracker, const std::string& output_directory,
     }
 }
 
-void prepare_partition(Tree& tree, LabelVolume& trajectory_labels) {
-    tree.partition.init(trajectory_labels);
-    tree.partition.update_labels = tree.parameters.update_labels;
-    const unsigned long long m = tree.partition.max_index;
-    tree.level = m;
-    tree.last_index = m;
-    tree.descriptor_manager.capacity = 2 * m + 1;
+void write_trajectory_images(Tree& tree, const Video& video, const std::string& output_directory,
+                             io::ImageWriteQueue* queue) {
+    Video painted = tree.paint_trajectories(video);
+    for (long long t = 0; t < painted.size(2); ++t) {
+        const auto frame = static_cast<unsigned long long>(t);
+        painted.write_frame(frame_image_path(output_directory + "/trajectories", frame), frame, queue);
+    }
+}
+
+void report_segmentations(Tree& tree, const Video& video, const std::string& output_directory,
+                          io::ImageWriteQueue* queue) {
+    tree.reports.level_reached = [&tree, &video, output_directory, queue](unsigned long long level) {
+        const std::string directory = output_directory + "/segmentations/" + std::to_string(level);
+        boost::filesystem::create_directory(directory);
+        write_segmentation(tree.partition.current_labels, video, directory, queue);
+    };
 }
 
 int run_vseg(int argc, const char* const* argv) {
-    if (argc < 9) {
+    Arguments arguments;
+    if (argc < 9 || !parse_options(argc, argv, arguments = parse_arguments(argv))) {
         std::cerr << usage_text(argc > 0 ? argv[0] : "vseg");
         return 2;
     }
-    const Arguments arguments = parse_arguments(argv);
     create_output_tree(arguments.output_directory);
     if (arguments.first_frame > arguments.last_frame) {
         return 0;
@@ -157,7 +174,9 @@ int run_vseg(int argc, const char* const* argv) {
     const unsigned long long frame_count = arguments.frame_count();
     // Frame images are encoded on the other cores while the tree is built. The queue forks its
     // writer processes, so it comes before anything that starts threads or fills memory.
-    io::ImageWriteQueue image_writer;
+    io::ImageWriteQueue image_writer(
+        io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
+        std::size_t(256) << 20, arguments.png_mode);
 
     Video video(frame_count);
     load_frames(video, arguments.input_directory, arguments.first_frame, frame_count);
@@ -167,7 +186,7 @@ int run_vseg(int argc, const char* const* argv) {
     load_flows(forward_flow, backward_flow, video, arguments.input_directory, arguments.first_frame);
 
     LabelVolume trajectory_labels(video.size(0), video.size(1), video.size(2));
-    const TreeParameters tree_parameters = make_tree_parameters(arguments.output_directory);
+    const TreeParameters tree_parameters = make_tree_parameters();
 
     // The tracker's maps are needed only until the cue images and the reliability copy exist.
     auto tracker = std::make_unique<Tracker>(video.size);
@@ -182,7 +201,7 @@ int run_vseg(int argc, const char* const* argv) {
     write_cue_images(*tracker, arguments.output_directory, &image_writer);
     tracker.reset();
 
-    prepare_partition(*tree, trajectory_labels);
+    tree->init(trajectory_labels);
     trajectory_labels = LabelVolume();
     add_temporal_neighbors(video, tree->partition, forward_flow, backward_flow,
                            tree->partition.leaf_labels, 0);
@@ -190,7 +209,10 @@ int run_vseg(int argc, const char* const* argv) {
     auto distance_parameters = std::make_unique<DistanceParameters>(
         make_distance_parameters(arguments, video, std::move(forward_flow), std::move(reliability)));
 
-    tree->image_writer = &image_writer;
+    if (tree->parameters.verbose && image_writer.writes_images()) {
+        write_trajectory_images(*tree, video, arguments.output_directory, &image_writer);
+    }
+    report_segmentations(*tree, video, arguments.output_directory, &image_writer);
     tree->create<DistanceModel>(video, *distance_parameters);
     image_writer.finish();
     stopwatch.toc("BPT algorithm");

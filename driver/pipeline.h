@@ -41,13 +41,18 @@ void load_frames(Video& video, const std::string& input_directory, unsigned long
 void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
                 const std::string& input_directory, unsigned long long first_frame);
 
+/// Peak memory a run over `voxels` voxels needs, all stages together: measured peaks of real
+/// sequences with a margin (a fixed part for the libraries and the writer processes, and a part
+/// per voxel).
+double estimated_run_bytes(double voxels);
+
 /// Rejects a run whose signals could not fit in this machine's memory, naming the range.
 void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long frame_count,
                               unsigned long long width, unsigned long long height);
 
 /// The tree parameters of a run: verbose, labels updated, down to 2 regions, progress every
 /// 10 %, segmentations at 900 … 100, 40, 30, 20, 10, 5, 3 and 2.
-TreeParameters make_tree_parameters(const std::string& output_directory);
+TreeParameters make_tree_parameters();
 
 /// The distance parameters: copies of the forward flow and the reliability map and the
 /// weights derived from arguments 3 to 6 and the video size.
@@ -58,8 +63,15 @@ DistanceParameters make_distance_parameters(const Arguments& arguments, const Vi
 void write_cue_images(Tracker& tracker, const std::string& output_directory,
                       io::ImageWriteQueue* queue = nullptr);
 
-/// Builds the leaf regions from the trajectory labels and sets the tree's level bookkeeping.
-void prepare_partition(Tree& tree, LabelVolume& trajectory_labels);
+/// Writes the tree's leaves as trajectory images: the video with every trajectory spanning at
+/// least three frames in red, one PNG per frame under output + "/trajectories".
+void write_trajectory_images(Tree& tree, const Video& video, const std::string& output_directory,
+                             io::ImageWriteQueue* queue = nullptr);
+
+/// Makes the tree write a segmentation under output + "/segmentations/" + level whenever it
+/// reports a configured level. `tree`, `video` and `queue` must outlive the tree's create.
+void report_segmentations(Tree& tree, const Video& video, const std::string& output_directory,
+                          io::ImageWriteQueue* queue = nullptr);
 
 /// The whole run of vseg; returns the exit status (errors propagate as exceptions).
 int run_vseg(int argc, const char* const* argv);

@@ -16,13 +16,18 @@ std::size_t image_bytes(const ImageRGB<unsigned char>& image) {
 
 }  // namespace
 
-ImageWriteQueue::ImageWriteQueue(unsigned workers, std::size_t max_pending_bytes)
-    : max_pending(max_pending_bytes) {
+ImageWriteQueue::ImageWriteQueue(unsigned workers, std::size_t max_pending_bytes, PngMode png_mode)
+    : max_pending(max_pending_bytes),
+      mode(png_mode),
+      quality(png_mode == PngMode::fast ? fast_image_quality : exact_image_quality) {
+    if (mode == PngMode::none) {
+        workers = 0;
+    }
     // All children first, while this process has a single thread.
     std::vector<int> sockets;
     for (unsigned k = 0; k < workers; ++k) {
         try {
-            processes.push_back(std::make_unique<ImageWriterProcess>(sockets));
+            processes.push_back(std::make_unique<ImageWriterProcess>(sockets, quality));
             sockets.push_back(processes.back()->socket());
         } catch (const VoradaError&) {
             processes.push_back(nullptr);  // its thread writes in this process instead
@@ -53,8 +58,11 @@ ImageWriteQueue::~ImageWriteQueue() {
 }
 
 void ImageWriteQueue::write(std::string path, ImageRGB<unsigned char> image) {
+    if (mode == PngMode::none) {
+        return;
+    }
     if (threads.empty()) {
-        WriteImage(path).write(image);
+        WriteImage(path, quality).write(image);
         return;
     }
     std::unique_lock<std::mutex> lock(mutex);
@@ -99,7 +107,7 @@ void ImageWriteQueue::_run_one(std::unique_lock<std::mutex>& lock, ImageWriterPr
     std::exception_ptr error;
     try {
         if (!process || !process->write(job.path, job.image)) {
-            WriteImage(job.path).write(job.image);
+            WriteImage(job.path, quality).write(job.image);
         }
     } catch (...) {
         error = std::current_exception();

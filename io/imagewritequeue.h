@@ -21,6 +21,10 @@
 namespace vorada {
 namespace io {
 
+/// How frame images are written: `exact` the files as defined (highest compression), `fast` the
+/// same pixels with a much cheaper compression, `none` not at all.
+enum class PngMode { exact, fast, none };
+
 class ImageWriteQueue {
   public:
     /// Background threads for a machine with `cores` cores: all but the one the caller uses.
@@ -29,8 +33,10 @@ class ImageWriteQueue {
     /// `workers` background threads, each with a writer process (0: every image is written at
     /// once, on the caller's thread). Images waiting beyond `max_pending_bytes` are written by
     /// the caller itself. Construct it before the process starts other threads: it forks.
+    /// `mode` none drops every image (and starts no worker).
     explicit ImageWriteQueue(unsigned workers = workers_for(std::thread::hardware_concurrency()),
-                             std::size_t max_pending_bytes = std::size_t(256) << 20);
+                             std::size_t max_pending_bytes = std::size_t(256) << 20,
+                             PngMode mode = PngMode::exact);
     /// Writes whatever still waits, then stops the threads. A failure that finish() has not
     /// reported is lost here: call finish() to learn of it.
     ~ImageWriteQueue();
@@ -46,6 +52,8 @@ class ImageWriteQueue {
     void finish();
 
     unsigned worker_count() const { return static_cast<unsigned>(threads.size()); }
+    /// False when images are dropped: callers may then skip making them.
+    bool writes_images() const { return mode != PngMode::none; }
 
   private:
     struct Job {
@@ -64,6 +72,8 @@ class ImageWriteQueue {
     std::deque<Job> jobs;
     std::size_t pending_bytes = 0;
     std::size_t max_pending = 0;
+    PngMode mode = PngMode::exact;
+    int quality = exact_image_quality;
     std::size_t running = 0;
     bool stopping = false;
     std::exception_ptr failure;

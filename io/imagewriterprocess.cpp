@@ -72,7 +72,7 @@ bool send_reply(int fd, std::uint64_t status, const std::string& message) {
 }
 
 // The child: writes what it is sent until the parent closes its end.
-[[noreturn]] void serve(int fd) {
+[[noreturn]] void serve(int fd, int quality) {
     std::vector<unsigned char> pixels;
     std::string path;
     for (;;) {
@@ -99,7 +99,7 @@ bool send_reply(int fd, std::uint64_t status, const std::string& message) {
             ImageRGB<unsigned char> image(width, height);
             import_from<unsigned char, unsigned char>(image, pixels.data(), pixels.size(),
                                                       BUFFER_RGB);
-            WriteImage(path).write(image);
+            WriteImage(path, quality).write(image);
         } catch (const Magick::Error& error) {
             status = magick_error;
             message = error.what();
@@ -118,7 +118,7 @@ bool send_reply(int fd, std::uint64_t status, const std::string& message) {
 
 }  // namespace
 
-ImageWriterProcess::ImageWriterProcess(const std::vector<int>& inherited) {
+ImageWriterProcess::ImageWriterProcess(const std::vector<int>& inherited, int quality) {
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
         throw VoradaError(std::string("Image writer: no socket: ") + std::strerror(errno));
@@ -135,7 +135,7 @@ ImageWriterProcess::ImageWriterProcess(const std::vector<int>& inherited) {
         for (int fd : inherited) {
             ::close(fd);
         }
-        serve(sockets[1]);
+        serve(sockets[1], quality);
     }
     ::close(sockets[1]);
     parent_socket = sockets[0];

@@ -7,15 +7,18 @@
 #include <vector>
 
 #include "image/imagergb.h"
+#include "io/writeimage.h"
 
 namespace vorada {
 namespace io {
 
 class ImageWriterProcess {
   public:
-    /// Forks the child, which closes `inherited` (other children's sockets) first. Fork before
-    /// the process starts threads. Throws VoradaError when no child can be made.
-    explicit ImageWriterProcess(const std::vector<int>& inherited = {});
+    /// Forks the child, which closes `inherited` (other children's sockets) first and encodes
+    /// with `quality` (see WriteImage). Fork before the process starts threads. Throws
+    /// VoradaError when no child can be made.
+    explicit ImageWriterProcess(const std::vector<int>& inherited = {},
+                                int quality = exact_image_quality);
     /// Closes the socket, which ends the child, and waits for it.
     ~ImageWriterProcess();
     ImageWriterProcess(const ImageWriterProcess&) = delete;

@@ -11,7 +11,8 @@
 namespace vorada {
 namespace io {
 
-WriteImage::WriteImage(const std::string& path) : file_path(path) {
+WriteImage::WriteImage(const std::string& path, int quality)
+    : file_path(path), file_quality(quality) {
     file_format = get_image_format(path);
     if (file_format == FORMAT_UNKNOWN) {
         throw VoradaFileError(path, "Image format not supported (" + image_extension(path) + ")");
@@ -50,7 +51,7 @@ void WriteImage::_write_rgb(const ImageRGB<T>& image) {
     Magick::Image output(width, height, "RGB", storage_type<T>(), buffer.data());
     buffer = std::vector<T>();
     output.classType(Magick::DirectClass);
-    output.quality(100);
+    output.quality(static_cast<std::size_t>(file_quality));
     output.type(Magick::TrueColorType);
     // The samples stay in the buffer's (sRGB) colour space: in this ImageMagick RGBColorspace
     // is linear RGB, and switching to it would transform every sample before encoding.
@@ -68,7 +69,7 @@ void WriteImage::_write_gray(const ImageGray<T>& image) {
     Magick::Image output(width, height, "I", storage_type<T>(), buffer.data());
     buffer = std::vector<T>();
     output.classType(Magick::DirectClass);
-    output.quality(100);
+    output.quality(static_cast<std::size_t>(file_quality));
     output.type(Magick::GrayscaleType);
     output.colorSpace(Magick::GRAYColorspace);
     output.depth(sizeof(T) * 8);

@@ -13,10 +13,17 @@
 namespace vorada {
 namespace io {
 
+/// Encoder quality of the files written as images: 100 selects zlib's highest level for PNG.
+constexpr int exact_image_quality = 100;
+/// zlib level 5 without row filters: the same pixels as exact_image_quality, encoded about seven
+/// times faster into files about 5 % larger.
+constexpr int fast_image_quality = 50;
+
 class WriteImage {
   public:
-    /// Settles the format from the extension; an unknown one throws VoradaFileError.
-    explicit WriteImage(const std::string& path);
+    /// Settles the format from the extension; an unknown one throws VoradaFileError. `quality`
+    /// is the encoder's quality setting for the RGB and grey images.
+    explicit WriteImage(const std::string& path, int quality = exact_image_quality);
 
     /// Writes the container to the file, replacing it.
     template <typename Container>
@@ -58,6 +65,7 @@ class WriteImage {
 
     std::string file_path;
     ImageFormat file_format = FORMAT_UNKNOWN;
+    int file_quality = exact_image_quality;
 };
 
 }  // namespace io

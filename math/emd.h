@@ -120,6 +120,38 @@ private:
     // Russell's reduced costs; working storage of one call, kept here to stay off the stack.
     double delta[max_size][max_size];
 
+    struct Masses {
+        double supply = 0;
+        double demand = 0;
+    };
+    // Russell's working state: the maxima of the rows and columns still open, and which are.
+    struct RussellState {
+        double row_max[max_size];
+        double column_max[max_size];
+        unsigned long long open_rows[max_size];
+        unsigned long long open_columns[max_size];
+        std::size_t open_row_count = 0;
+        std::size_t open_column_count = 0;
+    };
+
+    template <typename SignatureType>
+    void _check_signatures(const SignatureType& first, const SignatureType& second);
+    template <typename SignatureType>
+    void _fill_costs(const SignatureType& first, const SignatureType& second);
+    template <typename SignatureType>
+    Masses _balance_masses(const SignatureType& first, const SignatureType& second,
+                           double* supply, double* demand);
+    void _reset_basis();
+    void _optimize();
+    double _transported_cost(std::size_t first_size, std::size_t second_size, flow_t* flow) const;
+
+    void _russell_reduced_costs(RussellState& state);
+    bool _cheapest_open_cell(const RussellState& state, unsigned long long& best_i,
+                             unsigned long long& best_j) const;
+    static void _erase_open(unsigned long long* list, std::size_t& count, unsigned long long value);
+    void _close_row(RussellState& state, unsigned long long closed);
+    void _close_column(RussellState& state, unsigned long long closed);
+
     void _add_basic(int record, unsigned long long i, unsigned long long j, double flow);
     void _remove_basic(int record);
     void _find_potentials(double* u, double* v) const;
@@ -135,6 +167,29 @@ template <typename GroundDistance>
 template <typename SignatureType>
 float EMD<GroundDistance>::_emd(const SignatureType& first, const SignatureType& second,
                                 flow_t* flow) {
+    _check_signatures(first, second);
+    _fill_costs(first, second);
+    double supply[max_size];
+    double demand[max_size];
+    const Masses masses = _balance_masses(first, second, supply, demand);
+    _reset_basis();
+    max_weight = masses.supply > masses.demand ? masses.supply : masses.demand;
+    russel(supply, demand);
+    entering = pool_end++;
+    const float divisor =
+        static_cast<float>(masses.supply < masses.demand ? masses.supply : masses.demand);
+    if (row_count > 1 && column_count > 1) {
+        _optimize();
+    }
+    return static_cast<float>(_transported_cost(first.features.size(), second.features.size(), flow) /
+                              divisor);
+}
+
+// Sizes the problem on the two signatures; oversized ones end the process (see _emd).
+template <typename GroundDistance>
+template <typename SignatureType>
+void EMD<GroundDistance>::_check_signatures(const SignatureType& first,
+                                            const SignatureType& second) {
     const std::size_t first_size = first.features.size();
     const std::size_t second_size = second.features.size();
     if (first_size > max_features || second_size > max_features) {
@@ -149,10 +204,15 @@ float EMD<GroundDistance>::_emd(const SignatureType& first, const SignatureType&
     }
     row_count = first_size;
     column_count = second_size;
+}
 
+// The ground distance of every pair of features, and its maximum.
+template <typename GroundDistance>
+template <typename SignatureType>
+void EMD<GroundDistance>::_fill_costs(const SignatureType& first, const SignatureType& second) {
     max_cost = 0;
-    for (std::size_t i = 0; i < first_size; ++i) {
-        for (std::size_t j = 0; j < second_size; ++j) {
+    for (std::size_t i = 0; i < row_count; ++i) {
+        for (std::size_t j = 0; j < column_count; ++j) {
             const double c = ground_distance(first.features[i], second.features[j]);
             cost[i][j] = c;
             if (c > max_cost) {
@@ -160,36 +220,44 @@ float EMD<GroundDistance>::_emd(const SignatureType& first, const SignatureType&
             }
         }
     }
+}
 
-    double supply[max_size];
-    double demand[max_size];
-    double supply_total = 0;
-    double demand_total = 0;
-    for (std::size_t i = 0; i < first_size; ++i) {
+// Supply and demand from the weights; unequal masses get a zero-cost dummy row or column that
+// absorbs the excess.
+template <typename GroundDistance>
+template <typename SignatureType>
+typename EMD<GroundDistance>::Masses EMD<GroundDistance>::_balance_masses(
+    const SignatureType& first, const SignatureType& second, double* supply, double* demand) {
+    Masses masses;
+    for (std::size_t i = 0; i < row_count; ++i) {
         supply[i] = first.weights[i];
-        supply_total += supply[i];
+        masses.supply += supply[i];
     }
-    for (std::size_t j = 0; j < second_size; ++j) {
+    for (std::size_t j = 0; j < column_count; ++j) {
         demand[j] = second.weights[j];
-        demand_total += demand[j];
+        masses.demand += demand[j];
     }
-    // Unequal masses: a zero-cost dummy absorbs the excess.
-    if (std::fabs(supply_total - demand_total) >= 1e-10 * supply_total) {
-        if (supply_total < demand_total) {
+    if (std::fabs(masses.supply - masses.demand) >= 1e-10 * masses.supply) {
+        if (masses.supply < masses.demand) {
             for (std::size_t j = 0; j < column_count; ++j) {
                 cost[row_count][j] = 0;
             }
-            supply[row_count] = demand_total - supply_total;
+            supply[row_count] = masses.demand - masses.supply;
             ++row_count;
         } else {
             for (std::size_t i = 0; i < row_count; ++i) {
                 cost[i][column_count] = 0;
             }
-            demand[column_count] = supply_total - demand_total;
+            demand[column_count] = masses.supply - masses.demand;
             ++column_count;
         }
     }
-    // Only the rows and columns of this problem are reset; the rest is never read.
+    return masses;
+}
+
+// An empty basis. Only the rows and columns of this problem are reset; the rest is never read.
+template <typename GroundDistance>
+void EMD<GroundDistance>::_reset_basis() {
     for (std::size_t i = 0; i < row_count; ++i) {
         for (std::size_t j = 0; j < column_count; ++j) {
             is_basic[i][j] = false;
@@ -200,52 +268,54 @@ float EMD<GroundDistance>::_emd(const SignatureType& first, const SignatureType&
         column_heads[j] = none;
     }
     pool_end = 0;
+}
 
-    max_weight = supply_total > demand_total ? supply_total : demand_total;
-    russel(supply, demand);
-    entering = pool_end++;
-    const float divisor =
-        static_cast<float>(supply_total < demand_total ? supply_total : demand_total);
-
-    if (row_count > 1 && column_count > 1) {
-        double u[max_size];
-        double v[max_size];
+// Transportation simplex: pivots on the most negative reduced cost until none is left (at
+// most 999 pivots).
+template <typename GroundDistance>
+void EMD<GroundDistance>::_optimize() {
+    double u[max_size];
+    double v[max_size];
+    for (std::size_t i = 0; i < row_count; ++i) {
+        u[i] = 0;
+    }
+    for (std::size_t j = 0; j < column_count; ++j) {
+        v[j] = 0;
+    }
+    for (int pivots = 0; pivots < 999; ++pivots) {
+        _find_potentials(u, v);
+        bool any_free = false;
+        double smallest = INFINITY;
+        unsigned long long best_i = 0;
+        unsigned long long best_j = 0;
         for (std::size_t i = 0; i < row_count; ++i) {
-            u[i] = 0;
-        }
-        for (std::size_t j = 0; j < column_count; ++j) {
-            v[j] = 0;
-        }
-        for (int pivots = 0; pivots < 999; ++pivots) {
-            _find_potentials(u, v);
-            bool any_free = false;
-            double smallest = INFINITY;
-            unsigned long long best_i = 0;
-            unsigned long long best_j = 0;
-            for (std::size_t i = 0; i < row_count; ++i) {
-                for (std::size_t j = 0; j < column_count; ++j) {
-                    if (is_basic[i][j]) {
-                        continue;
-                    }
-                    any_free = true;
-                    const double reduced = cost[i][j] - u[i] - v[j];
-                    if (reduced < smallest) {
-                        smallest = reduced;
-                        best_i = i;
-                        best_j = j;
-                    }
+            for (std::size_t j = 0; j < column_count; ++j) {
+                if (is_basic[i][j]) {
+                    continue;
+                }
+                any_free = true;
+                const double reduced = cost[i][j] - u[i] - v[j];
+                if (reduced < smallest) {
+                    smallest = reduced;
+                    best_i = i;
+                    best_j = j;
                 }
             }
-            if (!any_free) {
-                detail::emd_exit("emd: Unexpected error in isOptimal.\n", 1);
-            }
-            if (smallest >= -1e-10 * max_cost) {
-                break;
-            }
-            _pivot(best_i, best_j);
         }
+        if (!any_free) {
+            detail::emd_exit("emd: Unexpected error in isOptimal.\n", 1);
+        }
+        if (smallest >= -1e-10 * max_cost) {
+            return;
+        }
+        _pivot(best_i, best_j);
     }
+}
 
+// The cost of the flows between real features, listed in `flow` when it is not null.
+template <typename GroundDistance>
+double EMD<GroundDistance>::_transported_cost(std::size_t first_size, std::size_t second_size,
+                                              flow_t* flow) const {
     double total = 0;
     for (int record = 0; record < pool_end; ++record) {
         const BasicVariable& b = basis_pool[record];
@@ -257,7 +327,7 @@ float EMD<GroundDistance>::_emd(const SignatureType& first, const SignatureType&
             *flow++ = flow_t{b.i, b.j, static_cast<float>(b.flow)};
         }
     }
-    return static_cast<float>(total / divisor);
+    return total;
 }
 
 template <typename GroundDistance>
@@ -317,127 +387,144 @@ double EMD<GroundDistance>::lower_bound(const SignatureType& first,
 
 template <typename GroundDistance>
 void EMD<GroundDistance>::russel(double* supply, double* demand) {
-    double row_max[max_size];
-    double column_max[max_size];
-    unsigned long long open_rows[max_size];
-    unsigned long long open_columns[max_size];
-    std::size_t open_row_count = row_count;
-    std::size_t open_column_count = column_count;
+    RussellState state;
+    _russell_reduced_costs(state);
+    unsigned long long i = 0;
+    unsigned long long j = 0;
+    while ((state.open_row_count > 0 || state.open_column_count > 0) &&
+           _cheapest_open_cell(state, i, j)) {
+        double amount;
+        if (std::fabs(supply[i] - demand[j]) <= 1e-10 * max_weight || supply[i] < demand[j]) {
+            amount = supply[i];
+            supply[i] = 0;
+            demand[j] -= amount;
+        } else {
+            amount = demand[j];
+            demand[j] = 0;
+            supply[i] -= amount;
+        }
+        _add_basic(pool_end++, i, j, amount);
+        if (supply[i] == 0 && state.open_row_count > 1) {
+            _close_row(state, i);
+        } else {
+            _close_column(state, j);
+        }
+    }
+}
 
-    // First pass: the maxima of the entries rounded to single precision.
+// Every row and column open; row and column maxima of the costs rounded to single precision,
+// and the reduced costs cost − row maximum − column maximum.
+template <typename GroundDistance>
+void EMD<GroundDistance>::_russell_reduced_costs(RussellState& state) {
+    state.open_row_count = row_count;
+    state.open_column_count = column_count;
     for (std::size_t i = 0; i < row_count; ++i) {
-        open_rows[i] = i;
-        row_max[i] = -INFINITY;
+        state.open_rows[i] = i;
+        state.row_max[i] = -INFINITY;
         for (std::size_t j = 0; j < column_count; ++j) {
             const double c = static_cast<double>(static_cast<float>(cost[i][j]));
-            if (c >= row_max[i]) {
-                row_max[i] = c;
+            if (c >= state.row_max[i]) {
+                state.row_max[i] = c;
             }
         }
     }
     for (std::size_t j = 0; j < column_count; ++j) {
-        open_columns[j] = j;
-        column_max[j] = -INFINITY;
+        state.open_columns[j] = j;
+        state.column_max[j] = -INFINITY;
         for (std::size_t i = 0; i < row_count; ++i) {
             const double c = static_cast<double>(static_cast<float>(cost[i][j]));
-            if (c >= column_max[j]) {
-                column_max[j] = c;
+            if (c >= state.column_max[j]) {
+                state.column_max[j] = c;
             }
         }
     }
     for (std::size_t i = 0; i < row_count; ++i) {
         for (std::size_t j = 0; j < column_count; ++j) {
-            delta[i][j] = cost[i][j] - row_max[i] - column_max[j];
+            delta[i][j] = cost[i][j] - state.row_max[i] - state.column_max[j];
         }
     }
+}
 
-    auto erase_open = [](unsigned long long* list, std::size_t& count, unsigned long long value) {
-        std::size_t k = 0;
-        while (k < count && list[k] != value) {
-            ++k;
-        }
-        for (; k + 1 < count; ++k) {
-            list[k] = list[k + 1];
-        }
-        --count;
-    };
-
-    while (open_row_count > 0 || open_column_count > 0) {
-        // Smallest reduced cost over the open cells; ties keep the first in row-major order.
-        double smallest = INFINITY;
-        bool found = false;
-        unsigned long long best_i = 0;
-        unsigned long long best_j = 0;
-        for (std::size_t r = 0; r < open_row_count; ++r) {
-            for (std::size_t c = 0; c < open_column_count; ++c) {
-                const double d = delta[open_rows[r]][open_columns[c]];
-                if (d < smallest) {
-                    smallest = d;
-                    best_i = open_rows[r];
-                    best_j = open_columns[c];
-                    found = true;
-                }
+// The open cell of smallest reduced cost; ties keep the first in row-major order.
+template <typename GroundDistance>
+bool EMD<GroundDistance>::_cheapest_open_cell(const RussellState& state, unsigned long long& best_i,
+                                              unsigned long long& best_j) const {
+    double smallest = INFINITY;
+    bool found = false;
+    for (std::size_t r = 0; r < state.open_row_count; ++r) {
+        for (std::size_t c = 0; c < state.open_column_count; ++c) {
+            const double d = delta[state.open_rows[r]][state.open_columns[c]];
+            if (d < smallest) {
+                smallest = d;
+                best_i = state.open_rows[r];
+                best_j = state.open_columns[c];
+                found = true;
             }
         }
-        if (!found) {
-            break;
-        }
+    }
+    return found;
+}
 
-        double amount;
-        if (std::fabs(supply[best_i] - demand[best_j]) <= 1e-10 * max_weight ||
-            supply[best_i] < demand[best_j]) {
-            amount = supply[best_i];
-            supply[best_i] = 0;
-            demand[best_j] -= amount;
-        } else {
-            amount = demand[best_j];
-            demand[best_j] = 0;
-            supply[best_i] -= amount;
-        }
-        _add_basic(pool_end++, best_i, best_j, amount);
+// Removes `value` from an open list, keeping the order of the rest.
+template <typename GroundDistance>
+void EMD<GroundDistance>::_erase_open(unsigned long long* list, std::size_t& count,
+                                      unsigned long long value) {
+    std::size_t k = 0;
+    while (k < count && list[k] != value) {
+        ++k;
+    }
+    for (; k + 1 < count; ++k) {
+        list[k] = list[k + 1];
+    }
+    --count;
+}
 
-        if (supply[best_i] == 0 && open_row_count > 1) {
-            erase_open(open_rows, open_row_count, best_i);
-            // Columns whose maximum sat in the closed row get their maximum recomputed.
-            for (std::size_t c = 0; c < open_column_count; ++c) {
-                const unsigned long long j = open_columns[c];
-                if (column_max[j] != cost[best_i][j]) {
-                    continue;
-                }
-                const double old_max = column_max[j];
-                column_max[j] = -INFINITY;
-                for (std::size_t r = 0; r < open_row_count; ++r) {
-                    if (cost[open_rows[r]][j] >= column_max[j]) {
-                        column_max[j] = cost[open_rows[r]][j];
-                    }
-                }
-                const double diff = old_max - column_max[j];
-                if (std::fabs(diff) < 1e-10 * max_cost) {
-                    for (std::size_t r = 0; r < open_row_count; ++r) {
-                        delta[open_rows[r]][j] += diff;
-                    }
-                }
+// Closes a row whose supply is used up; columns whose maximum sat in it get their maximum
+// recomputed over the open rows.
+template <typename GroundDistance>
+void EMD<GroundDistance>::_close_row(RussellState& state, unsigned long long closed) {
+    _erase_open(state.open_rows, state.open_row_count, closed);
+    for (std::size_t c = 0; c < state.open_column_count; ++c) {
+        const unsigned long long j = state.open_columns[c];
+        if (state.column_max[j] != cost[closed][j]) {
+            continue;
+        }
+        const double old_max = state.column_max[j];
+        state.column_max[j] = -INFINITY;
+        for (std::size_t r = 0; r < state.open_row_count; ++r) {
+            if (cost[state.open_rows[r]][j] >= state.column_max[j]) {
+                state.column_max[j] = cost[state.open_rows[r]][j];
             }
-        } else {
-            erase_open(open_columns, open_column_count, best_j);
-            for (std::size_t r = 0; r < open_row_count; ++r) {
-                const unsigned long long i = open_rows[r];
-                if (row_max[i] != cost[i][best_j]) {
-                    continue;
-                }
-                const double old_max = row_max[i];
-                row_max[i] = -INFINITY;
-                for (std::size_t c = 0; c < open_column_count; ++c) {
-                    if (cost[i][open_columns[c]] >= row_max[i]) {
-                        row_max[i] = cost[i][open_columns[c]];
-                    }
-                }
-                const double diff = old_max - row_max[i];
-                if (std::fabs(diff) < 1e-10 * max_cost) {
-                    for (std::size_t c = 0; c < open_column_count; ++c) {
-                        delta[i][open_columns[c]] += diff;
-                    }
-                }
+        }
+        const double diff = old_max - state.column_max[j];
+        if (std::fabs(diff) < 1e-10 * max_cost) {
+            for (std::size_t r = 0; r < state.open_row_count; ++r) {
+                delta[state.open_rows[r]][j] += diff;
+            }
+        }
+    }
+}
+
+// Closes a column whose demand is met; the same for the rows whose maximum sat in it.
+template <typename GroundDistance>
+void EMD<GroundDistance>::_close_column(RussellState& state, unsigned long long closed) {
+    _erase_open(state.open_columns, state.open_column_count, closed);
+    for (std::size_t r = 0; r < state.open_row_count; ++r) {
+        const unsigned long long i = state.open_rows[r];
+        if (state.row_max[i] != cost[i][closed]) {
+            continue;
+        }
+        const double old_max = state.row_max[i];
+        state.row_max[i] = -INFINITY;
+        for (std::size_t c = 0; c < state.open_column_count; ++c) {
+            if (cost[i][state.open_columns[c]] >= state.row_max[i]) {
+                state.row_max[i] = cost[i][state.open_columns[c]];
+            }
+        }
+        const double diff = old_max - state.row_max[i];
+        if (std::fabs(diff) < 1e-10 * max_cost) {
+            for (std::size_t c = 0; c < state.open_column_count; ++c) {
+                delta[i][state.open_columns[c]] += diff;
             }
         }
     }

@@ -53,7 +53,7 @@ public:
                      io::ImageWriteQueue* queue = nullptr);
 };
 
-// Implemented with the image library (signals/writeframe.cpp).
+// Implemented by the file library (io/writeframe.cpp): signals themselves do no file output.
 template <>
 void VideoSignal<double, 3>::write_frame(const std::string& path, unsigned long long t,
                                          io::ImageWriteQueue* queue);

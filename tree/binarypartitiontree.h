@@ -1,11 +1,11 @@
 #pragma once
 // The binary partition tree: starting from the leaf regions of the partition, repeatedly merge
-// the adjacent pair whose link has the smallest motion–colour distance, writing segmentations at
-// the configured levels on the way.
+// the adjacent pair whose link has the smallest motion–colour distance, reporting every merge and
+// the configured levels on the way. The tree writes no files: its caller does, from the reports.
 
-#include <boost/filesystem.hpp>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <iostream>
 #include <limits>
 #include <memory>
@@ -22,7 +22,6 @@
 #include "signals/connectivity.h"
 #include "signals/partition.h"
 #include "signals/raster.h"
-#include "tree/segmentation.h"
 
 namespace vorada {
 namespace gma {
@@ -55,34 +54,56 @@ public:
     using LinkSet = BST<Link, typename Link::compare_distance_function>;
 
     struct Parameters {
-        bool verbose = false;                            ///< trajectory images and progress
+        bool verbose = false;                            ///< start and progress lines
         bool update_labels = false;                      ///< merges rewrite current_labels
         unsigned long long min_regions = 1;              ///< merge while level > min_regions
         double progress_step = 0.1;                      ///< fraction of merges per progress line
-        std::string output_path;                         ///< the output directory
-        std::vector<unsigned long long> output_levels;   ///< decreasing levels to write
+        std::vector<unsigned long long> output_levels;   ///< decreasing levels to report
+    };
+
+    /// One merge: the new region, its two children (in the order they were joined), the
+    /// distance of their link and the number of regions present after it.
+    struct Merge {
+        unsigned long long label;
+        unsigned long long first;
+        unsigned long long second;
+        double distance;
+        unsigned long long regions;
+    };
+
+    /// What create reports while it merges; an empty function is not called.
+    struct Reports {
+        /// After every merge, in merge order.
+        std::function<void(const Merge&)> merged;
+        /// After a merge that reaches an entry of output_levels, with the level; the
+        /// partition's current_labels then show the regions present.
+        std::function<void(unsigned long long level)> level_reached;
     };
 
     Parameters parameters;
+    Reports reports;
     unsigned long long level = 0;       ///< one less than the number of regions present
     unsigned long long last_index = 0;  ///< highest region index in use
     LinkSet link_set;  ///< after create: every link between the remaining regions, measured
     DescriptorManager descriptor_manager;
     Partition partition;
-    /// Where the frame images go; null writes them at once. The caller finishes the queue.
-    io::ImageWriteQueue* image_writer = nullptr;
 
     explicit BinaryPartitionTree(const Parameters& tree_parameters) : parameters(tree_parameters) {}
     BinaryPartitionTree(const BinaryPartitionTree&) = delete;
     BinaryPartitionTree& operator=(const BinaryPartitionTree&) = delete;
 
-    /// Builds the tree over the partition with the distance model `Model`, writing trajectory
-    /// images, progress and the segmentations of `output_levels`.
+    /// Makes one leaf per label of `labels` and sets the counters for merging from there:
+    /// level and last_index to the highest leaf index, room for every region the merges create.
+    template <typename LabelSignal>
+    void init(LabelSignal& labels);
+
+    /// Builds the tree over the partition with the distance model `Model`, printing the start
+    /// and progress lines when verbose and reporting merges and levels through `reports`.
     template <typename Model>
     void create(Signal& video, const typename Model::Parameters& model_parameters);
 
-    /// Writes the current regions as colour-coded frames and frames.sgm into `directory`.
-    void output_segmentation(Signal& video, std::string directory, unsigned long long level);
+    /// An RGB copy of `video` with every voxel of a region spanning at least three frames red.
+    Signal paint_trajectories(const Signal& video);
 
 private:
     // While merging, links are queued by key (distance, first label, second label) rather than
@@ -134,13 +155,23 @@ private:
     Link* _link(const QueuedLink& entry);
     template <typename Model>
     void _fill_link_set(Model& model, Signal& video);
-    void _write_trajectory_images(Signal& video);
     template <typename Model>
     void _set_distances(Model& model, Region& region, bool from_higher_label_only, Signal& video);
 };
 
 // ---------------------------------------------------------------------------------------------
 // Implementation
+
+template <typename Signal, typename Region, ConnectivityType Connectivity>
+template <typename LabelSignal>
+void BinaryPartitionTree<Signal, Region, Connectivity>::init(LabelSignal& labels) {
+    partition.init(labels);
+    partition.update_labels = parameters.update_labels;
+    const unsigned long long highest = partition.max_index;
+    level = highest;
+    last_index = highest;
+    descriptor_manager.capacity = 2 * highest + 1;
+}
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
@@ -156,7 +187,6 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
     unsigned long long since = 0;
 
     if (parameters.verbose) {
-        _write_trajectory_images(video);
         std::cerr << "Starting from " << partition.max_index + 1 << " regions " << std::endl;
     }
 
@@ -177,6 +207,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
         }
         Region& a = _region(closest->first);
         Region& b = _region(closest->second);
+        const double merge_distance = closest->distance;
         ++last_index;
         Region& merged = *partition.merge_units(a, b, last_index);
         // The queued entries of a's and b's links go stale with this.
@@ -193,6 +224,9 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
         descriptor_manager.release(b.label);
         _set_distances(*model, merged, false, video);
         --level;
+        if (reports.merged) {
+            reports.merged(Merge{merged.label, a.label, b.label, merge_distance, level + 1});
+        }
         if (parameters.verbose) {
             ++done;
             ++since;
@@ -203,10 +237,10 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
         }
         if (next_output < parameters.output_levels.size() &&
             parameters.output_levels[next_output] >= level) {
-            const std::string directory =
-                parameters.output_path + "/segmentations/" + std::to_string(level);
-            boost::filesystem::create_directory(directory);
-            output_segmentation(video, directory, level);
+            if (reports.level_reached) {
+                partition.refresh_current_labels();
+                reports.level_reached(level);
+            }
             ++next_output;
         }
     }
@@ -386,7 +420,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_set_distances(Model& mo
 }
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_write_trajectory_images(Signal& video) {
+Signal BinaryPartitionTree<Signal, Region, Connectivity>::paint_trajectories(const Signal& video) {
     Signal painted(video);
     ColorSpaceConverter<Signal>().convert(painted, RGB);
     partition.refresh_current_labels();
@@ -405,18 +439,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_write_trajectory_images
             value[2] = 0;
         }
     });
-    for (long long t = 0; t < painted.size(2); ++t) {
-        const auto frame = static_cast<unsigned long long>(t);
-        painted.write_frame(segmentation_frame_path(parameters.output_path + "/trajectories", frame),
-                            frame, image_writer);
-    }
-}
-
-template <typename Signal, typename Region, ConnectivityType Connectivity>
-void BinaryPartitionTree<Signal, Region, Connectivity>::output_segmentation(
-    Signal& video, std::string directory, unsigned long long /*level*/) {
-    partition.refresh_current_labels();
-    write_segmentation(partition.current_labels, video, directory, image_writer);
+    return painted;
 }
 
 }  // namespace gma

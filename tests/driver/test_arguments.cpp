@@ -119,6 +119,27 @@ TEST(RunVseg, MissingParentDirectoryFailsCreatingTheTree) {
     EXPECT_THROW(run({"0", "0", "20", "2", "0.001", "4", "in", dir.file("a/b")}), std::exception);
 }
 
+TEST(ParseOptions, PngModeFollowsTheEightArguments) {
+    auto options = [](std::vector<std::string> words, Arguments& a) {
+        std::vector<const char*> argv{"vseg", "0", "1", "5", "1", "0.001", "4", "in", "out"};
+        for (const auto& word : words) {
+            argv.push_back(word.c_str());
+        }
+        return parse_options(static_cast<int>(argv.size()), argv.data(), a);
+    };
+    Arguments a;
+    EXPECT_TRUE(options({}, a));
+    EXPECT_EQ(a.png_mode, io::PngMode::exact);
+    EXPECT_TRUE(options({"--png", "none"}, a));
+    EXPECT_EQ(a.png_mode, io::PngMode::none);
+    EXPECT_TRUE(options({"--png=fast"}, a));
+    EXPECT_EQ(a.png_mode, io::PngMode::fast);
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {"--png"}, {"--png", "best"}, {"--png=FAST"}, {"--fast"}, {"extra"}}) {
+        EXPECT_FALSE(options(bad, a)) << bad[0];
+    }
+}
+
 }  // namespace
 }  // namespace gma
 }  // namespace vorada

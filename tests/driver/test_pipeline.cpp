@@ -134,7 +134,7 @@ std::set<std::string> frame_names(unsigned long long frames) {
 // The segmentation directories a run must write when it starts from `regions` leaves: each
 // merge lowers the level by one and uses at most one entry of the driver's list.
 std::set<std::string> expected_segmentations(unsigned long long regions) {
-    const std::vector<unsigned long long> levels = make_tree_parameters("").output_levels;
+    const std::vector<unsigned long long> levels = make_tree_parameters().output_levels;
     std::set<std::string> names;
     std::size_t next = 0;
     for (unsigned long long level = regions - 1; level > 1;) {
@@ -402,12 +402,11 @@ TEST(RunVseg, NegativeScalesGiveTheSameRunAsPositiveOnes) {
 }
 
 TEST(RunVsegParameters, TreeAndDistanceRecordsHoldTheDriversValues) {
-    const TreeParameters tree = make_tree_parameters("out");
+    const TreeParameters tree = make_tree_parameters();
     EXPECT_TRUE(tree.verbose);
     EXPECT_TRUE(tree.update_labels);
     EXPECT_EQ(tree.min_regions, 1u);
     EXPECT_EQ(tree.progress_step, 0.1);
-    EXPECT_EQ(tree.output_path, "out");
     EXPECT_EQ(tree.output_levels, (std::vector<unsigned long long>{900, 800, 700, 600, 500, 400,
                                                                    300, 200, 100, 40, 30, 20, 10,
                                                                    5, 3, 2}));
@@ -428,11 +427,11 @@ TEST(RunVsegParameters, TreeAndDistanceRecordsHoldTheDriversValues) {
     EXPECT_TRUE(distance.reliability_map.values == reliability.values);
 }
 
-TEST(RunVsegParameters, PreparePartitionSetsTheLevelBookkeeping) {
-    Tree tree(make_tree_parameters("out"));
+TEST(RunVsegParameters, TreeInitSetsTheLevelBookkeeping) {
+    Tree tree(make_tree_parameters());
     LabelVolume labels(3, 2, 1);
     labels.values = {9, 9, 4, 7, 7, 4};
-    prepare_partition(tree, labels);
+    tree.init(labels);
     EXPECT_EQ(tree.partition.max_index, 2u);
     EXPECT_EQ(tree.level, 2u);
     EXPECT_EQ(tree.last_index, 2u);

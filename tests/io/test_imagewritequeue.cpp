@@ -14,6 +14,7 @@
 #include "common/errors.h"
 #include "io/imagewritequeue.h"
 #include "io/imagewriterprocess.h"
+#include "io/readimage.h"
 #include "io/writeimage.h"
 #include "tests/support/tempdir.h"
 
@@ -138,6 +139,32 @@ TEST_F(ImageWriteQueueTest, DestroyingTheQueueWritesWhatWaits) {
         EXPECT_EQ(read_bytes(directory.file("late" + std::to_string(k) + ".png")),
                   direct_bytes(directory, pattern(k)));
     }
+}
+
+// fast: the exact pixels in other bytes, through a writer process and in this process alike;
+// none: nothing at all.
+TEST_F(ImageWriteQueueTest, PngModesKeepThePixelsOrWriteNothing) {
+    const ImageRGB<unsigned char> image = pattern(5, 64, 48);
+    for (unsigned workers : {0u, 1u}) {
+        const std::string name = "fast" + std::to_string(workers) + ".png";
+        ImageWriteQueue fast(workers, std::size_t(256) << 20, PngMode::fast);
+        fast.write(directory.file(name), image);
+        fast.finish();
+        EXPECT_NE(read_bytes(directory.file(name)), direct_bytes(directory, image));
+        ImageRGB<unsigned char> back;
+        ReadImage(directory.file(name)).read(back);
+        ASSERT_EQ(back.width(), image.width());
+        ASSERT_EQ(back.height(), image.height());
+        for (std::size_t c = 0; c < 3; ++c) {
+            EXPECT_EQ(back.channels[c], image.channels[c]) << "channel " << c;
+        }
+    }
+    ImageWriteQueue none(1, std::size_t(256) << 20, PngMode::none);
+    EXPECT_FALSE(none.writes_images());
+    EXPECT_EQ(none.worker_count(), 0u);
+    none.write(directory.file("none.png"), image);
+    none.finish();
+    EXPECT_FALSE(boost::filesystem::exists(directory.file("none.png")));
 }
 
 }  // namespace

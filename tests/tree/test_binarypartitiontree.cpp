@@ -1,14 +1,8 @@
-// Magick++ declares the assert machinery inside its own namespace unless <cassert> comes first.
-// clang-format off
-#include <cassert>
-#include <Magick++.h>
-// clang-format on
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <boost/filesystem.hpp>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -22,10 +16,6 @@
 
 #include "common/errors.h"
 #include "distance/colorspaceconverter.h"
-#include "image/imagergb.h"
-#include "io/readimage.h"
-#include "tests/support/labelfile.h"
-#include "tests/support/tempdir.h"
 #include "tree/binarypartitiontree.h"
 
 namespace vorada {
@@ -40,11 +30,6 @@ using Region = gma::Trajectory<gma::Video>;
 using Tree = gma::BinaryPartitionTree<gma::Video, Region, gma::IN_FRAME_4>;
 using Link = Tree::Link;
 using LabelPair = std::pair<unsigned long long, unsigned long long>;
-
-const bool magick_ready = [] {
-    Magick::InitializeMagick(nullptr);
-    return true;
-}();
 
 const std::vector<unsigned long long> driver_levels = {900, 800, 700, 600, 500, 400, 300, 200,
                                                        100, 40,  30,  20,  10,  5,   3,   2};
@@ -108,28 +93,28 @@ gma::LabelVolume distinct_labels(long long x, long long y, long long t) {
     return labels;
 }
 
-// A tree set up over `labels` the way the driver does it, writing into a fresh directory.
+// A tree set up over `labels` the way the driver does it, keeping what it reports.
 struct TreeFixture {
-    TempDir dir;
     gma::Video video;
     std::unique_ptr<Tree> tree;
     StubLog log;
+    std::vector<Tree::Merge> merges;                                  ///< every merge reported
+    std::map<unsigned long long, std::vector<unsigned long long>> levels;  ///< labels per level
+    std::vector<unsigned long long> level_order;
 
     TreeFixture(gma::LabelVolume labels, Tree::Parameters parameters) {
-        boost::filesystem::create_directory(dir.file("segmentations"));
-        boost::filesystem::create_directory(dir.file("trajectories"));
-        parameters.output_path = dir.path();
         video = gma::Video(labels.size(0), labels.size(1), labels.size(2));
         video.initialized = true;
         for (double& value : video.values) {
             value = 100.0;
         }
         tree = std::make_unique<Tree>(parameters);
-        tree->partition.init(labels);
-        tree->partition.update_labels = parameters.update_labels;
-        tree->level = tree->partition.max_index;
-        tree->last_index = tree->partition.max_index;
-        tree->descriptor_manager.capacity = 2 * tree->partition.max_index + 1;
+        tree->init(labels);
+        tree->reports.merged = [this](const Tree::Merge& merge) { merges.push_back(merge); };
+        tree->reports.level_reached = [this](unsigned long long level) {
+            level_order.push_back(level);
+            levels[level] = tree->partition.current_labels.values;
+        };
     }
 
     // Runs create and returns what it printed on the standard error stream.
@@ -145,14 +130,6 @@ struct TreeFixture {
             throw;
         }
         return ::testing::internal::GetCapturedStderr();
-    }
-
-    std::set<std::string> entries(const std::string& folder) const {
-        std::set<std::string> names;
-        for (const auto& entry : boost::filesystem::directory_iterator(dir.file(folder))) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
     }
 };
 
@@ -207,10 +184,9 @@ std::vector<LabelPair> merge_children(const Tree& tree, std::size_t leaves) {
     return merges;
 }
 
-std::array<int, 3> pixel(const std::string& path, unsigned x, unsigned y) {
-    ImageRGB<unsigned char> image;
-    io::ReadImage(path).read(image);
-    return {image.channels[0][x][y], image.channels[1][x][y], image.channels[2][x][y]};
+std::array<double, 3> pixel(const gma::Video& video, long long x, long long y, long long t) {
+    const double* value = video.at(x, y, t);
+    return {value[0], value[1], value[2]};
 }
 
 // Smaller regions merge first, as with the real model; ties are frequent.
@@ -218,36 +194,32 @@ double smaller_area(const Region& a, const Region& b) {
     return static_cast<double>(std::min(a.size(), b.size()));
 }
 
-TEST(BinaryPartitionTreeLevels, FiveHundredLeavesWriteEveryDriverLevelOncePerMerge) {
+TEST(BinaryPartitionTreeLevels, FiveHundredLeavesReportEveryDriverLevelOncePerMerge) {
     TreeFixture run(distinct_labels(500, 1, 1), parameters_with(false, 1, driver_levels));
     ASSERT_EQ(run.tree->level, 499u);
+    ASSERT_EQ(run.tree->last_index, 499u);
+    ASSERT_EQ(run.tree->descriptor_manager.capacity, 999u);
+    ASSERT_TRUE(run.tree->partition.update_labels);
     run.log.distance = smaller_area;
     EXPECT_EQ(run.create(), "");  // not verbose: nothing printed
 
     // The entries above the starting level are used up one per merge, then 400 waits for 400.
-    EXPECT_EQ(run.entries("segmentations"),
-              (std::set<std::string>{"498", "497", "496", "495", "494", "400", "300", "200", "100",
-                                     "40", "30", "20", "10", "5", "3", "2"}));
-    EXPECT_TRUE(run.entries("trajectories").empty());
+    EXPECT_THAT(run.level_order, ElementsAre(498, 497, 496, 495, 494, 400, 300, 200, 100, 40, 30,
+                                             20, 10, 5, 3, 2));
 
     const auto& regions = run.tree->partition.regions;
-    for (const std::string& name : run.entries("segmentations")) {
-        SCOPED_TRACE(name);
-        const unsigned long long level = std::stoull(name);
-        const std::string directory = run.dir.file("segmentations/" + name);
-        EXPECT_TRUE(boost::filesystem::is_regular_file(directory + "/00000.png"));
-        const LabelFile file = read_label_file(directory + "/frames.sgm");
-        EXPECT_EQ(file.width, 500u);
-        EXPECT_EQ(file.height, 1u);
-        EXPECT_EQ(file.frames, 1u);
-        ASSERT_EQ(file.labels.size(), 500u);
-        const std::set<std::uint64_t> distinct(file.labels.begin(), file.labels.end());
+    for (const auto& reported : run.levels) {
+        const unsigned long long level = reported.first;
+        SCOPED_TRACE(level);
+        const std::vector<unsigned long long>& labels = reported.second;
+        ASSERT_EQ(labels.size(), 500u);
+        const std::set<std::uint64_t> distinct(labels.begin(), labels.end());
         EXPECT_EQ(distinct.size(), level + 1);
         // After 499 − level merges the newest region is 499 + (499 − level); every voxel shows
         // the region that held it then: an ancestor of its leaf, not yet merged further.
         const unsigned long long newest = 499 + (499 - level);
-        for (std::size_t v = 0; v < file.labels.size(); ++v) {
-            const std::uint64_t label = file.labels[v];
+        for (std::size_t v = 0; v < labels.size(); ++v) {
+            const std::uint64_t label = labels[v];
             ASSERT_LE(label, newest) << "voxel " << v;
             const Region* node = &regions[v];
             while (node->label != label && node->parent) {
@@ -257,7 +229,20 @@ TEST(BinaryPartitionTreeLevels, FiveHundredLeavesWriteEveryDriverLevelOncePerMer
             ASSERT_TRUE(!node->parent || node->parent->label > newest) << "voxel " << v;
         }
     }
-    EXPECT_FALSE(boost::filesystem::exists(run.dir.file("segmentations/499")));
+
+    // Every merge is reported in order with its children, distance and the regions left.
+    ASSERT_EQ(run.merges.size(), 498u);
+    std::vector<double> area(500, 1.0);
+    for (std::size_t i = 0; i < run.merges.size(); ++i) {
+        const Tree::Merge& merge = run.merges[i];
+        const Region& parent = regions[500 + i];
+        ASSERT_EQ(merge.label, 500 + i);
+        ASSERT_EQ(merge.first, parent.children[0]->label);
+        ASSERT_EQ(merge.second, parent.children[1]->label);
+        ASSERT_EQ(merge.distance, std::min(area[merge.first], area[merge.second]));
+        ASSERT_EQ(merge.regions, 499 - i);
+        area.push_back(area[merge.first] + area[merge.second]);
+    }
 
     // min_regions 1: the loop ends with two regions and their one link left in the set.
     EXPECT_EQ(run.tree->level, 1u);
@@ -270,14 +255,14 @@ TEST(BinaryPartitionTreeLevels, FiveHundredLeavesWriteEveryDriverLevelOncePerMer
     EXPECT_EQ(run.log.destroyed, 1);
 }
 
-TEST(BinaryPartitionTreeLevels, StartingAtTheFloorMergesNothingButStillPaintsAndAnnounces) {
+TEST(BinaryPartitionTreeLevels, StartingAtTheFloorMergesNothingButStillAnnounces) {
     // Two frames of two voxels: four leaves, level 3, floor 3.
     TreeFixture run(distinct_labels(2, 1, 2), parameters_with(true, 3, driver_levels));
     EXPECT_EQ(run.create(), "Starting from 4 regions \n");
     EXPECT_EQ(run.tree->partition.regions.size(), 4u);
     EXPECT_EQ(run.tree->level, 3u);
-    EXPECT_TRUE(run.entries("segmentations").empty());
-    EXPECT_EQ(run.entries("trajectories"), (std::set<std::string>{"00000.png", "00001.png"}));
+    EXPECT_TRUE(run.levels.empty());
+    EXPECT_TRUE(run.merges.empty());
     // The initial distances are still computed and the links wait in the set.
     EXPECT_THAT(run.log.calls, ElementsAre(LabelPair(1, 0), LabelPair(3, 2)));
     EXPECT_EQ(link_set_contents(*run.tree), (std::set<LabelPair>{{0, 1}, {2, 3}}));
@@ -293,7 +278,7 @@ TEST(BinaryPartitionTreeLevels, ProgressLinesEveryTenthOfTheMerges) {
     EXPECT_EQ(run.tree->level, 0u);
     EXPECT_EQ(top_level_count(*run.tree), 1u);
     EXPECT_TRUE(run.tree->link_set.empty());
-    EXPECT_EQ(run.entries("trajectories"), (std::set<std::string>{"00000.png"}));
+    EXPECT_EQ(run.merges.size(), 1000u);
 }
 
 TEST(BinaryPartitionTreeLevels, ProgressStepIsComparedAsADoubleAndPercentTruncates) {
@@ -311,7 +296,7 @@ TEST(BinaryPartitionTreeLevels, SeparateComponentsStopTheLoopWhenTheLinksRunOut)
     EXPECT_EQ(run.tree->level, 2u);
     EXPECT_EQ(run.tree->partition.regions.size(), 9u);
     EXPECT_TRUE(run.tree->link_set.empty());
-    EXPECT_EQ(run.entries("segmentations"), (std::set<std::string>{"4", "3", "2"}));
+    EXPECT_THAT(run.level_order, ElementsAre(4, 3, 2));
 }
 
 TEST(BinaryPartitionTreeOrder, InitialDistancesFromTheHigherLabelAndTiesByFirstThenSecond) {
@@ -366,14 +351,13 @@ TEST(BinaryPartitionTreeTrajectories, OnlyRegionsSpanningThreeFramesArePaintedRe
     }
     gma::ColorSpaceConverter<gma::Video>().convert(run.video, CIELab);
     const gma::Video before = run.video;
-    ASSERT_TRUE(magick_ready);
-    run.create();
+    const gma::Video painted = run.tree->paint_trajectories(run.video);
+    EXPECT_EQ(painted.color_space, RGB);
     for (int t = 0; t < 3; ++t) {
-        const std::string path = run.dir.file("trajectories/0000" + std::to_string(t) + ".png");
-        SCOPED_TRACE(path);
-        EXPECT_EQ(pixel(path, 0, 0), (std::array<int, 3>{255, 0, 0}));
+        SCOPED_TRACE(t);
+        EXPECT_EQ(pixel(painted, 0, 0, t), (std::array<double, 3>{255, 0, 0}));
         // The rest shows the video converted back to RGB (conversion rounding aside).
-        const std::array<int, 3> kept = pixel(path, 1, 0);
+        const std::array<double, 3> kept = pixel(painted, 1, 0, t);
         EXPECT_NEAR(kept[0], 40, 1);
         EXPECT_NEAR(kept[1], 90, 1);
         EXPECT_NEAR(kept[2], 160, 1);
@@ -385,7 +369,7 @@ TEST(BinaryPartitionTreeTrajectories, OnlyRegionsSpanningThreeFramesArePaintedRe
 TEST(BinaryPartitionTreeTrajectories, AnUnknownRegionInTheLabelsIsAnError) {
     TreeFixture run(distinct_labels(2, 1, 1), parameters_with(true, 0, {}));
     run.tree->partition.current_labels.values[1] = 7;
-    EXPECT_THAT([&] { run.create(); },
+    EXPECT_THAT([&] { run.tree->paint_trajectories(run.video); },
                 ThrowsMessage<VoradaError>(StrEq("Partition: region index not found.")));
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/support/tempdir.h"
-#include "tree/segmentation.h"
+#include "io/segmentation.h"
 
 // After the headers that bring in <cassert>: Magick++ includes assert.h inside its own namespace.
 #include <Magick++.h>

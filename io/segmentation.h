@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "io/imagewritequeue.h"
 #include "signals/labelindexmap.h"
 #include "signals/videosignal.h"
 
@@ -144,6 +145,10 @@ void write_segmentation(const LabelSignal& current_labels,
                         io::ImageWriteQueue* queue = nullptr) {
     if (current_labels.size != video.size) {
         throw VoradaError("Segmentation: the label volume and the video differ in size");
+    }
+    if (queue && !queue->writes_images()) {
+        write_label_file(current_labels, video, directory);
+        return;
     }
     std::size_t color_count = 0;
     const std::vector<std::uint32_t> indices = compact_segment_indices(current_labels, color_count);
