@@ -1,9 +1,12 @@
 # Thin wrapper over CMake: `make demo` and `make test` install what is missing, build and run.
 BUILD ?= build
 JOBS ?= $(shell nproc)
-SAMPLE ?= sample
 DEMO_OUT ?= demo_output
-DEMO_ARGS ?= 0 7 5 1 0.001 4
+# A real video (from Debian's opencv-doc): 12 frames, every second one, shrunk to 240x180.
+DEMO_VIDEO ?= /usr/share/doc/opencv-doc/examples/data/tree.avi
+DEMO_FRAMES ?= 12
+DEMO_PREPARE ?= --count $(DEMO_FRAMES) --step 2 --max-side 240
+DEMO_ARGS ?= 5 1.5 0.001 4
 
 .PHONY: all deps configure build demo test sanitize fuzz-smoke clean
 
@@ -19,9 +22,12 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
-	@./$(BUILD)/tools/make_sample $(SAMPLE)
-	@./$(BUILD)/driver/vseg $(DEMO_ARGS) $(SAMPLE) $(DEMO_OUT)
-	@echo "Segmentations written under $(DEMO_OUT)/segmentations/ (one directory per level)"
+	@./$(BUILD)/prepare/vseg-prepare $(DEMO_VIDEO) $(DEMO_OUT) $(DEMO_PREPARE)
+	@./$(BUILD)/driver/vseg 0 $$(($(DEMO_FRAMES) - 1)) $(DEMO_ARGS) $(DEMO_OUT) $(DEMO_OUT)/segmentation
+	@echo "Frames and flows: $(DEMO_OUT)/frames/, $(DEMO_OUT)/flows/"
+	@echo "Segmentations: $(DEMO_OUT)/segmentation/segmentations/<L>/ (L + 1 regions; try 100 and 20)"
+	@./$(BUILD)/view/vseg-view $(DEMO_OUT)/segmentation
+	@echo "Overview: $(abspath $(DEMO_OUT))/segmentation/overview.png"
 
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -18,14 +18,32 @@ void parse_value(const char* text, T& value) {
     }
 }
 
+// A word that stream extraction reads whole as a T ("12abc" and "abc" are not numbers).
+template <typename T>
+bool is_number(const std::string& text) {
+    std::istringstream stream(text);
+    T value;
+    char rest;
+    return static_cast<bool>(stream >> value) && !(stream >> rest);
+}
+
+// Names a word that is not a number; the value it parsed to has decided nothing new.
+template <typename T>
+void require_number(const std::string& text, const std::string& name) {
+    if (!text.empty() && !is_number<T>(text)) {
+        throw VoradaError("Invalid " + name + ": \"" + text + "\" is not a number");
+    }
+}
+
 // The longest run vseg accepts; a larger range is a typo or an unparsable last frame.
 constexpr unsigned long long max_frames = 100000;
 
 // A scale sigma enters as the weight 1/sigma^2: any sigma whose weight is a finite number is
 // usable (a negative sigma weighs like its absolute value), zero or NaN is not.
-void require_usable_scale(double value, const std::string& name) {
+void require_usable_scale(double value, const std::string& text, const std::string& name) {
     const double weight = 1.0 / (value * value);
     if (std::isnan(value) || !std::isfinite(weight)) {
+        require_number<double>(text, name);
         std::ostringstream message;
         message << "Invalid " << name << " " << value
                 << ": its weight 1/scale^2 must be a finite number (use a non-zero scale)";
@@ -34,8 +52,9 @@ void require_usable_scale(double value, const std::string& name) {
 }
 
 // The area weight 1/(X*Y*T*a) must not be negative or infinite, or distances turn NaN.
-void require_usable_area_fraction(double value) {
+void require_usable_area_fraction(double value, const std::string& text) {
     if (!(value > 0)) {
+        require_number<double>(text, "area fraction (argument 5)");
         std::ostringstream message;
         message << "Invalid area fraction (argument 5) " << value << ": it must be positive";
         throw VoradaError(message.str());
@@ -64,11 +83,18 @@ std::string usage_text(const std::string& program) {
            "  OUTPUT_DIR               directory that receives all output\n"
            "options (after the eight arguments):\n"
            "  --png exact|fast|none    frame images as defined (default), the same pixels\n"
-           "                           compressed much faster, or no PNG files at all\n";
+           "                           compressed much faster, or no PNG files at all\n"
+           "  -h, --help               print this help and exit\n"
+           "  --version                print the version and exit\n";
 }
+
+std::string version_text() { return VSEG_VERSION; }
 
 Arguments parse_arguments(const char* const* argv) {
     Arguments arguments;
+    for (int i = 0; i < 6; ++i) {
+        arguments.texts[i] = argv[i + 1];
+    }
     parse_value(argv[1], arguments.first_frame);
     parse_value(argv[2], arguments.last_frame);
     parse_value(argv[3], arguments.color_scale);
@@ -107,15 +133,24 @@ bool parse_options(int argc, const char* const* argv, Arguments& arguments) {
 void validate_run_arguments(const Arguments& arguments) {
     if (arguments.last_frame < arguments.first_frame ||
         arguments.last_frame - arguments.first_frame >= max_frames) {
+        for (int i = 0; i < 2; ++i) {
+            if (!arguments.texts[i].empty() && !is_number<unsigned long long>(arguments.texts[i])) {
+                throw VoradaError("Invalid frame range " + std::to_string(arguments.first_frame) +
+                                  " to " + std::to_string(arguments.last_frame) + ": \"" +
+                                  arguments.texts[i] + "\" (argument " + std::to_string(i + 1) +
+                                  ") is not a number");
+            }
+        }
         throw VoradaError("Invalid frame range " + std::to_string(arguments.first_frame) + " to " +
                           std::to_string(arguments.last_frame) + ": a run holds at most " +
                           std::to_string(max_frames) + " frames");
     }
-    require_usable_scale(arguments.color_scale, "colour scale (argument 3)");
-    require_usable_scale(arguments.motion_scale, "motion scale (argument 4)");
-    require_usable_area_fraction(arguments.area_fraction);
+    require_usable_scale(arguments.color_scale, arguments.texts[2], "colour scale (argument 3)");
+    require_usable_scale(arguments.motion_scale, arguments.texts[3], "motion scale (argument 4)");
+    require_usable_area_fraction(arguments.area_fraction, arguments.texts[4]);
     const unsigned long long colors = arguments.num_colors();
     if (colors < 1 || colors > 255) {
+        require_number<double>(arguments.texts[5], "number of dominant colours (argument 6)");
         std::ostringstream message;
         message << "Invalid number of dominant colours (argument 6) " << arguments.dominant_colors
                 << ": it must be between 1 and 255";

@@ -19,6 +19,7 @@ struct Arguments {
     double dominant_colors = 0;  ///< truncated toward zero to num_colors
     std::string input_directory;
     std::string output_directory;
+    std::string texts[6];  ///< the words of arguments 1 to 6 as given, for messages
     io::PngMode png_mode = io::PngMode::exact;  ///< --png after the eight arguments
 
     /// Number of frames of the run (meaningful when first_frame <= last_frame).
@@ -27,8 +28,11 @@ struct Arguments {
     unsigned long long num_colors() const;
 };
 
-/// The usage text printed when arguments are missing.
+/// The usage text printed when arguments are missing and for --help.
 std::string usage_text(const std::string& program);
+
+/// The version of vseg and vseg-prepare.
+std::string version_text();
 
 /// Parses argv[1..8]; the caller has checked that eight are present.
 Arguments parse_arguments(const char* const* argv);

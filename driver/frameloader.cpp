@@ -1,4 +1,7 @@
+#include <algorithm>
+#include <boost/filesystem.hpp>
 #include <string>
+#include <vector>
 
 #include "common/errors.h"
 #include "driver/pipeline.h"
@@ -7,6 +10,49 @@
 
 namespace vorada {
 namespace gma {
+namespace {
+
+// "D/frames has frames 0 to 9" (runs of consecutive numbers, comma separated), for a run that
+// asks for a frame the input does not hold.
+std::string describe_frames(const std::string& input_directory) {
+    const std::string folder = input_directory + "/frames";
+    std::vector<unsigned long long> numbers;
+    boost::system::error_code error;
+    for (boost::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        const std::size_t digits = name.size() > 9 ? name.size() - 9 : 0;
+        if (digits < 3 || digits > 19 || name.compare(0, 5, "frame") != 0 ||
+            name.compare(5 + digits, std::string::npos, ".png") != 0 ||
+            name.find_first_not_of("0123456789", 5) != 5 + digits) {
+            continue;
+        }
+        const unsigned long long number = std::stoull(name.substr(5, digits));
+        // Only names vseg would ask for: frame0007.png is not frame 7's file.
+        if (frame_path(input_directory, number) == folder + "/" + name) {
+            numbers.push_back(number);
+        }
+    }
+    std::sort(numbers.begin(), numbers.end());
+    if (numbers.empty()) {
+        return folder + " has no frames";
+    }
+    std::string ranges;
+    for (std::size_t i = 0; i < numbers.size();) {
+        std::size_t j = i;
+        while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1) {
+            ++j;
+        }
+        ranges += (ranges.empty() ? "" : ", ") + std::to_string(numbers[i]);
+        if (j > i) {
+            ranges += " to " + std::to_string(numbers[j]);
+        }
+        i = j + 1;
+    }
+    return folder + " has frames " + ranges;
+}
+
+}  // namespace
 
 void load_frames(Video& video,
                  const std::string& input_directory,
@@ -14,6 +60,9 @@ void load_frames(Video& video,
                  unsigned long long frame_count) {
     for (unsigned long long t = 0; t < frame_count; ++t) {
         const std::string path = frame_path(input_directory, first_frame + t);
+        if (!boost::filesystem::exists(path)) {
+            throw VoradaError("File " + path + " not found: " + describe_frames(input_directory));
+        }
         ImageRGB<unsigned char> frame;
         io::ReadImage(path, io::FORMAT_UNKNOWN).read(frame);
         const unsigned long long width = frame.width();

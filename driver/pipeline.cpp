@@ -15,9 +15,13 @@
 #include "distance/motioncolordistancemodel.h"
 #include "driver/cueimages.h"
 #include "driver/flowreader.h"
+#include "driver/runrecord.h"
+#include "driver/stopsignals.h"
 #include "driver/tictoc.h"
+#include "io/atomicfile.h"
 #include "io/imagewritequeue.h"
 #include "io/segmentation.h"
+#include "io/treefile.h"
 #include "signals/temporalneighbors.h"
 #include "tracking/trajectorytracking.h"
 #include "tree/binarypartitiontree.h"
@@ -160,23 +164,74 @@ void report_segmentations(Tree& tree, const Video& video, const std::string& out
     };
 }
 
+static_assert(sizeof(unsigned long long) == sizeof(std::uint64_t), "labels are 64-bit");
+
+std::unique_ptr<io::TreeFileWriter> record_tree(Tree& tree, const std::string& output_directory) {
+    const auto& leaves = tree.partition.leaf_labels;
+    auto writer = std::make_unique<io::TreeFileWriter>(
+        tree_file_path(output_directory), static_cast<std::uint64_t>(leaves.size(0)),
+        static_cast<std::uint64_t>(leaves.size(1)), static_cast<std::uint64_t>(leaves.size(2)),
+        reinterpret_cast<const std::uint64_t*>(leaves.values.data()), tree.partition.max_index + 1);
+    io::TreeFileWriter* file = writer.get();
+    tree.reports.merged = [file](const Tree::Merge& merge) {
+        file->add(io::TreeMerge{static_cast<std::uint32_t>(merge.label),
+                                static_cast<std::uint32_t>(merge.first),
+                                static_cast<std::uint32_t>(merge.second),
+                                static_cast<std::uint32_t>(merge.regions), merge.distance});
+    };
+    return writer;
+}
+
+std::string tree_file_path(const std::string& output_directory) {
+    return output_directory + "/trees/tree.bpt";
+}
+
+void write_input_record(const Arguments& arguments) {
+    std::ostringstream record;
+    record << "input " << boost::filesystem::absolute(arguments.input_directory).string() << "\n"
+           << "first " << arguments.first_frame << "\n"
+           << "last " << arguments.last_frame << "\n";
+    const std::string text = record.str();
+    io::write_file_atomically(arguments.output_directory + "/trees/input.txt", text.data(),
+                              text.size());
+}
+
 int run_vseg(int argc, const char* const* argv) {
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::cout << usage_text(argv[0]);
+        return 0;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::cout << "vseg " << version_text() << "\n";
+        return 0;
+    }
     Arguments arguments;
     if (argc < 9 || !parse_options(argc, argv, arguments = parse_arguments(argv))) {
         std::cerr << usage_text(argc > 0 ? argv[0] : "vseg");
         return 2;
     }
+    RunRecord record;
+    record.arguments.assign(argv + 1, argv + argc);
+    // From here until the run completes, no run.json says that the files are a finished run.
+    remove_run_record(arguments.output_directory);
     create_output_tree(arguments.output_directory);
     if (arguments.first_frame > arguments.last_frame) {
+        write_run_record(arguments.output_directory, record);
         return 0;
     }
     validate_run_arguments(arguments);
+    // The tree of an earlier run in this directory would not match what this run writes.
+    boost::filesystem::remove(tree_file_path(arguments.output_directory));
+    boost::filesystem::remove(arguments.output_directory + "/trees/input.txt");
     const unsigned long long frame_count = arguments.frame_count();
     // Frame images are encoded on the other cores while the tree is built. The queue forks its
     // writer processes, so it comes before anything that starts threads or fills memory.
-    io::ImageWriteQueue image_writer(
+    auto image_writer = std::make_unique<io::ImageWriteQueue>(
         io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
         std::size_t(256) << 20, arguments.png_mode);
+    // A stopped run takes its writers and its unfinished files with it.
+    const StopSignalHandling stop_signal_handling;
+    StageClock clock(record);
 
     Video video(frame_count);
     load_frames(video, arguments.input_directory, arguments.first_frame, frame_count);
@@ -184,6 +239,10 @@ int run_vseg(int argc, const char* const* argv) {
 
     Flow forward_flow, backward_flow;
     load_flows(forward_flow, backward_flow, video, arguments.input_directory, arguments.first_frame);
+    record.width = static_cast<unsigned long long>(video.size(0));
+    record.height = static_cast<unsigned long long>(video.size(1));
+    record.frames = frame_count;
+    clock.stop("loading");
 
     LabelVolume trajectory_labels(video.size(0), video.size(1), video.size(2));
     const TreeParameters tree_parameters = make_tree_parameters();
@@ -191,6 +250,7 @@ int run_vseg(int argc, const char* const* argv) {
     // The tracker's maps are needed only until the cue images and the reliability copy exist.
     auto tracker = std::make_unique<Tracker>(video.size);
     trajectory_labels = tracker->calculate(video, forward_flow, backward_flow);
+    clock.stop("tracking");
 
     TicToc stopwatch;
     stopwatch.tic("BPT algorithm");
@@ -198,24 +258,38 @@ int run_vseg(int argc, const char* const* argv) {
     // The distance parameters take the flow and the reliability map over once nothing else
     // reads them (their values are those of the copies the parameters are said to hold).
     CueMap reliability = std::move(tracker->reliability_map);
-    write_cue_images(*tracker, arguments.output_directory, &image_writer);
+    write_cue_images(*tracker, arguments.output_directory, image_writer.get());
     tracker.reset();
+    clock.stop("cue_images");
 
+    // The merge loop keeps each link's distance in its queue: the partition records the
+    // adjacency alone, without link objects, until the links left at the end get theirs.
+    tree->partition.detach_links();
     tree->init(trajectory_labels);
+    record.leaf_regions = tree->partition.max_index + 1;
     trajectory_labels = LabelVolume();
     add_temporal_neighbors(video, tree->partition, forward_flow, backward_flow,
                            tree->partition.leaf_labels, 0);
     backward_flow = Flow();
     auto distance_parameters = std::make_unique<DistanceParameters>(
         make_distance_parameters(arguments, video, std::move(forward_flow), std::move(reliability)));
+    clock.stop("partition");
 
-    if (tree->parameters.verbose && image_writer.writes_images()) {
-        write_trajectory_images(*tree, video, arguments.output_directory, &image_writer);
+    if (tree->parameters.verbose && image_writer->writes_images()) {
+        write_trajectory_images(*tree, video, arguments.output_directory, image_writer.get());
     }
-    report_segmentations(*tree, video, arguments.output_directory, &image_writer);
-    tree->create<DistanceModel>(video, *distance_parameters);
-    image_writer.finish();
+    report_segmentations(*tree, video, arguments.output_directory, image_writer.get());
+    std::unique_ptr<io::TreeFileWriter> tree_file = record_tree(*tree, arguments.output_directory);
+    // The model copies the flow and the reliability map; the parameters' own are then freed.
+    tree->create<DistanceModel>(video, std::move(*distance_parameters));
+    tree_file->finish();
+    write_input_record(arguments);
+    clock.stop("tree");
+    image_writer->finish();
     stopwatch.toc("BPT algorithm");
+    image_writer.reset();  // the writer processes end here
+    clock.stop("output");
+    write_run_record(arguments.output_directory, record);
     return 0;
 }
 

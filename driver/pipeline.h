@@ -1,10 +1,12 @@
 #pragma once
 // The steps of one vseg run, as small free functions the tests can call one by one.
 
+#include <memory>
 #include <string>
 
 #include "distance/motioncolordistancemodel.h"
 #include "driver/arguments.h"
+#include "io/treefile.h"
 #include "signals/region.h"
 #include "signals/videosignal.h"
 #include "tracking/trajectorytracking.h"
@@ -72,6 +74,17 @@ void write_trajectory_images(Tree& tree, const Video& video, const std::string& 
 /// reports a configured level. `tree`, `video` and `queue` must outlive the tree's create.
 void report_segmentations(Tree& tree, const Video& video, const std::string& output_directory,
                           io::ImageWriteQueue* queue = nullptr);
+
+/// The tree file of a run: output + "/trees/tree.bpt".
+std::string tree_file_path(const std::string& output_directory);
+
+/// Writes the tree's leaves to the tree file of the run (under a temporary name) and makes the
+/// tree append every merge to it; the caller finishes the returned writer after create.
+std::unique_ptr<io::TreeFileWriter> record_tree(Tree& tree, const std::string& output_directory);
+
+/// Writes output + "/trees/input.txt": the input directory (absolute) and the frame range, one
+/// "key value" line each, so that tools reading the output find the frames.
+void write_input_record(const Arguments& arguments);
 
 /// The whole run of vseg; returns the exit status (errors propagate as exceptions).
 int run_vseg(int argc, const char* const* argv);

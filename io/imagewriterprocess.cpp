@@ -1,16 +1,13 @@
 #include "io/imagewriterprocess.h"
 
-// Magick++ declares the assert machinery inside its own namespace unless <cassert> comes first.
-// clang-format off
-#include <cassert>
-#include <Magick++.h>
-// clang-format on
-
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -18,6 +15,7 @@
 
 #include "common/errors.h"
 #include "image/import_export.h"
+#include "io/atomicfile.h"
 #include "io/writeimage.h"
 
 namespace vorada {
@@ -29,10 +27,60 @@ namespace {
 // pixels as interleaved RGB bytes; the child answers with a status and a message length, then
 // the message.
 constexpr std::uint64_t max_path = 1 << 16;
-// Reply statuses. The encoder's errors keep their kind, as they would in this process.
+// Reply statuses; a failure comes with the message that ends the run.
 constexpr std::uint64_t written = 0;
-constexpr std::uint64_t magick_error = 1;
-constexpr std::uint64_t other_error = 2;
+constexpr std::uint64_t failed = 1;
+
+// The writers of this process, where a signal handler can reach them (0: a free entry).
+constexpr int max_writers = 64;
+std::atomic<pid_t> writers[max_writers];
+
+void list_writer(pid_t pid) {
+    for (auto& entry : writers) {
+        pid_t expected = 0;
+        if (entry.compare_exchange_strong(expected, pid)) {
+            return;
+        }
+    }
+}
+
+void unlist_writer(pid_t pid) {
+    for (auto& entry : writers) {
+        pid_t expected = pid;
+        if (entry.compare_exchange_strong(expected, 0)) {
+            return;
+        }
+    }
+}
+
+// A writer stopped by a signal removes the file it was writing, then ends as the signal says.
+void writer_stopped(int signal_number) {
+    remove_unfinished_files();
+    ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
+}
+
+// In the child, right after the fork: forget the parent's other writers, end with the parent,
+// and clean up when stopped.
+void become_writer(pid_t parent) {
+    for (auto& entry : writers) {
+        entry.store(0);
+    }
+    struct sigaction action {};
+    action.sa_handler = writer_stopped;
+    sigemptyset(&action.sa_mask);
+    for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction inherited {};
+        ::sigaction(signal_number, nullptr, &inherited);
+        if (inherited.sa_handler != SIG_IGN) {
+            ::sigaction(signal_number, &action, nullptr);
+        }
+    }
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) {
+        ::_exit(0);  // the parent died before the request took effect
+    }
+}
 
 bool send_all(int fd, const void* data, std::size_t size) {
     const char* bytes = static_cast<const char*>(data);
@@ -100,14 +148,11 @@ bool send_reply(int fd, std::uint64_t status, const std::string& message) {
             import_from<unsigned char, unsigned char>(image, pixels.data(), pixels.size(),
                                                       BUFFER_RGB);
             WriteImage(path, quality).write(image);
-        } catch (const Magick::Error& error) {
-            status = magick_error;
-            message = error.what();
         } catch (const std::exception& error) {
-            status = other_error;
+            status = failed;
             message = error.what();
         } catch (...) {
-            status = other_error;
+            status = failed;
             message = "Error in file '" + path + "': the image could not be written";
         }
         if (!send_reply(fd, status, message)) {
@@ -118,11 +163,28 @@ bool send_reply(int fd, std::uint64_t status, const std::string& message) {
 
 }  // namespace
 
+void stop_writer_processes() noexcept {
+    for (auto& entry : writers) {
+        const pid_t pid = entry.load();
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+        }
+    }
+    for (auto& entry : writers) {
+        const pid_t pid = entry.exchange(0);
+        if (pid > 0) {
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+}
+
 ImageWriterProcess::ImageWriterProcess(const std::vector<int>& inherited, int quality) {
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
         throw VoradaError(std::string("Image writer: no socket: ") + std::strerror(errno));
     }
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
         const int error = errno;
@@ -131,6 +193,7 @@ ImageWriterProcess::ImageWriterProcess(const std::vector<int>& inherited, int qu
         throw VoradaError(std::string("Image writer: no process: ") + std::strerror(error));
     }
     if (pid == 0) {
+        become_writer(parent);
         ::close(sockets[0]);
         for (int fd : inherited) {
             ::close(fd);
@@ -140,6 +203,7 @@ ImageWriterProcess::ImageWriterProcess(const std::vector<int>& inherited, int qu
     ::close(sockets[1]);
     parent_socket = sockets[0];
     child = pid;
+    list_writer(pid);
 }
 
 ImageWriterProcess::~ImageWriterProcess() { _close(); }
@@ -153,6 +217,7 @@ void ImageWriterProcess::_close() {
         int status = 0;
         while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
+        unlist_writer(child);
         child = -1;
     }
 }
@@ -181,9 +246,6 @@ bool ImageWriterProcess::write(const std::string& path, const ImageRGB<unsigned 
     if (!receive_all(parent_socket, &message[0], message.size())) {
         _close();
         return false;
-    }
-    if (reply[0] == magick_error) {
-        throw Magick::Error(message);
     }
     if (reply[0] != written) {
         throw VoradaError(message);

@@ -2,17 +2,16 @@
 // Output of one segmentation: every region painted in its own random colour, one PNG per frame,
 // and the raw label file "frames.sgm" (X, Y, T, then every voxel's label, unsigned 64-bit).
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "common/errors.h"
+#include "io/atomicfile.h"
 #include "io/imagewritequeue.h"
 #include "signals/labelindexmap.h"
 #include "signals/videosignal.h"
@@ -111,20 +110,11 @@ void write_label_file(const LabelSignal& labels,
     if (labels.values.size() != video.width * video.height * video.frames) {
         throw VoradaError("Segmentation: the label volume and the video differ in size");
     }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        throw VoradaFileError(path,
-                              std::string("cannot open for writing: ") + std::strerror(errno));
-    }
-    const std::size_t count = labels.values.size();
-    bool complete = std::fwrite(header, sizeof(std::uint64_t), 3, file) == 3;
-    if (complete && count) {
-        complete = std::fwrite(labels.values.data(), sizeof(std::uint64_t), count, file) == count;
-    }
-    const bool closed = std::fclose(file) == 0;
-    if (!complete || !closed) {
-        throw VoradaFileError(path, "could not be written completely");
-    }
+    // Under a temporary name until complete: a cut file never passes for a segmentation.
+    io::AtomicFile file(path);
+    file.write(header, sizeof(header));
+    file.write(labels.values.data(), sizeof(std::uint64_t) * labels.values.size());
+    file.commit();
 }
 
 /// Frame image name: directory + "/" + t zero-padded to five digits + ".png".

@@ -2,14 +2,35 @@
 
 #include <Magick++.h>
 
+#include <algorithm>
+#include <cctype>
 #include <vector>
 
 #include "common/errors.h"
 #include "image/import_export.h"
+#include "io/atomicfile.h"
 #include "io/magickstorage.h"
 
 namespace vorada {
 namespace io {
+
+namespace {
+
+// Encodes in memory, in the format the path's extension names (as Magick++ would pick it from
+// the name), and writes the bytes through an AtomicFile: the encoder does not report every
+// failed write (a full disk leaves a cut PNG and no error), and a file that is cut must not
+// keep the final name.
+void encode_to_file(Magick::Image& image, const std::string& path) {
+    std::string format = image_extension(path).substr(1);
+    std::transform(format.begin(), format.end(), format.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    image.magick(format);
+    Magick::Blob encoded;
+    image.write(&encoded);
+    write_file_atomically(path, encoded.data(), encoded.length());
+}
+
+}  // namespace
 
 WriteImage::WriteImage(const std::string& path, int quality)
     : file_path(path), file_quality(quality) {
@@ -56,7 +77,7 @@ void WriteImage::_write_rgb(const ImageRGB<T>& image) {
     // The samples stay in the buffer's (sRGB) colour space: in this ImageMagick RGBColorspace
     // is linear RGB, and switching to it would transform every sample before encoding.
     output.depth(sizeof(T) * 8);
-    output.write(file_path);
+    encode_to_file(output, file_path);
 }
 
 template <typename T>
@@ -73,7 +94,7 @@ void WriteImage::_write_gray(const ImageGray<T>& image) {
     output.type(Magick::GrayscaleType);
     output.colorSpace(Magick::GRAYColorspace);
     output.depth(sizeof(T) * 8);
-    output.write(file_path);
+    encode_to_file(output, file_path);
 }
 
 }  // namespace io

@@ -5,7 +5,8 @@
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config libboost-dev libboost-filesystem-dev libboost-system-dev
-          libeigen3-dev libmagick++-dev libgtest-dev libgmock-dev libbenchmark-dev)
+          libeigen3-dev libmagick++-dev libgtest-dev libgmock-dev libbenchmark-dev
+          libopencv-dev opencv-doc)
 if [ "${1:-}" = "--fuzz" ]; then
     packages+=(clang libclang-rt-14-dev)
 fi

@@ -39,23 +39,7 @@ class BST {
 
     /// Adds a link that is in no set; it is placed by Compare and the tree rebalanced.
     void insert(Link* link) {
-        // The descent of an upper-bound insertion, written out so that both children of each
-        // visited link are fetched while it is compared: the set is far larger than the caches.
-        const Compare less;
-        Link* parent = &header;
-        Link* node = header.avl_parent;
-        bool link_left = true;
-        while (node) {
-            __builtin_prefetch(node->avl_left);
-            __builtin_prefetch(node->avl_right);
-            parent = node;
-            link_left = less(*link, *node);
-            node = link_left ? node->avl_left : node->avl_right;
-        }
-        typename algorithms::insert_commit_data position;
-        position.link_left = link_left;
-        position.node = parent;
-        algorithms::insert_unique_commit(&header, link, position);
+        algorithms::insert_equal_upper_bound(&header, link, Compare());
         ++count;
     }
     /// Removes a link that is in this set.

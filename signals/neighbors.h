@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <new>
 #include <type_traits>
@@ -48,6 +49,21 @@ struct RegionDistanceLink {
             }
             return region_precedes(a.second, b.second);
         }
+        /// The same order for links given by distance and the labels of first and second
+        /// (the keys of the tree's merge queue).
+        static bool precedes(double distance_a, std::uint64_t first_a, std::uint64_t second_a,
+                             double distance_b, std::uint64_t first_b, std::uint64_t second_b) {
+            if (distance_a < distance_b) {
+                return true;
+            }
+            if (distance_b < distance_a) {
+                return false;
+            }
+            if (first_a != first_b) {
+                return first_a < first_b;
+            }
+            return second_a < second_b;
+        }
         bool operator()(const RegionDistanceLink* a, const RegionDistanceLink* b) const {
             return (*this)(*a, *b);
         }
@@ -62,6 +78,13 @@ struct RegionDistanceLink {
             return std::less<RegionPointer>()(a, b);
         }
     };
+
+    /// In a partition whose links carry no objects (HierarchicalRepresentation::detach_links),
+    /// the entry held by a link's `first` region points here and the other entry is null.
+    static RegionDistanceLink* made_here() {
+        static RegionDistanceLink marker;
+        return &marker;
+    }
 
     // Links come from a pool: a run creates and destroys millions of them. Sanitizer builds use
     // the plain heap so that use-after-free and leaks of single links stay visible.
@@ -155,17 +178,38 @@ class RegionNeighborContainer {
         links.erase(position);
         if (delete_link) {
             neighbor->neighbors.neighbors_erase(owner, false);
-            delete link;
+            if (link != Link::made_here()) {
+                delete link;
+            }
         }
     }
 
-    /// The link shared with `neighbor`, or null.
+    /// The link shared with `neighbor`, or null (also while links carry no objects).
     Link* find(ConstRegionPointer neighbor) const {
         const Entry* position = find_entry(neighbor);
-        return position ? position->second : nullptr;
+        return position && position->second != Link::made_here() ? position->second : nullptr;
     }
     /// True when `neighbor` is recorded.
     bool contains(ConstRegionPointer neighbor) const { return find_entry(neighbor) != nullptr; }
+
+    /// Records `neighbor` without a link object, the owner as the link's first, unless it is
+    /// recorded already; the neighbour records the owner too.
+    void insert_without_link(RegionPointer neighbor) {
+        if (neighbor == owner) {
+            throw VoradaError("Region neighbours: a region cannot be its own neighbour");
+        }
+        Entry* position = lower_bound(neighbor);
+        if (position != links.end() && position->first == neighbor) {
+            return;
+        }
+        links.insert(position, Entry{neighbor, Link::made_here()});
+        neighbor->neighbors.insert_absent(owner, nullptr);
+    }
+
+    /// True when the owner is the `first` region of the link recorded in `entry`.
+    bool owner_is_first(const Entry& entry) const {
+        return entry.second == Link::made_here() || (entry.second && entry.second->first == owner);
+    }
 
     /// Records an entry for a neighbour known to be absent. A neighbour beyond every recorded
     /// one (a region just appended to the store) costs constant time.
@@ -202,7 +246,9 @@ class RegionNeighborContainer {
             if (reverse && reverse->second == entry.second) {
                 partner.links.erase(reverse);
             }
-            delete entry.second;
+            if (entry.second != Link::made_here()) {
+                delete entry.second;
+            }
         }
         links.release();
     }
@@ -214,19 +260,21 @@ class RegionNeighborContainer {
     std::size_t size() const { return links.size(); }
     bool empty() const { return links.empty(); }
 
-  private:
-    Entry* lower_bound(ConstRegionPointer neighbor) {
-        return std::lower_bound(links.begin(), links.end(), neighbor,
-                                [](const Entry& entry, ConstRegionPointer key) {
-                                    return std::less<ConstRegionPointer>()(entry.first, key);
-                                });
-    }
+    /// The entry for `neighbor`, or null.
     Entry* find_entry(ConstRegionPointer neighbor) const {
         Entry* position = const_cast<RegionNeighborContainer*>(this)->lower_bound(neighbor);
         if (position != links.end() && position->first == neighbor) {
             return position;
         }
         return nullptr;
+    }
+
+  private:
+    Entry* lower_bound(ConstRegionPointer neighbor) {
+        return std::lower_bound(links.begin(), links.end(), neighbor,
+                                [](const Entry& entry, ConstRegionPointer key) {
+                                    return std::less<ConstRegionPointer>()(entry.first, key);
+                                });
     }
 };
 

@@ -106,6 +106,70 @@ class HierarchicalRepresentation {
     /// True when current_labels already shows every merge (no refresh needed).
     bool current_labels_fresh() const { return !labels_stale; }
 
+    /// Destroys every link object and makes the partition keep none from now on (until
+    /// reattach_links): the neighbour entries stay, the one of a link's first region marked
+    /// (Link::made_here()), the other null, and merges and init make entries alone. For a merge
+    /// loop that keeps each link's distance itself; on an empty partition, init then builds the
+    /// adjacency without any link object.
+    void detach_links() {
+        // The second region's entry lets go first, so that each link is then held by one entry.
+        for (Region& region : regions) {
+            for (auto& entry : region.neighbors) {
+                if (!region.neighbors.owner_is_first(entry)) {
+                    entry.second = nullptr;
+                }
+            }
+        }
+        for (Region& region : regions) {
+            for (auto& entry : region.neighbors) {
+                if (entry.second && entry.second != Link::made_here()) {
+                    delete entry.second;
+                    entry.second = Link::made_here();
+                }
+            }
+        }
+        links_detached = true;
+    }
+
+    /// Records that `a` and `b` are adjacent, `a` as the link's first, unless they already are;
+    /// makes the link object unless links are detached.
+    void add_adjacency(Region& a, Region& b) {
+        if (links_detached) {
+            a.neighbors.insert_without_link(&b);
+        } else {
+            a.neighbors.neighbors_insert(&b, nullptr);
+        }
+    }
+
+    /// After detach_links: makes a link object again (first, second, distance 0) for each given
+    /// adjacent pair, in order, and returns them; merges make link objects again from now on.
+    std::vector<Link*> reattach_links(const std::vector<std::pair<Region*, Region*>>& pairs) {
+        std::vector<Link*> made;
+        made.reserve(pairs.size());
+        for (const auto& pair : pairs) {
+            SpaceRegionType* first = pair.first;
+            SpaceRegionType* second = pair.second;
+            auto* forward = first->neighbors.find_entry(second);
+            auto* backward = second->neighbors.find_entry(first);
+            auto holds_link = [](const Link* link) { return link && link != Link::made_here(); };
+            if (!forward || !backward || holds_link(forward->second) ||
+                holds_link(backward->second)) {
+                throw VoradaError("Partition: a link can only be made again for adjacent regions");
+            }
+            Link* link = new Link;
+            link->first = first;
+            link->second = second;
+            forward->second = link;
+            backward->second = link;
+            made.push_back(link);
+        }
+        links_detached = false;
+        return made;
+    }
+
+    /// True between detach_links and reattach_links.
+    bool links_are_detached() const { return links_detached; }
+
   protected:
     /// Releases all links and regions and empties the coordinate store.
     void _release_regions() {
@@ -136,28 +200,7 @@ class HierarchicalRepresentation {
         const auto ea = a.neighbors.end();
         const auto eb = b.neighbors.end();
         merged.neighbors.links.reserve(a.neighbors.size() + b.neighbors.size());
-        // The neighbours and their lists lie scattered in memory: ask for each region well
-        // ahead and for its list a little ahead, so that the misses overlap.
-        constexpr std::ptrdiff_t region_ahead = 12;
-        constexpr std::ptrdiff_t list_ahead = 4;
-        auto ask_ahead = [](auto position, auto end, std::ptrdiff_t from, std::ptrdiff_t to) {
-            for (std::ptrdiff_t k = from; k < to && k < end - position; ++k) {
-                __builtin_prefetch(&position[k].first->neighbors);
-            }
-        };
-        ask_ahead(ia, ea, 0, region_ahead);
-        ask_ahead(ib, eb, 0, region_ahead);
         while (ia != ea || ib != eb) {
-            ask_ahead(ia, ea, region_ahead, region_ahead + 1);
-            ask_ahead(ib, eb, region_ahead, region_ahead + 1);
-            if (ea - ia > list_ahead) {
-                __builtin_prefetch(ia[list_ahead].first->neighbors.begin());
-                __builtin_prefetch(ia[list_ahead].second, 1);  // destroyed in _dissolve_links
-            }
-            if (eb - ib > list_ahead) {
-                __builtin_prefetch(ib[list_ahead].first->neighbors.begin());
-                __builtin_prefetch(ib[list_ahead].second, 1);
-            }
             SpaceRegionType* neighbor;
             if (ib == eb || (ia != ea && before(ia->first, ib->first))) {
                 neighbor = (ia++)->first;
@@ -171,10 +214,13 @@ class HierarchicalRepresentation {
             if (neighbor == first_child || neighbor == second_child) {
                 continue;
             }
-            Link* link = new Link;
-            link->first = parent;
-            link->second = neighbor;
-            merged.neighbors.links.push_back({neighbor, link});
+            Link* link = nullptr;
+            if (!links_detached) {
+                link = new Link;
+                link->first = parent;
+                link->second = neighbor;
+            }
+            merged.neighbors.links.push_back({neighbor, links_detached ? Link::made_here() : link});
             // One pass over the neighbour's list: its entries for the children go, the
             // parent's comes in.
             neighbor->neighbors.replace_by_newest(first_child, second_child, parent, link);
@@ -185,12 +231,17 @@ class HierarchicalRepresentation {
     // the children are gone already (_join_neighbors).
     void _dissolve_links(Region& a, Region& b) {
         SpaceRegionType* first_child = &a;
+        auto release = [](Link* link) {
+            if (link != Link::made_here()) {
+                delete link;
+            }
+        };
         for (auto& entry : a.neighbors) {
-            delete entry.second;
+            release(entry.second);
         }
         for (auto& entry : b.neighbors) {
             if (entry.first != first_child) {
-                delete entry.second;
+                release(entry.second);
             }
         }
         a.neighbors.links.release();
@@ -200,6 +251,7 @@ class HierarchicalRepresentation {
     std::vector<Coordinate> points;                 ///< all voxel coordinates, grouped by leaf
     std::vector<unsigned char> merge_wrote_labels;  ///< per region: its merge wrote labels
     bool labels_stale = false;
+    bool links_detached = false;  ///< neighbour entries carry no link objects
 };
 
 /// The partition of a label volume into leaf regions with in-frame adjacency.
@@ -270,8 +322,8 @@ class HierarchicalRegionPartition
             const std::size_t n = start[i + 1] - start[i];
             store[i].assign_shared(this->points.data() + start[i], n);
             if (n) {
-                store[i].first_frame = this->points[start[i]](2);
-                store[i].last_frame = this->points[start[i + 1] - 1](2);
+                store[i].first_frame = static_cast<std::int32_t>(this->points[start[i]](2));
+                store[i].last_frame = static_cast<std::int32_t>(this->points[start[i + 1] - 1](2));
             }
         }
     }
@@ -289,13 +341,13 @@ class HierarchicalRegionPartition
             if (x + 1 <= labels.upper(0)) {
                 const std::size_t b = static_cast<std::size_t>(values[v + 1]);
                 if (a != b) {
-                    store[a].neighbors.neighbors_insert(&store[b], nullptr);
+                    this->add_adjacency(store[a], store[b]);
                 }
             }
             if (y + 1 <= labels.upper(1)) {
                 const std::size_t b = static_cast<std::size_t>(values[v + row]);
                 if (a != b) {
-                    store[a].neighbors.neighbors_insert(&store[b], nullptr);
+                    this->add_adjacency(store[a], store[b]);
                 }
             }
             ++v;

@@ -140,7 +140,8 @@ class SpaceRegion : public CoordinateList {
     SpaceRegion(const SpaceRegion& other)
         : CoordinateList(other), label(other.label), neighbors(other.neighbors, this) {}
     SpaceRegion& operator=(const SpaceRegion&) = delete;
-    virtual ~SpaceRegion() = default;
+    // Not virtual: regions are never destroyed through a base pointer, and a run holds millions.
+    ~SpaceRegion() = default;
 };
 
 /// Two child slots of a merged region (first, second); a leaf has none.
@@ -182,7 +183,7 @@ class HierarchicalRegion : public SpaceRegion<CoordinateType, Dimensions, Label,
         }
     }
     HierarchicalRegion& operator=(const HierarchicalRegion&) = delete;
-    ~HierarchicalRegion() override = default;
+    ~HierarchicalRegion() = default;
 
     /// Makes this fresh region the parent of `first` then `second` (a null one is skipped): its
     /// list becomes theirs in that order, and a child that is itself merged loses its list.
@@ -226,19 +227,21 @@ class Trajectory
         SpaceRegion<Coordinate, 3, unsigned long long, RegionPointList<Coordinate>>;
     using HierarchicalRegionType = Base;
 
-    long long first_frame = 1000000000;  ///< smallest t of the region's voxels
-    long long last_frame = -1;           ///< largest t of the region's voxels
+    // 32 bits: a run holds far fewer frames (see the driver's frame limit).
+    std::int32_t first_frame = 1000000000;  ///< smallest t of the region's voxels
+    std::int32_t last_frame = -1;           ///< largest t of the region's voxels
 
     explicit Trajectory(unsigned long long region_label = 0) : Base(region_label) {}
     Trajectory(const Trajectory& other) = default;
     Trajectory& operator=(const Trajectory&) = delete;
-    ~Trajectory() override = default;
+    ~Trajectory() = default;
 
     /// Appends a voxel and widens the frame span to include it.
     void add_point(const Coordinate& point) {
         this->push_back(point);
-        first_frame = point(2) < first_frame ? point(2) : first_frame;
-        last_frame = point(2) > last_frame ? point(2) : last_frame;
+        const auto t = static_cast<std::int32_t>(point(2));
+        first_frame = t < first_frame ? t : first_frame;
+        last_frame = t > last_frame ? t : last_frame;
     }
 };
 

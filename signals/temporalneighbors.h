@@ -73,7 +73,7 @@ void add_temporal_neighbors(VideoSignal<double, 3>& video,
         Region& other = regions[static_cast<std::size_t>(target)];
         // Only a label volume other than the partition's own can name the region itself here.
         if (&other != &region) {
-            region.neighbors.neighbors_insert(&other, nullptr);
+            partition.add_adjacency(region, other);
         }
         return true;
     };

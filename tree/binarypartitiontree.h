@@ -22,6 +22,7 @@
 #include "signals/connectivity.h"
 #include "signals/partition.h"
 #include "signals/raster.h"
+#include "tree/mergequeue.h"
 
 namespace vorada {
 namespace gma {
@@ -37,8 +38,7 @@ struct has_distance_bound<Model, Region, Signal, Partition,
                               std::declval<Signal&>(), std::declval<Partition&>(),
                               std::declval<DescriptorManager&>()))>> : std::true_type {};
 
-/// Whether a distance model can give bounds by label for regions it remembers. Such a model
-/// also takes the hints prefetch_remembered(label) and prefetch_summary(label).
+/// Whether a distance model can give bounds by label for regions it remembers.
 template <typename Model, typename = void>
 struct has_remembered_bound : std::false_type {};
 template <typename Model>
@@ -100,63 +100,63 @@ public:
     /// Builds the tree over the partition with the distance model `Model`, printing the start
     /// and progress lines when verbose and reporting merges and levels through `reports`.
     template <typename Model>
-    void create(Signal& video, const typename Model::Parameters& model_parameters);
+    void create(Signal& video, const typename Model::Parameters& model_parameters) {
+        _create<Model>(video, model_parameters, nullptr);
+    }
+    /// The same, taking the parameters over: they are released as soon as the model holds its
+    /// own copies, so that signals they carry are not held twice while merging.
+    template <typename Model>
+    void create(Signal& video, typename Model::Parameters&& model_parameters) {
+        _create<Model>(video, model_parameters, &model_parameters);
+    }
 
     /// An RGB copy of `video` with every voxel of a region spanning at least three frames red.
     Signal paint_trajectories(const Signal& video);
 
 private:
-    // While merging, links are queued by key (distance, first label, second label) rather than
-    // kept in the link set. Keys below `queued_below` wait in `front`, a binary heap of
-    // compact entries whose top is therefore the smallest key of all; every other key waits
-    // in `deferred`, unsorted, and moves to the front in batches when it runs empty. Entries
-    // of merged regions are not searched out: they are dropped when they come up. At the end
-    // the live links go into the link set.
-    struct QueuedLink {
-        double distance;
-        std::uint32_t first;  // labels; a run holds far fewer than 2^32 regions
-        std::uint32_t second;
-        bool operator<(const QueuedLink& other) const {
-            if (distance != other.distance) {
-                return distance < other.distance;
-            }
-            if (first != other.first) {
-                return first < other.first;
-            }
-            return second < other.second;
+    // While merging, the partition's links carry no objects: each link is one key of the merge
+    // queue (distance or bound, labels in link order, state), and a key whose regions are no
+    // longer both top-level is dropped when it comes up. At the end the live links get their
+    // objects again and go into the link set.
+    struct KeyOrder {
+        bool operator()(const QueuedLink& a, const QueuedLink& b) const {
+            return Link::compare_distance_function::precedes(a.distance, a.first, a.second(),
+                                                             b.distance, b.first, b.second());
         }
     };
-    // Heap order: the smallest key on top. A function object, so the heap operations inline it.
-    struct After {
-        bool operator()(const QueuedLink& a, const QueuedLink& b) const { return b < a; }
-    };
-    static constexpr std::size_t front_batch = 65536;
 
-    std::vector<QueuedLink> front;
-    std::vector<QueuedLink> deferred;
-    QueuedLink queued_below{-std::numeric_limits<double>::infinity(), 0, 0};
-    bool everything_in_front = false;
     std::vector<unsigned char> top_level;  ///< per label: region present, not yet merged
+    // A key is live while both its regions are unmerged.
+    struct BothTopLevel {
+        const std::vector<unsigned char>* top_level;
+        bool operator()(const QueuedLink& key) const {
+            return (*top_level)[key.first] && (*top_level)[key.second()];
+        }
+    };
+    MergeQueue<KeyOrder, BothTopLevel> queue{BothTopLevel{&top_level}};
 
     Region& _region(typename Region::SpaceRegionType* region) { return static_cast<Region&>(*region); }
+    Region& _region(std::uint32_t label) { return partition.regions[label]; }
     // Store position is the label: a region's label without a visit to the region.
     std::uint32_t _label_at(const typename Region::SpaceRegionType* region) const {
         return static_cast<std::uint32_t>(static_cast<const Region*>(region) -
                                           partition.regions.data());
     }
-    void _queue(Link* link);
-    void _queue_key(const QueuedLink& key);
     template <typename Model>
-    Link* _smallest_link(Model& model, Signal& video);
+    void _create(Signal& video, const typename Model::Parameters& model_parameters,
+                 typename Model::Parameters* release_after_use);
     template <typename Model>
-    void _measure(Model& model, Link* link, Signal& video);
-    void _refill_front(std::size_t batch);
-    bool _live(const QueuedLink& entry) const { return top_level[entry.first] && top_level[entry.second]; }
-    Link* _link(const QueuedLink& entry);
+    void _queue_first_links(Model& model, Signal& video);
+    template <typename Model>
+    void _evaluate(Model& model, QueuedLink& key, Signal& video);
+    template <typename Model>
+    bool _smallest_link(Model& model, Signal& video, QueuedLink& smallest);
+    template <typename Model>
+    void _measure(Model& model, QueuedLink& key, Signal& video);
     template <typename Model>
     void _fill_link_set(Model& model, Signal& video);
     template <typename Model>
-    void _set_distances(Model& model, Region& region, bool from_higher_label_only, Signal& video);
+    void _queue_links_of(Model& model, Region& merged, Signal& video);
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -175,12 +175,16 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::init(LabelSignal& labels
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
-void BinaryPartitionTree<Signal, Region, Connectivity>::create(
-    Signal& video, const typename Model::Parameters& model_parameters) {
-    if (partition.regions.capacity() > std::numeric_limits<std::uint32_t>::max()) {
+void BinaryPartitionTree<Signal, Region, Connectivity>::_create(
+    Signal& video, const typename Model::Parameters& model_parameters,
+    typename Model::Parameters* release_after_use) {
+    if (partition.regions.capacity() >= QueuedLink::label_limit) {
         throw VoradaError("Binary partition tree: too many regions for one run");
     }
     auto model = std::make_unique<Model>(model_parameters);
+    if (release_after_use) {
+        *release_after_use = typename Model::Parameters();
+    }
     const unsigned long long total = level - parameters.min_regions;
     const double step = static_cast<double>(total) * parameters.progress_step;
     unsigned long long done = 0;
@@ -194,20 +198,17 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
     for (const Region& region : partition.regions) {
         top_level[static_cast<std::size_t>(region.label)] = region.parent ? 0 : 1;
     }
-    // Every link is measured once, from its higher-labelled end.
-    for (Region& region : partition.regions) {
-        _set_distances(*model, region, true, video);
-    }
+    _queue_first_links(*model, video);
 
     std::size_t next_output = 0;
     while (level > parameters.min_regions) {
-        Link* closest = _smallest_link(*model, video);
-        if (!closest) {
+        QueuedLink closest;
+        if (!_smallest_link(*model, video, closest)) {
             break;
         }
-        Region& a = _region(closest->first);
-        Region& b = _region(closest->second);
-        const double merge_distance = closest->distance;
+        Region& a = _region(closest.first);
+        Region& b = _region(closest.second());
+        const double merge_distance = closest.distance;
         ++last_index;
         Region& merged = *partition.merge_units(a, b, last_index);
         // The queued entries of a's and b's links go stale with this.
@@ -222,7 +223,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
         model->prepare_descriptors(merged, video, descriptor_manager);
         descriptor_manager.release(a.label);
         descriptor_manager.release(b.label);
-        _set_distances(*model, merged, false, video);
+        _queue_links_of(*model, merged, video);
         --level;
         if (reports.merged) {
             reports.merged(Merge{merged.label, a.label, b.label, merge_distance, level + 1});
@@ -248,174 +249,130 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::create(
     _fill_link_set(*model, video);
 }
 
+// Queues every link of the partition once, from its higher-labelled end, which is also the end
+// its distance is measured from; then frees the link objects. Keys are made in store order and
+// evaluated in that same order, so descriptors are computed in the order of a plain walk.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_queue(Link* link) {
-    _queue_key(QueuedLink{link->distance, static_cast<std::uint32_t>(link->first->label),
-                          static_cast<std::uint32_t>(link->second->label)});
+template <typename Model>
+void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_first_links(Model& model,
+                                                                          Signal& video) {
+    std::size_t count = 0;
+    for (Region& region : partition.regions) {
+        for (const auto& entry : region.neighbors) {
+            count += region.label > _label_at(entry.first) ? 1 : 0;
+        }
+    }
+    std::vector<QueuedLink> keys;
+    keys.reserve(count);
+    for (Region& region : partition.regions) {
+        const auto own = static_cast<std::uint32_t>(region.label);
+        for (const auto& entry : region.neighbors) {
+            const std::uint32_t other = _label_at(entry.first);
+            if (own <= other) {
+                continue;
+            }
+            const bool from_first = region.neighbors.owner_is_first(entry);
+            keys.push_back(from_first ? QueuedLink(0, own, other, QueuedLink::bound_from_first)
+                                      : QueuedLink(0, other, own, QueuedLink::bound_from_second));
+        }
+    }
+    if (!partition.links_are_detached()) {
+        partition.detach_links();
+    }
+    for (QueuedLink& key : keys) {
+        _evaluate(model, key, video);
+    }
+    queue.push_all(std::move(keys));
 }
 
+// Gives a key that is to be measured from one end its value: a lower bound when the model
+// offers one (measured only if it reaches the front of the queue), else the distance itself.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_key(const QueuedLink& key) {
-    if (everything_in_front || key < queued_below) {
-        front.push_back(key);
-        std::push_heap(front.begin(), front.end(), After());
+template <typename Model>
+void BinaryPartitionTree<Signal, Region, Connectivity>::_evaluate(Model& model, QueuedLink& key,
+                                                                  Signal& video) {
+    const bool from_first = key.state() == QueuedLink::bound_from_first;
+    const std::uint32_t own = from_first ? key.first : key.second();
+    const std::uint32_t other = from_first ? key.second() : key.first;
+    if constexpr (has_distance_bound<Model, Region, Signal, Partition>::value) {
+        double bound = std::numeric_limits<double>::quiet_NaN();
+        if constexpr (has_remembered_bound<Model>::value) {
+            bound = model.remembered_distance_bound(own, other);
+        }
+        if (std::isnan(bound)) {
+            bound = model.region_distance_bound(_region(own), _region(other), video, partition,
+                                                descriptor_manager);
+        }
+        key.distance = bound;
     } else {
-        deferred.push_back(key);
+        _measure(model, key, video);
     }
 }
 
-// The link of a live entry: its regions are both present, and so is their link.
-template <typename Signal, typename Region, ConnectivityType Connectivity>
-typename BinaryPartitionTree<Signal, Region, Connectivity>::Link*
-BinaryPartitionTree<Signal, Region, Connectivity>::_link(const QueuedLink& entry) {
-    Region& first = partition.regions[static_cast<std::size_t>(entry.first)];
-    Region& second = partition.regions[static_cast<std::size_t>(entry.second)];
-    return first.neighbors.find(&second);
-}
-
-// The link of smallest distance. Links carry lower bounds until they come up: a bound on top
-// is replaced by its distance and the link queued again, so the link returned is no larger
-// than any other's bound and hence than any other's distance.
+// The live key of smallest distance. Keys carry lower bounds until they come up: a bound on top
+// is replaced by its distance and queued again, so the key returned is no larger than any
+// other's bound and hence than any other's distance.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
-typename BinaryPartitionTree<Signal, Region, Connectivity>::Link*
-BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& model, Signal& video) {
-    for (;;) {
-        if (front.empty()) {
-            if (deferred.empty()) {
-                return nullptr;
-            }
-            _refill_front(front_batch);
-            continue;
+bool BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& model, Signal& video,
+                                                                      QueuedLink& smallest) {
+    while (queue.pop(smallest)) {
+        if (smallest.state() == QueuedLink::exact) {
+            return true;
         }
-        std::pop_heap(front.begin(), front.end(), After());
-        const QueuedLink entry = front.back();
-        front.pop_back();
-        if (!front.empty()) {
-            // The next entry up will most likely be looked at right after this one.
-            __builtin_prefetch(&partition.regions[front.front().first]);
-            __builtin_prefetch(&partition.regions[front.front().second]);
-            if constexpr (has_remembered_bound<Model>::value) {
-                model.prefetch_summary(front.front().first);
-                model.prefetch_summary(front.front().second);
-            }
-        }
-        if (!_live(entry)) {
-            continue;
-        }
-        Link* link = _link(entry);
-        if (link->distance_state == Link::exact) {
-            return link;
-        }
-        _measure(model, link, video);
-        _queue_key(QueuedLink{link->distance, entry.first, entry.second});
+        _measure(model, smallest, video);
+        queue.push(smallest);
     }
+    return false;
 }
 
-// Replaces a link's bound by its distance, measured from the end that asked for it.
+// Replaces a key's bound by its distance, measured from the end that asked for it.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_measure(Model& model, Link* link,
+void BinaryPartitionTree<Signal, Region, Connectivity>::_measure(Model& model, QueuedLink& key,
                                                                  Signal& video) {
-    Region& first = _region(link->first);
-    Region& second = _region(link->second);
-    link->distance =
-        link->distance_state == Link::bound_from_first
+    Region& first = _region(key.first);
+    Region& second = _region(key.second());
+    const double distance =
+        key.state() == QueuedLink::bound_from_first
             ? model.region_distance(first, second, video, partition, descriptor_manager)
             : model.region_distance(second, first, video, partition, descriptor_manager);
-    link->distance_state = Link::exact;
+    key = QueuedLink(distance, key.first, key.second(), QueuedLink::exact);
 }
 
-// Moves the `batch` smallest live deferred keys to the front; the rest keep waiting above them.
-template <typename Signal, typename Region, ConnectivityType Connectivity>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_refill_front(std::size_t batch) {
-    deferred.erase(std::remove_if(deferred.begin(), deferred.end(),
-                                  [this](const QueuedLink& entry) { return !_live(entry); }),
-                   deferred.end());
-    auto end_of_batch = deferred.end();
-    if (batch < deferred.size()) {
-        end_of_batch = deferred.begin() + static_cast<std::ptrdiff_t>(batch);
-        std::nth_element(deferred.begin(), end_of_batch, deferred.end());
-        queued_below = *end_of_batch;
-    } else {
-        everything_in_front = true;
-    }
-    front.insert(front.end(), deferred.begin(), end_of_batch);
-    std::make_heap(front.begin(), front.end(), After());
-    deferred.erase(deferred.begin(), end_of_batch);
-    if (deferred.capacity() > 4 * deferred.size() + front_batch) {
-        deferred.shrink_to_fit();
-    }
-}
-
-// Puts every live link into the link set, each with its distance.
+// Gives every live link its object again and puts it into the link set, with its distance.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_fill_link_set(Model& model,
                                                                        Signal& video) {
-    std::vector<QueuedLink> entries;
-    entries.swap(front);
-    entries.insert(entries.end(), deferred.begin(), deferred.end());
-    std::vector<QueuedLink>().swap(deferred);
-    for (const QueuedLink& entry : entries) {
-        if (!_live(entry)) {
-            continue;
+    std::vector<QueuedLink> keys = queue.drain();
+    std::vector<std::pair<Region*, Region*>> pairs;
+    pairs.reserve(keys.size());
+    for (QueuedLink& key : keys) {
+        if (key.state() != QueuedLink::exact) {
+            _measure(model, key, video);
         }
-        Link* link = _link(entry);
-        if (link->distance_state != Link::exact) {
-            _measure(model, link, video);
-        }
-        link_set.insert(link);
+        pairs.emplace_back(&_region(key.first), &_region(key.second()));
     }
-    everything_in_front = false;
-    queued_below = QueuedLink{-std::numeric_limits<double>::infinity(), 0, 0};
+    const std::vector<Link*> links = partition.reattach_links(pairs);
+    for (std::size_t i = 0; i < links.size(); ++i) {
+        links[i]->distance = keys[i].distance;
+        links[i]->distance_state = Link::exact;
+        link_set.insert(links[i]);
+    }
 }
 
+// Queues every link of a region just made by a merge; the region is the first of each.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_set_distances(Model& model, Region& region,
-                                                                      bool from_higher_label_only,
-                                                                      Signal& video) {
-    const auto* const end = region.neighbors.end();
-    for (auto* entry_pointer = region.neighbors.begin(); entry_pointer != end; ++entry_pointer) {
-        auto& entry = *entry_pointer;
-        if constexpr (has_remembered_bound<Model>::value) {
-            // The neighbours' records are scattered: ask for one a few entries ahead so that
-            // its miss overlaps the work on the ones before it.
-            constexpr std::ptrdiff_t ahead = 8;
-            if (end - entry_pointer > ahead) {
-                model.prefetch_remembered(_label_at(entry_pointer[ahead].first));
-            }
-        }
-        Region& neighbor = _region(entry.first);
-        if (from_higher_label_only && !(region.label > neighbor.label)) {
-            continue;
-        }
-        Link* link = entry.second;
-        if constexpr (has_distance_bound<Model, Region, Signal, Partition>::value) {
-            // Measured only if the bound reaches the front of the queue (_smallest_link).
-            const std::uint32_t neighbor_label = _label_at(entry.first);
-            double bound = std::numeric_limits<double>::quiet_NaN();
-            if constexpr (has_remembered_bound<Model>::value) {
-                bound = model.remembered_distance_bound(region.label, neighbor_label);
-            }
-            if (std::isnan(bound)) {
-                bound = model.region_distance_bound(region, neighbor, video, partition,
-                                                    descriptor_manager);
-            }
-            link->distance = bound;
-            const bool from_first = link->first == &region;
-            link->distance_state = from_first ? Link::bound_from_first : Link::bound_from_second;
-            const auto own = static_cast<std::uint32_t>(region.label);
-            _queue_key(from_first ? QueuedLink{bound, own, neighbor_label}
-                                  : QueuedLink{bound, neighbor_label, own});
-            continue;
-        } else {
-            link->distance =
-                model.region_distance(region, neighbor, video, partition, descriptor_manager);
-            link->distance_state = Link::exact;
-        }
-        _queue(link);
+void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_links_of(Model& model,
+                                                                        Region& merged,
+                                                                        Signal& video) {
+    const auto own = static_cast<std::uint32_t>(merged.label);
+    for (const auto& entry : merged.neighbors) {
+        QueuedLink key(0, own, _label_at(entry.first), QueuedLink::bound_from_first);
+        _evaluate(model, key, video);
+        queue.push(key);
     }
 }
 

@@ -78,6 +78,27 @@ TEST(ValidateRunArguments, RejectsValuesThatWouldBreakTheDistances) {
     EXPECT_EQ(message_of({"0", "9", "20", "2", "0.001", "255.9", "i", "o"}), "");
 }
 
+TEST(ValidateRunArguments, NamesAWordThatIsNotANumber) {
+    const auto message_of = [](std::vector<std::string> words) {
+        try {
+            validate_run_arguments(parse(words));
+        } catch (const VoradaError& error) {
+            return std::string(error.what());
+        }
+        return std::string();
+    };
+    EXPECT_EQ(message_of({"0", "9", "5", "abc", "0.001", "4", "i", "o"}),
+              "Invalid motion scale (argument 4): \"abc\" is not a number");
+    EXPECT_EQ(message_of({"0", "9", "5", "1.5", "0x1", "4", "i", "o"}),
+              "Invalid area fraction (argument 5): \"0x1\" is not a number");
+    EXPECT_EQ(message_of({"0", "nine", "5", "1.5", "0.001", "4", "i", "o"}),
+              "Invalid frame range 0 to 18446744073709551615: \"nine\" (argument 2) is not a number");
+    EXPECT_EQ(message_of({"0", "9", "5", "1.5", "0.001", "four", "i", "o"}),
+              "Invalid number of dominant colours (argument 6): \"four\" is not a number");
+    // The parsed value still decides: "9x" reads as 9 and the run is valid.
+    EXPECT_EQ(message_of({"0", "9x", "5", "1.5", "0.001", "4", "i", "o"}), "");
+}
+
 TEST(PathNames, FollowTheInputAndOutputLayout) {
     EXPECT_EQ(frame_path("D", 7), "D/frames/frame007.png");
     EXPECT_EQ(frame_path("D", 1234), "D/frames/frame1234.png");
@@ -112,6 +133,19 @@ TEST(RunVseg, FewerThanEightArgumentsPrintsUsage) {
     EXPECT_EQ(run({"0", "1"}), 2);
     EXPECT_THAT(::testing::internal::GetCapturedStderr(),
                 ::testing::HasSubstr("FIRST_FRAME LAST_FRAME COLOR_SCALE"));
+}
+
+TEST(RunVseg, HelpAndVersionPrintAndExitWithZero) {
+    for (const char* option : {"--help", "-h"}) {
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(run({option}), 0);
+        const std::string help = ::testing::internal::GetCapturedStdout();
+        EXPECT_THAT(help, ::testing::HasSubstr("FIRST_FRAME LAST_FRAME COLOR_SCALE"));
+        EXPECT_THAT(help, ::testing::HasSubstr("--version"));
+    }
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(run({"--version"}), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "vseg " + version_text() + "\n");
 }
 
 TEST(RunVseg, MissingParentDirectoryFailsCreatingTheTree) {

@@ -123,7 +123,8 @@ TEST_F(LoadFrames, MissingFramesAndDirectoriesAreNamed) {
     Video video(2ull);
     const std::string missing = frame_path(directory.path(), 1);
     EXPECT_THAT([&] { load_frames(video, directory.path(), 0, 2); },
-                ThrowsMessage<VoradaFileNotFound>(StrEq("File " + missing + " not found")));
+                ThrowsMessage<VoradaError>(StrEq("File " + missing + " not found: " +
+                                                 directory.path() + "/frames has frames 0")));
 
     boost::filesystem::create_directory(frame_path(directory.path(), 3));
     Video other(1ull);

@@ -221,12 +221,13 @@ TEST(RunVseg, WritesTheWholeOutputTreeAndCanRunAgainInIt) {
     EXPECT_THAT(first.errors, HasSubstr("The total CPU time ellapsed for (\"BPT algorithm\") is "));
     EXPECT_THAT(first.errors, EndsWith(" seconds \n"));
 
-    EXPECT_EQ(entries(out), std::set<std::string>(std::begin(subdirectories),
-                                                  std::end(subdirectories)));
+    std::set<std::string> top_level(std::begin(subdirectories), std::end(subdirectories));
+    top_level.insert("run.json");
+    EXPECT_EQ(entries(out), top_level);
     for (const char* cue : {"occlusions", "flow_variation", "structure_tensor", "trajectories"}) {
         EXPECT_EQ(entries(out + "/" + cue), frame_names(3)) << cue;
     }
-    EXPECT_TRUE(entries(out + "/trees").empty());
+    EXPECT_EQ(entries(out + "/trees"), (std::set<std::string>{"input.txt", "tree.bpt"}));
     const std::set<std::string> levels = {"900", "800", "700", "600", "500", "400",
                                           "300", "200", "100", "40",  "30",  "20",
                                           "10",  "5",   "3",   "2"};
@@ -357,6 +358,17 @@ TEST(RunVseg, AMissingFlowFileEndsTheRunWithTheReadersMessage) {
     EXPECT_THAT([&] { run(arguments("0", "2", dir.file("in"), dir.file("out"))); },
                 ThrowsMessage<VoradaError>(StrEq("read_flow_file: could not open")));
     EXPECT_TRUE(entries(dir.file("out/occlusions")).empty());
+}
+
+TEST(RunVseg, AFailedRunLeavesNoTreeFileNotEvenAnEarlierOne) {
+    testing::TempDir dir;
+    Synthetic sample = synthetic::make_synthetic(two_shapes(10, 8, 3));
+    synthetic::write_sample(dir.file("in"), sample);
+    EXPECT_EQ(run(arguments("0", "2", dir.file("in"), dir.file("out"))).status, 0);
+    EXPECT_EQ(entries(dir.file("out/trees")), (std::set<std::string>{"input.txt", "tree.bpt"}));
+    boost::filesystem::remove(backward_flow_path(dir.file("in"), 2));
+    EXPECT_THROW(run(arguments("0", "2", dir.file("in"), dir.file("out"))), VoradaError);
+    EXPECT_TRUE(entries(dir.file("out/trees")).empty());
 }
 
 TEST(RunVseg, AFrameOfAnotherSizeIsRejectedNamingTheFile) {

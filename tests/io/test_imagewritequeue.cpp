@@ -72,7 +72,7 @@ TEST_F(ImageWriteQueueTest, WriterProcessWritesTheSameBytesAndReportsFailures) {
     }
     ASSERT_FALSE(in_process.empty());
     EXPECT_THAT([&] { process.write(missing, pattern(1)); },
-                ::testing::ThrowsMessage<Magick::Error>(::testing::StrEq(in_process)));
+                ::testing::ThrowsMessage<VoradaError>(::testing::StrEq(in_process)));
     // It goes on serving after a failure.
     EXPECT_TRUE(process.write(directory.file("after.png"), pattern(2)));
     EXPECT_EQ(read_bytes(directory.file("after.png")), direct_bytes(directory, pattern(2)));
@@ -107,7 +107,7 @@ TEST_F(ImageWriteQueueTest, WithoutWorkersTheImageIsWrittenAtOnce) {
     ImageWriteQueue queue(0);
     queue.write(directory.file("now.png"), pattern(4));
     EXPECT_TRUE(boost::filesystem::exists(directory.file("now.png")));
-    EXPECT_THROW(queue.write(directory.file("no/dir/now.png"), pattern(4)), Magick::Error);
+    EXPECT_THROW(queue.write(directory.file("no/dir/now.png"), pattern(4)), VoradaFileError);
 }
 
 TEST_F(ImageWriteQueueTest, FinishReportsTheFirstFailureAfterWritingTheRest) {
@@ -117,7 +117,7 @@ TEST_F(ImageWriteQueueTest, FinishReportsTheFirstFailureAfterWritingTheRest) {
         queue.write(directory.file("ok" + std::to_string(k) + ".png"), pattern(k));
     }
     EXPECT_THAT([&] { queue.finish(); },
-                ::testing::ThrowsMessage<Magick::Error>(HasSubstr("missing/a.png")));
+                ::testing::ThrowsMessage<BacktracedVoradaException>(HasSubstr("missing/a.png")));
     for (unsigned k = 0; k < 6; ++k) {
         EXPECT_TRUE(boost::filesystem::exists(directory.file("ok" + std::to_string(k) + ".png")));
     }

@@ -162,8 +162,9 @@ TEST_F(ImageFileTest, WriterRefusesUnknownExtensionsAtOpening) {
                 ThrowsMessage<VoradaFileError>(
                     StrEq("Error in file '" + path + "': Image format not supported (.xyz)")));
     EXPECT_FALSE(boost::filesystem::exists(path));
-    EXPECT_THROW(WriteImage(directory.file("missing/dir/out.png")).write(test_pattern(1, 1)),
-                 Magick::Exception);
+    EXPECT_THAT(
+        [&] { WriteImage(directory.file("missing/dir/out.png")).write(test_pattern(1, 1)); },
+        ThrowsMessage<VoradaFileError>(HasSubstr("': cannot be written: No such file or directory")));
 }
 
 // Whatever the writer accepts reads back: 8-bit colour and grey through every extension it

@@ -1,8 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <array>
+#include <boost/filesystem.hpp>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -84,15 +87,23 @@ TEST(WriteLabelFile, AFileThatCannotBeOpenedIsAnError) {
         ThrowsMessage<VoradaFileError>(StartsWith("Error in file '" + missing + "/frames.sgm': ")));
 }
 
-TEST(WriteLabelFile, AShortWriteIsAnError) {
-    // frames.sgm leads to a device that accepts the open but refuses every byte.
+TEST(WriteLabelFile, AShortWriteIsAnErrorAndLeavesNoFile) {
+    // The file size limit makes the device refuse bytes past the first 4 KiB, as a full disk
+    // would; what was written goes, and the final name never appears.
     TempDir dir;
-    ASSERT_EQ(symlink("/dev/full", dir.file("frames.sgm").c_str()), 0);
     gma::Video video(64, 64, 2);
     gma::LabelVolume labels(64, 64, 2);
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit small{4096, limit.rlim_max};
+    const auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     EXPECT_THAT([&] { gma::write_label_file(labels, video, dir.path()); },
                 ThrowsMessage<VoradaFileError>(StrEq("Error in file '" + dir.file("frames.sgm") +
-                                                     "': could not be written completely")));
+                                                     "': cannot be written: File too large")));
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous_handler);
+    EXPECT_TRUE(boost::filesystem::is_empty(dir.path()));
 }
 
 TEST(CompactSegmentIndices, FollowFirstAppearanceInRasterOrder) {

@@ -101,6 +101,33 @@ TEST_F(MergeTest, ARegionThatIsAlreadyMergedIsRefused) {
     EXPECT_EQ(partition.regions.size(), 6u);
 }
 
+TEST_F(MergeTest, DetachedLinksKeepTheAdjacencyAndComeBackForTheGivenPairs) {
+    partition.detach_links();
+    EXPECT_TRUE(partition.links_are_detached());
+    EXPECT_EQ(r(0).neighbors.find(&r(1)), nullptr);
+    EXPECT_TRUE(r(0).neighbors.contains(&r(1)));
+    Region* p = partition.merge_units(r(0), r(1), 5);
+    EXPECT_EQ(neighbor_labels(*p), (std::set<unsigned long long>{2, 3, 4}));
+    EXPECT_TRUE(r(4).neighbors.contains(p));
+    EXPECT_EQ(p->neighbors.find(&r(2)), nullptr);
+    const std::vector<Link*> made = partition.reattach_links({{p, &r(4)}, {&r(3), &r(2)}});
+    ASSERT_EQ(made.size(), 2u);
+    EXPECT_FALSE(partition.links_are_detached());
+    EXPECT_EQ(made[0]->first, p);
+    EXPECT_EQ(made[0]->second, &r(4));
+    EXPECT_EQ(p->neighbors.find(&r(4)), made[0]);
+    EXPECT_EQ(r(4).neighbors.find(p), made[0]);
+    EXPECT_EQ(r(2).neighbors.find(&r(3)), made[1]);
+    EXPECT_EQ(r(3).neighbors.find(&r(2))->first, &r(3));
+    // A pair that is not adjacent, or that has its link already, is refused.
+    EXPECT_THROW(partition.reattach_links({{&r(2), &r(4)}}), VoradaError);
+    EXPECT_THROW(partition.reattach_links({{p, &r(4)}}), VoradaError);
+    // Merges make link objects again.
+    Region* q = partition.merge_units(*p, r(4), 6);
+    ASSERT_NE(q->neighbors.find(&r(2)), nullptr);
+    EXPECT_EQ(q->neighbors.find(&r(2))->first, q);
+}
+
 TEST_F(MergeTest, UpdatedLabelsShowTheNewRegionOnEveryVoxelOfBothChildren) {
     partition.update_labels = true;
     partition.merge_units(r(0), r(1), 5);

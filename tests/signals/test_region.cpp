@@ -178,7 +178,7 @@ TEST(Trajectory, MergedRegionRefusesDirectAppends) {
 
 TEST(Trajectory, StaysCompact) {
     // 1.7 million of these are reserved for a real input.
-    EXPECT_LE(sizeof(Region), 104u);
+    EXPECT_LE(sizeof(Region), 80u);
     EXPECT_LE(sizeof(Region::NeighborContainer::Entry), 16u);
 }
 

@@ -3,7 +3,9 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include "signals/temporalneighbors.h"
@@ -169,6 +171,59 @@ TEST_F(SpanTest, MergedRegionsAreSkipped) {
     run();
     EXPECT_EQ(partition.regions[7].children.size(), 2u);
     EXPECT_EQ(neighbor_labels(partition.regions[7]), (Labels{2, 3}));  // leaves 3, 4; no new links
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace vorada
+
+namespace vorada {
+namespace testing {
+namespace {
+
+// Every entry of every region: (region, neighbour, whether the region is the link's first).
+std::set<std::tuple<unsigned long long, unsigned long long, bool>> adjacency(Partition& p) {
+    std::set<std::tuple<unsigned long long, unsigned long long, bool>> entries;
+    for (Region& region : p.regions) {
+        for (const auto& entry : region.neighbors) {
+            entries.insert({region.label, entry.first->label, region.neighbors.owner_is_first(entry)});
+        }
+    }
+    return entries;
+}
+
+TEST(DetachedLinks, InitAndTemporalLinksWithoutLinkObjectsGiveTheSameAdjacencyAndFirsts) {
+    // Random small leaves over 9 × 7 × 4 and random flows.
+    std::mt19937 random(77);
+    gma::LabelVolume labels(9, 7, 4);
+    for (auto& value : labels.values) {
+        value = random() % 40;
+    }
+    gma::Video video(9, 7, 4);
+    gma::Flow forward(9, 7, 4), backward(9, 7, 4);
+    for (auto* flow : {&forward, &backward}) {
+        for (double& value : flow->values) {
+            value = static_cast<double>(static_cast<int>(random() % 9) - 4) * 0.75;
+        }
+    }
+    Partition with_objects;
+    Partition without_objects;
+    without_objects.detach_links();
+    for (Partition* p : {&with_objects, &without_objects}) {
+        p->init(labels);
+        gma::add_temporal_neighbors(video, *p, forward, backward, p->leaf_labels, 0);
+    }
+    const auto expected = adjacency(with_objects);
+    ASSERT_GT(expected.size(), 100u);
+    EXPECT_EQ(adjacency(without_objects), expected);
+    for (Region& region : without_objects.regions) {
+        for (const auto& entry : region.neighbors) {
+            EXPECT_EQ(region.neighbors.find(entry.first), nullptr);
+        }
+    }
+    // Detaching afterwards keeps the firsts as well.
+    with_objects.detach_links();
+    EXPECT_EQ(adjacency(with_objects), expected);
 }
 
 }  // namespace

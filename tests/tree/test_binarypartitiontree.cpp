@@ -145,6 +145,18 @@ Tree::Parameters parameters_with(bool verbose, unsigned long long min_regions,
 }
 
 
+TEST(BinaryPartitionTreeLevels, ParametersHandedOverAreReleasedOnceTheModelHoldsThem) {
+    TreeFixture run(distinct_labels(4, 1, 1), parameters_with(false, 1, {}));
+    StubModel::Parameters parameters;
+    parameters.log = &run.log;
+    run.tree->create<StubModel>(run.video, std::move(parameters));
+    EXPECT_EQ(parameters.log, nullptr);  // reset after the model took its copy
+    EXPECT_EQ(run.log.constructed, 1);
+    EXPECT_EQ(run.log.destroyed, 1);
+    EXPECT_EQ(run.tree->level, 1u);
+    EXPECT_EQ(run.merges.size(), 2u);
+}
+
 // The (first, second) labels of every link between top-level regions, each pair once.
 std::set<LabelPair> top_level_links(const Tree& tree) {
     std::set<LabelPair> links;

@@ -1,0 +1,204 @@
+#include "cut/cut.h"
+
+#include <boost/filesystem.hpp>
+#include <cmath>
+#include <iostream>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "common/errors.h"
+#include "io/imagewritequeue.h"
+#include "io/segmentation.h"
+#include "signals/videosignal.h"
+
+namespace vorada {
+namespace cut {
+
+namespace {
+
+constexpr std::uint32_t no_parent = std::numeric_limits<std::uint32_t>::max();
+
+std::uint64_t parse_count(const std::string& text) {
+    std::size_t used = 0;
+    unsigned long long value = 0;
+    try {
+        if (text.empty() || text[0] < '0' || text[0] > '9') {
+            throw std::invalid_argument(text);
+        }
+        value = std::stoull(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || value == 0) {
+        throw std::invalid_argument("--regions takes positive whole numbers separated by commas, not '" +
+                                    text + "'");
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string cut_usage(const std::string& program) {
+    return "Usage: " + program +
+           " OUTPUT_DIR (--regions N[,N…] | --distance D) [--out DIR] [--png exact|fast|none]\n";
+}
+
+CutOptions parse_cut_arguments(int argc, const char* const* argv) {
+    CutOptions options;
+    bool have_regions = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool takes_value = argument == "--regions" || argument == "--distance" || argument == "--out" ||
+                                 argument == "--png";
+        if (takes_value && i + 1 >= argc) {
+            throw std::invalid_argument(argument + " needs a value");
+        }
+        if (argument == "--regions") {
+            std::stringstream list(argv[++i]);
+            std::string item;
+            while (std::getline(list, item, ',')) {
+                options.regions.push_back(parse_count(item));
+            }
+            if (options.regions.empty()) {
+                throw std::invalid_argument("--regions needs at least one region count");
+            }
+            have_regions = true;
+        } else if (argument == "--distance") {
+            const std::string text = argv[++i];
+            std::size_t used = 0;
+            try {
+                options.distance = std::stod(text, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            if (used == 0 || used != text.size() || std::isnan(options.distance)) {
+                throw std::invalid_argument("--distance takes a number, not '" + text + "'");
+            }
+            options.by_distance = true;
+        } else if (argument == "--out") {
+            options.out = argv[++i];
+        } else if (argument == "--png") {
+            const std::string mode = argv[++i];
+            if (mode == "exact") {
+                options.png = io::PngMode::exact;
+            } else if (mode == "fast") {
+                options.png = io::PngMode::fast;
+            } else if (mode == "none") {
+                options.png = io::PngMode::none;
+            } else {
+                throw std::invalid_argument("--png takes exact, fast or none, not '" + mode + "'");
+            }
+        } else if (!argument.empty() && argument[0] == '-') {
+            throw std::invalid_argument("unknown option " + argument);
+        } else if (options.output_directory.empty()) {
+            options.output_directory = argument;
+        } else {
+            throw std::invalid_argument("more than one output directory given");
+        }
+    }
+    if (options.output_directory.empty()) {
+        throw std::invalid_argument("no output directory given");
+    }
+    if (have_regions == options.by_distance) {
+        throw std::invalid_argument("give exactly one of --regions and --distance");
+    }
+    if (options.out.empty()) {
+        options.out = options.output_directory + "/cuts";
+    }
+    return options;
+}
+
+std::uint64_t merges_for_regions(const io::TreeFile& tree, std::uint64_t regions) {
+    const std::uint64_t fewest = tree.leaf_count - tree.merges.size();
+    if (regions > tree.leaf_count || regions < fewest) {
+        throw VoradaError("The tree holds " + std::to_string(tree.leaf_count) + " down to " +
+                          std::to_string(fewest) + " regions; " + std::to_string(regions) +
+                          " is not among them");
+    }
+    return tree.leaf_count - regions;
+}
+
+std::uint64_t merges_below_distance(const io::TreeFile& tree, double distance) {
+    std::uint64_t merges = 0;
+    while (merges < tree.merges.size() && tree.merges[merges].distance < distance) {
+        ++merges;
+    }
+    return merges;
+}
+
+MergeReplay::MergeReplay(const io::TreeFile& tree_file) : tree(tree_file) {
+    parent.assign(static_cast<std::size_t>(tree.leaf_count + tree.merges.size()), no_parent);
+    for (const io::TreeMerge& merge : tree.merges) {
+        parent[merge.first] = merge.label;
+        parent[merge.second] = merge.label;
+    }
+}
+
+void MergeReplay::labels_after(std::uint64_t merges, std::vector<unsigned long long>& labels) {
+    // Parents have higher labels than their children, so one pass from the top down gives
+    // every label its region after the cut.
+    const auto present = static_cast<std::uint32_t>(tree.leaf_count + merges);
+    top.resize(present);
+    for (std::uint32_t label = present; label-- > 0;) {
+        const std::uint32_t up = parent[label];
+        top[label] = up < present ? top[up] : label;
+    }
+    labels.resize(tree.leaves.size());
+    for (std::size_t v = 0; v < labels.size(); ++v) {
+        labels[v] = top[tree.leaves[v]];
+    }
+}
+
+int run_vseg_cut(int argc, const char* const* argv) {
+    const std::string program = argc > 0 ? argv[0] : "vseg-cut";
+    CutOptions options;
+    try {
+        options = parse_cut_arguments(argc, argv);
+    } catch (const std::invalid_argument& error) {
+        std::cerr << program << ": " << error.what() << "\n" << cut_usage(program);
+        return 2;
+    }
+    // The queue forks its writer processes: before the tree fills memory.
+    io::ImageWriteQueue image_writer(
+        io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
+        std::size_t(256) << 20, options.png);
+    const io::TreeFile tree =
+        io::read_tree_file(options.output_directory + "/trees/tree.bpt");
+
+    std::vector<std::uint64_t> cuts;  // merges per requested segmentation, in the order asked
+    if (options.by_distance) {
+        cuts.push_back(merges_below_distance(tree, options.distance));
+    } else {
+        for (std::uint64_t regions : options.regions) {
+            cuts.push_back(merges_for_regions(tree, regions));
+        }
+    }
+
+    const auto x = static_cast<long long>(tree.width);
+    const auto y = static_cast<long long>(tree.height);
+    const auto t = static_cast<long long>(tree.frames);
+    // The writer takes the frame size from a video; its values are not read.
+    gma::Video video(x, y, t);
+    video.width = tree.width;
+    video.height = tree.height;
+    video.frames = tree.frames;
+    video.initialized = true;
+    gma::LabelVolume labels(x, y, t);
+    MergeReplay replay(tree);
+    boost::filesystem::create_directories(options.out);
+    for (std::uint64_t merges : cuts) {
+        const std::uint64_t level = tree.leaf_count - merges - 1;
+        const std::string directory = options.out + "/" + std::to_string(level);
+        boost::filesystem::create_directory(directory);
+        replay.labels_after(merges, labels.values);
+        gma::write_segmentation(labels, video, directory, &image_writer);
+        std::cerr << directory << ": " << level + 1 << " regions\n";
+    }
+    image_writer.finish();
+    return 0;
+}
+
+}  // namespace cut
+}  // namespace vorada

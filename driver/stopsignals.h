@@ -1,0 +1,24 @@
+#pragma once
+// A run stopped by SIGINT, SIGTERM or SIGHUP says so on the standard error stream, ends its
+// image writer processes, removes the files it was writing, then ends by the same signal (so
+// its exit status says how it ended).
+
+#include <csignal>
+
+namespace vorada {
+namespace gma {
+
+class StopSignalHandling {
+  public:
+    /// Installs the handlers; the earlier ones come back when the object goes.
+    StopSignalHandling();
+    ~StopSignalHandling();
+    StopSignalHandling(const StopSignalHandling&) = delete;
+    StopSignalHandling& operator=(const StopSignalHandling&) = delete;
+
+  private:
+    struct sigaction previous[3];
+};
+
+}  // namespace gma
+}  // namespace vorada

@@ -1,0 +1,88 @@
+#pragma once
+// The binary partition tree of a run on disk, "tree.bpt": the leaf region of every voxel and the
+// merges in the order they were made. Little-endian, no compression, so that a script can read
+// it with a few lines of NumPy:
+//
+//   offset 0        8 bytes  magic "VSEGBPT1"
+//   offset 8        6 × u64  width X, height Y, frames T, leaves N, merges M, reserved (0)
+//   offset 56       X·Y·T × u32   leaf label (0 … N−1) of every voxel, x fastest, then y, then t
+//                   4 zero bytes when X·Y·T is odd, so that the records start 8-byte aligned
+//   then            M records of 24 bytes: u32 label, u32 first, u32 second, u32 regions,
+//                   f64 distance — the new region's label (N + its index), its two children in
+//                   the order they were joined, the regions present after the merge, the
+//                   distance of the children's link
+//
+// The writer streams the merges as they are made into a temporary file next to the final one
+// and renames it only when the tree is complete.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "io/atomicfile.h"
+
+namespace vorada {
+namespace io {
+
+/// One merge of the tree file.
+struct TreeMerge {
+    std::uint32_t label;
+    std::uint32_t first;
+    std::uint32_t second;
+    std::uint32_t regions;
+    double distance;
+};
+static_assert(sizeof(TreeMerge) == 24, "a merge record is 24 bytes without padding");
+
+/// Bytes before the leaf labels.
+constexpr std::uint64_t tree_file_header_bytes = 56;
+
+/// Byte offset of the first merge record for a video of `voxels` voxels.
+constexpr std::uint64_t tree_file_merges_offset(std::uint64_t voxels) {
+    return tree_file_header_bytes + 4 * (voxels + voxels % 2);
+}
+
+/// Writes a tree file: the header and leaves at construction, merges one by one, then finish()
+/// renames the temporary file to `path`. A writer destroyed before finish() removes its
+/// temporary file, so an interrupted run leaves no tree that looks complete.
+class TreeFileWriter {
+  public:
+    /// `leaves`: the leaf label of every voxel in storage order, each below `leaf_count`.
+    TreeFileWriter(const std::string& path, std::uint64_t width, std::uint64_t height,
+                   std::uint64_t frames, const std::uint64_t* leaves, std::uint64_t leaf_count);
+    ~TreeFileWriter();
+    TreeFileWriter(const TreeFileWriter&) = delete;
+    TreeFileWriter& operator=(const TreeFileWriter&) = delete;
+
+    void add(const TreeMerge& merge);
+    /// Completes the header, closes the file and gives it its final name.
+    void finish();
+
+    const std::string& temporary_path() const { return temporary; }
+
+  private:
+    void _fail(const std::string& reason, int error = 0);
+
+    std::string final_path;
+    std::string temporary;
+    std::FILE* file = nullptr;
+    std::unique_ptr<UnfinishedFile> unfinished;  // removed by a stop signal until renamed
+    std::uint64_t merge_count = 0;
+};
+
+/// A tree file read back and checked.
+struct TreeFile {
+    std::uint64_t width = 0, height = 0, frames = 0;
+    std::uint64_t leaf_count = 0;
+    std::vector<std::uint32_t> leaves;  ///< X·Y·T leaf labels
+    std::vector<TreeMerge> merges;
+};
+
+/// Reads and checks a tree file; a missing file throws VoradaFileNotFound, a truncated or
+/// inconsistent one VoradaFileError naming what is wrong.
+TreeFile read_tree_file(const std::string& path);
+
+}  // namespace io
+}  // namespace vorada

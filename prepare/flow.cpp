@@ -1,0 +1,76 @@
+#include "prepare/flow.h"
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "common/errors.h"
+
+namespace vorada {
+namespace prepare {
+namespace {
+
+void put_le32(unsigned char* bytes, std::uint32_t word) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[i] = static_cast<unsigned char>((word >> (8 * i)) & 0xFF);
+    }
+}
+
+void put_float(unsigned char* bytes, float value) {
+    std::uint32_t word;
+    std::memcpy(&word, &value, sizeof word);
+    put_le32(bytes, word);
+}
+
+}  // namespace
+
+cv::Ptr<cv::DISOpticalFlow> make_flow_estimator(FlowQuality quality) {
+    switch (quality) {
+        case FlowQuality::fast:
+            return cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_FAST);
+        case FlowQuality::medium:
+            return cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_MEDIUM);
+        case FlowQuality::fine:
+            break;
+    }
+    // The finest preset, carried on to full resolution with a longer variational refinement.
+    cv::Ptr<cv::DISOpticalFlow> estimator =
+        cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_MEDIUM);
+    estimator->setFinestScale(0);
+    estimator->setVariationalRefinementIterations(10);
+    return estimator;
+}
+
+cv::Mat compute_flow(cv::DISOpticalFlow& estimator, const cv::Mat& from, const cv::Mat& to) {
+    cv::Mat flow;
+    estimator.calc(from, to, flow);
+    return flow;
+}
+
+void write_flow_file(const std::string& path, const cv::Mat& flow) {
+    CV_Assert(flow.type() == CV_32FC2);
+    const std::size_t pairs =
+        static_cast<std::size_t>(flow.cols) * static_cast<std::size_t>(flow.rows);
+    std::vector<unsigned char> bytes(12 + 8 * pairs);
+    put_float(&bytes[0], 202021.25f);
+    put_le32(&bytes[4], static_cast<std::uint32_t>(flow.cols));
+    put_le32(&bytes[8], static_cast<std::uint32_t>(flow.rows));
+    unsigned char* out = &bytes[12];
+    for (int y = 0; y < flow.rows; ++y) {
+        const float* row = flow.ptr<float>(y);
+        for (int i = 0; i < 2 * flow.cols; ++i, out += 4) {
+            put_float(out, row[i]);
+        }
+    }
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    if (!file) {
+        throw VoradaError(path + ": cannot write this file");
+    }
+}
+
+}  // namespace prepare
+}  // namespace vorada

@@ -1,0 +1,336 @@
+#include "prepare/prepare.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <boost/filesystem.hpp>
+#include <cmath>
+#include <cstdlib>
+#include <future>
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "common/errors.h"
+#include "driver/arguments.h"
+#include "driver/pipeline.h"
+#include "prepare/flow.h"
+#include "prepare/framesource.h"
+#include "prepare/progress.h"
+#include "prepare/staging.h"
+
+namespace vorada {
+namespace prepare {
+namespace {
+
+namespace fs = boost::filesystem;
+
+volatile sig_atomic_t interrupted = 0;
+
+void note_interrupt(int) {
+    interrupted = 1;
+}
+
+// Ctrl-C ends the run between two frames, so the private folder is removed; a second one kills.
+class InterruptGuard {
+  public:
+    InterruptGuard() {
+        struct sigaction action {};
+        action.sa_handler = note_interrupt;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &old_int);
+        sigaction(SIGTERM, &action, &old_term);
+        interrupted = 0;
+    }
+    ~InterruptGuard() {
+        sigaction(SIGINT, &old_int, nullptr);
+        sigaction(SIGTERM, &old_term, nullptr);
+    }
+
+  private:
+    struct sigaction old_int {};
+    struct sigaction old_term {};
+};
+
+// vseg reads each argument up to its first blank, so such a folder could not be segmented.
+void check_output_name(const std::string& output_directory) {
+    if (output_directory.empty() ||
+        output_directory.find_first_of(" \t\n\r\f\v") != std::string::npos) {
+        throw VoradaError("OUTPUT_DIR \"" + output_directory +
+                          "\" must be non-empty and hold no blanks: vseg reads a path up to its "
+                          "first blank");
+    }
+}
+
+std::string input_identity(const std::string& input) {
+    boost::system::error_code error;
+    const fs::path canonical = fs::canonical(input, error);
+    return error ? fs::absolute(input).string() : canonical.string();
+}
+
+cv::Size output_size(const cv::Size& input, const PrepareOptions& options) {
+    double factor = 1;
+    if (options.scale > 0) {
+        factor = options.scale;
+    } else if (options.max_side > 0 && std::max(input.width, input.height) > options.max_side) {
+        factor = static_cast<double>(options.max_side) / std::max(input.width, input.height);
+    }
+    if (factor == 1) {
+        return input;
+    }
+    return cv::Size(std::max(1, static_cast<int>(std::lround(input.width * factor))),
+                    std::max(1, static_cast<int>(std::lround(input.height * factor))));
+}
+
+std::string shell_word(const std::string& word) {
+    if (word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+                               "_./+-:@%,=") == std::string::npos) {
+        return word;
+    }
+    std::string quoted = "'";
+    for (char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+// vseg as the user can call it: by name when it is on the PATH, else beside this program
+// (installed) or in the build tree.
+std::string vseg_program() {
+    boost::system::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return "vseg";
+    }
+    for (const fs::path& candidate :
+         {self.parent_path() / "vseg", self.parent_path().parent_path() / "driver" / "vseg"}) {
+        if (!fs::exists(candidate, error)) {
+            continue;
+        }
+        const char* path_variable = std::getenv("PATH");
+        std::istringstream entries(path_variable ? path_variable : "");
+        for (std::string entry; std::getline(entries, entry, ':');) {
+            const fs::path on_path = fs::path(entry.empty() ? "." : entry) / "vseg";
+            if (fs::exists(on_path, error) && fs::equivalent(on_path, candidate, error)) {
+                return "vseg";
+            }
+        }
+        return candidate.string();
+    }
+    return "vseg";
+}
+
+[[noreturn]] void throw_range_error(const PrepareOptions& options, unsigned long long held) {
+    std::ostringstream message;
+    message << options.input;
+    if (held == 0) {
+        message << " holds no frames";
+        throw VoradaError(message.str());
+    }
+    message << " holds frames 0 to " << held - 1 << "; --first " << options.first;
+    if (options.count > 0) {
+        message << " --count " << options.count << " --step " << options.step << " needs frame "
+                << options.first + (options.count - 1) * options.step;
+    } else {
+        message << " is past the end";
+    }
+    throw VoradaError(message.str());
+}
+
+std::string make_record(const PrepareOptions& options,
+                        const std::string& identity,
+                        const PrepareResult& result) {
+    std::ostringstream record;
+    record << "input " << identity << "\n"
+           << "frames " << result.frames << "\n"
+           << "size " << result.width << "x" << result.height << "\n"
+           << "first " << options.first << "\n"
+           << "step " << options.step << "\n"
+           << "flow " << flow_quality_name(options.flow) << "\n";
+    return record.str();
+}
+
+// The work of one frame: its image, and the two flows between it and the frame before.
+class FrameWriter {
+  public:
+    FrameWriter(const std::string& directory, FlowQuality quality, unsigned threads)
+        : root(directory),
+          policy(threads > 1 ? std::launch::async : std::launch::deferred),
+          forward(make_flow_estimator(quality)),
+          backward(make_flow_estimator(quality)) {}
+
+    /// Starts writing frame k (and its flows to and from frame k-1 when `previous` is given).
+    void start(unsigned long long k, cv::Mat colour, cv::Mat grey, cv::Mat previous) {
+        jobs.push_back(std::async(policy, [this, k, colour] {
+            const std::string path = gma::frame_path(root, k);
+            if (!cv::imwrite(path, colour)) {
+                throw VoradaError(path + ": cannot write this image");
+            }
+        }));
+        if (previous.empty()) {
+            return;
+        }
+        jobs.push_back(std::async(policy, [this, k, grey, previous] {
+            write_flow_file(gma::forward_flow_path(root, k - 1),
+                            compute_flow(*forward, previous, grey));
+        }));
+        jobs.push_back(std::async(policy, [this, k, grey, previous] {
+            write_flow_file(gma::backward_flow_path(root, k),
+                            compute_flow(*backward, grey, previous));
+        }));
+    }
+
+    /// Waits for the frame started last; raises the first failure of its jobs.
+    void wait() {
+        std::vector<std::future<void>> running;
+        running.swap(jobs);
+        for (auto& job : running) {
+            job.wait();
+        }
+        for (auto& job : running) {
+            job.get();
+        }
+    }
+
+    ~FrameWriter() {
+        for (auto& job : jobs) {
+            if (job.valid()) {
+                job.wait();
+            }
+        }
+    }
+
+  private:
+    std::string root;
+    std::launch policy;
+    cv::Ptr<cv::DISOpticalFlow> forward, backward;
+    std::vector<std::future<void>> jobs;
+};
+
+}  // namespace
+
+const char* const recommended_vseg_numbers = "5 1.5 0.001 4";
+
+PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool terminal) {
+    check_output_name(options.output_directory);
+    std::unique_ptr<FrameSource> source = open_frame_source(options.input);
+    const std::string identity = input_identity(options.input);
+    Staging staging(options.output_directory, identity, options.force);
+
+    const unsigned threads =
+        options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    // The two flows of a frame run side by side; each may use half the threads inside. Flows do
+    // not depend on OpenCV's thread count.
+    cv::setNumThreads(static_cast<int>(std::max(1u, threads / 2)));
+
+    unsigned long long consumed = 0;  // input frames passed so far
+    for (unsigned long long i = 0; i < options.first; ++i, ++consumed) {
+        if (!source->skip()) {
+            throw_range_error(options, consumed);
+        }
+    }
+    cv::Mat next;
+    if (!source->read(next)) {
+        throw_range_error(options, consumed);
+    }
+    ++consumed;
+    const cv::Size input_size = next.size();
+    const cv::Size size = output_size(input_size, options);
+
+    unsigned long long wanted = options.count;
+    if (wanted == 0 && source->expected_frames() > options.first) {
+        wanted = (source->expected_frames() - options.first + options.step - 1) / options.step;
+    }
+    Progress progress(log, wanted, terminal);
+    InterruptGuard interrupt_guard;
+    FrameWriter writer(staging.directory(), options.flow, threads);
+    PrepareResult result;
+    result.width = size.width;
+    result.height = size.height;
+    cv::Mat previous_grey;
+    bool have_next = true;
+    while (have_next) {
+        if (next.size() != input_size) {
+            throw VoradaError(source->last_frame_name() + " is " + std::to_string(next.cols) + "x" +
+                              std::to_string(next.rows) + ", the first frame " +
+                              std::to_string(input_size.width) + "x" +
+                              std::to_string(input_size.height) +
+                              ": all frames must have the same size");
+        }
+        cv::Mat colour, grey;
+        if (size != input_size) {
+            cv::resize(next, colour, size, 0, 0, cv::INTER_AREA);
+        } else {
+            colour = next;
+        }
+        next = cv::Mat();  // the reader must not reuse the buffer the writer is encoding
+        cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
+        writer.start(result.frames, colour, grey, previous_grey);
+        ++result.frames;
+
+        // Read the next frame while this one is written.
+        have_next = false;
+        if (options.count == 0 || result.frames < options.count) {
+            bool more = true;
+            for (unsigned long long s = 1; s < options.step && more; ++s) {
+                more = source->skip();
+                consumed += more ? 1 : 0;
+            }
+            have_next = more && source->read(next);
+            consumed += have_next ? 1 : 0;
+        }
+        writer.wait();
+        previous_grey = grey;
+        progress.update(result.frames);
+        if (interrupted) {
+            throw VoradaError("interrupted; nothing was written to " + options.output_directory);
+        }
+    }
+    if (options.count > 0 && result.frames < options.count) {
+        throw_range_error(options, consumed);
+    }
+    progress.finish(result.frames);
+
+    staging.commit(make_record(options, identity, result));
+    const std::string output = shell_word(options.output_directory);
+    result.vseg_command = shell_word(vseg_program()) + " 0 " + std::to_string(result.frames - 1) +
+                          " " + recommended_vseg_numbers + " " + output + " " + output +
+                          "/segmentation";
+    return result;
+}
+
+int prepare_main(
+    int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool terminal) {
+    const std::string program = argc > 0 ? fs::path(argv[0]).filename().string() : "vseg-prepare";
+    try {
+        const PrepareCommand command = parse_prepare_arguments(
+            std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+        if (command.action == PrepareCommand::help) {
+            out << prepare_usage_text(program);
+            return 0;
+        }
+        if (command.action == PrepareCommand::version) {
+            out << program << " " << gma::version_text() << "\n";
+            return 0;
+        }
+        const PrepareResult result = run_prepare(command.options, err, terminal);
+        err << "Wrote " << result.frames << " frames of " << result.width << "x" << result.height
+            << " and their flows to " << command.options.output_directory
+            << "; segment them with:\n";
+        out << result.vseg_command << "\n" << std::flush;
+        return 0;
+    } catch (const std::exception& error) {
+        // One line per failure, whatever the library's text holds.
+        std::string message = error.what();
+        std::replace(message.begin(), message.end(), '\n', ' ');
+        err << program << ": " << message << std::endl;
+        return 1;
+    }
+}
+
+}  // namespace prepare
+}  // namespace vorada

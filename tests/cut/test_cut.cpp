@@ -1,0 +1,256 @@
+// Magick++ declares the assert machinery inside its own namespace unless <cassert> comes first.
+// clang-format off
+#include <cassert>
+#include <Magick++.h>
+// clang-format on
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/errors.h"
+#include "cut/cut.h"
+#include "driver/pipeline.h"
+#include "io/treefile.h"
+#include "tests/support/tempdir.h"
+#include "tools/synthetic/synthetic.h"
+
+namespace vorada {
+namespace testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+
+const bool magick_ready = [] {
+    Magick::InitializeMagick(nullptr);
+    return true;
+}();
+
+template <typename T>
+void append(std::string& bytes, T value) {
+    bytes.append(reinterpret_cast<const char*>(&value), sizeof(value));
+}
+
+// Three voxels on two leaves, one merge.
+std::string small_tree(const std::string& path) {
+    const std::uint64_t leaves[3] = {1, 0, 1};
+    io::TreeFileWriter writer(path, 3, 1, 1, leaves, 2);
+    writer.add(io::TreeMerge{2, 1, 0, 1, 0.25});
+    writer.finish();
+    return read_bytes(path);
+}
+
+TEST(TreeFile, ThreeVoxelsTwoLeavesOneMergeByteForByte) {
+    TempDir dir;
+    const std::string path = dir.file("tree.bpt");
+    std::string expected = "VSEGBPT1";
+    for (std::uint64_t field : {3, 1, 1, 2, 1, 0}) {  // X Y T, leaves, merges, reserved
+        append<std::uint64_t>(expected, field);
+    }
+    for (std::uint32_t leaf : {1, 0, 1, 0}) {  // three leaves and the padding to 8 bytes
+        append<std::uint32_t>(expected, leaf);
+    }
+    for (std::uint32_t field : {2, 1, 0, 1}) {  // label, first, second, regions
+        append<std::uint32_t>(expected, field);
+    }
+    append<double>(expected, 0.25);
+    ASSERT_EQ(expected.size(), 96u);
+    EXPECT_TRUE(small_tree(path) == expected);
+    EXPECT_FALSE(boost::filesystem::exists(path + ".partial"));
+
+    const io::TreeFile tree = io::read_tree_file(path);
+    EXPECT_EQ(tree.width, 3u);
+    EXPECT_EQ(tree.leaf_count, 2u);
+    EXPECT_EQ(tree.leaves, (std::vector<std::uint32_t>{1, 0, 1}));
+    ASSERT_EQ(tree.merges.size(), 1u);
+    EXPECT_EQ(tree.merges[0].first, 1u);
+    EXPECT_EQ(tree.merges[0].distance, 0.25);
+}
+
+TEST(TreeFile, UnfinishedMissingTruncatedOrInconsistentFilesAreRefused) {
+    TempDir dir;
+    const std::string path = dir.file("tree.bpt");
+    {
+        const std::uint64_t leaves[2] = {0, 1};
+        io::TreeFileWriter writer(path, 2, 1, 1, leaves, 2);
+        writer.add(io::TreeMerge{2, 0, 1, 1, 1.0});
+        EXPECT_TRUE(boost::filesystem::exists(path + ".partial"));
+    }  // destroyed before finish, as when a run fails
+    EXPECT_FALSE(boost::filesystem::exists(path));
+    EXPECT_FALSE(boost::filesystem::exists(path + ".partial"));
+    EXPECT_THAT([&] { io::read_tree_file(path); },
+                ThrowsMessage<VoradaFileNotFound>(StrEq("File " + path + " not found")));
+
+    const std::string good = small_tree(path);
+    auto refused = [&](const std::string& bytes, const std::string& reason) {
+        write_bytes(path, bytes);
+        EXPECT_THAT([&] { io::read_tree_file(path); },
+                    ThrowsMessage<VoradaFileError>(HasSubstr(reason)))
+            << reason;
+    };
+    refused(good.substr(0, good.size() - 1), "truncated: 95 bytes, the header announces 96");
+    refused(good.substr(0, 20), "shorter than its header");
+    refused(good + "x", "1 bytes beyond the announced end");
+    std::string bad = good;
+    bad[0] = 'X';
+    refused(bad, "wrong magic number");
+    bad = good;
+    bad[56] = 7;  // a voxel naming leaf 7 of 2
+    refused(bad, "voxel 0 names leaf 7");
+    bad = good;
+    bad[72 + 8] = 1;  // second child equal to the first
+    refused(bad, "merge 0 is inconsistent");
+    bad = good;
+    bad[8] = 0;  // width 0
+    refused(bad, "implausible video size");
+}
+
+// Four leaves merged three times; distances not monotonic.
+io::TreeFile four_leaves() {
+    io::TreeFile tree;
+    tree.width = 4;
+    tree.height = 1;
+    tree.frames = 1;
+    tree.leaf_count = 4;
+    tree.leaves = {3, 0, 1, 2};
+    tree.merges = {{4, 0, 1, 3, 1.0}, {5, 4, 2, 2, 3.0}, {6, 3, 5, 1, 2.0}};
+    return tree;
+}
+
+TEST(MergeReplay, LabelsAfterAnyNumberOfMergesAndTheCutsThatChooseIt) {
+    const io::TreeFile tree = four_leaves();
+    cut::MergeReplay replay(tree);
+    std::vector<unsigned long long> labels;
+    replay.labels_after(0, labels);
+    EXPECT_EQ(labels, (std::vector<unsigned long long>{3, 0, 1, 2}));
+    replay.labels_after(2, labels);
+    EXPECT_EQ(labels, (std::vector<unsigned long long>{3, 5, 5, 5}));
+    replay.labels_after(1, labels);  // in any order
+    EXPECT_EQ(labels, (std::vector<unsigned long long>{3, 4, 4, 2}));
+    replay.labels_after(3, labels);
+    EXPECT_EQ(labels, (std::vector<unsigned long long>{6, 6, 6, 6}));
+
+    EXPECT_EQ(cut::merges_for_regions(tree, 4), 0u);
+    EXPECT_EQ(cut::merges_for_regions(tree, 1), 3u);
+    EXPECT_THAT([&] { cut::merges_for_regions(tree, 5); },
+                ThrowsMessage<VoradaError>(
+                    StrEq("The tree holds 4 down to 1 regions; 5 is not among them")));
+    // The cut stops at the first merge at the distance or above, even if later ones are below.
+    EXPECT_EQ(cut::merges_below_distance(tree, 1.0), 0u);
+    EXPECT_EQ(cut::merges_below_distance(tree, 2.5), 1u);
+    EXPECT_EQ(cut::merges_below_distance(tree, 10.0), 3u);
+}
+
+TEST(CutArguments, OneOfRegionsOrDistanceAndNothingElse) {
+    auto parse = [](std::vector<const char*> words) {
+        words.insert(words.begin(), "vseg-cut");
+        return cut::parse_cut_arguments(static_cast<int>(words.size()), words.data());
+    };
+    const cut::CutOptions options = parse({"out", "--regions", "300,50,12"});
+    EXPECT_EQ(options.regions, (std::vector<std::uint64_t>{300, 50, 12}));
+    EXPECT_EQ(options.out, "out/cuts");
+    EXPECT_EQ(parse({"--distance", "0.5", "out", "--out", "x"}).out, "x");
+    EXPECT_EQ(parse({"out", "--regions", "3", "--png", "none"}).png, io::PngMode::none);
+    for (const auto& words : std::vector<std::vector<const char*>>{
+             {"out"},
+             {"out", "--regions", "3", "--distance", "1"},
+             {"out", "--regions", "3,-1"},
+             {"out", "--regions", "3,,4"},
+             {"out", "--regions", "0"},
+             {"out", "--distance", "nan"},
+             {"out", "--regions"},
+             {"out", "--levels", "3"},
+             {"out", "--regions", "3", "--png", "small"},
+             {"--regions", "3"}}) {
+        EXPECT_THROW(parse(words), std::invalid_argument) << words.size();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Round trip: a vseg run, then vseg-cut at all of vseg's levels in vseg's order.
+
+int run_quietly(int (*program)(int, const char* const*), const std::vector<std::string>& words) {
+    std::vector<const char*> argv;
+    for (const auto& word : words) {
+        argv.push_back(word.c_str());
+    }
+    ::testing::internal::CaptureStderr();
+    int status = -1;
+    try {
+        status = program(static_cast<int>(argv.size()), argv.data());
+    } catch (...) {
+        ::testing::internal::GetCapturedStderr();
+        throw;
+    }
+    ::testing::internal::GetCapturedStderr();
+    return status;
+}
+
+void expect_cut_reproduces_vseg(const std::string& input, const std::string& last,
+                                const std::string& out) {
+    ASSERT_TRUE(magick_ready);
+    std::srand(1);  // both programs start from the generator's unseeded state
+    ASSERT_EQ(run_quietly(gma::run_vseg, {"vseg", "0", last, "5", "1.5", "0.001", "4", input, out}), 0);
+    std::vector<std::string> levels;
+    std::string regions;
+    for (const auto& entry : boost::filesystem::directory_iterator(out + "/segmentations")) {
+        levels.push_back(entry.path().filename().string());
+    }
+    ASSERT_EQ(levels.size(), 16u);
+    std::sort(levels.begin(), levels.end(),
+              [](const std::string& a, const std::string& b) { return std::stoull(a) > std::stoull(b); });
+    for (const std::string& level : levels) {
+        regions += (regions.empty() ? "" : ",") + std::to_string(std::stoull(level) + 1);
+    }
+    std::srand(1);
+    ASSERT_EQ(run_quietly(cut::run_vseg_cut, {"vseg-cut", out, "--regions", regions}), 0);
+    for (const std::string& level : levels) {
+        const std::string ours = out + "/segmentations/" + level;
+        const std::string cut = out + "/cuts/" + level;
+        std::size_t files = 0;
+        for (const auto& entry : boost::filesystem::directory_iterator(ours)) {
+            const std::string name = entry.path().filename().string();
+            ASSERT_TRUE(read_bytes(ours + "/" + name) == read_bytes(cut + "/" + name))
+                << level << "/" << name;
+            ++files;
+        }
+        EXPECT_EQ(std::distance(boost::filesystem::directory_iterator(cut),
+                                boost::filesystem::directory_iterator()),
+                  static_cast<std::ptrdiff_t>(files));
+    }
+}
+
+TEST(CutRoundTrip, SyntheticVideoAllSixteenLevelsByteForByte) {
+    TempDir dir;
+    synthetic::Synthetic sample = synthetic::make_synthetic(synthetic::random_options(48, 36, 3, 3, 7));
+    synthetic::write_sample(dir.file("in"), sample);
+    expect_cut_reproduces_vseg(dir.file("in"), "2", dir.file("out"));
+}
+
+TEST(CutRoundTrip, RealClipAllSixteenLevelsByteForByte) {
+    const char* source = std::getenv("VORADA_SOURCE_DIR");
+    const std::string input = std::string(source ? source : ".") + "/../shared/data/alley_1_half";
+    if (!boost::filesystem::exists(input + "/frames/frame002.png")) {
+        GTEST_SKIP() << "no real clip at " << input << " (the shared data directory is missing)";
+    }
+    TempDir dir;
+    expect_cut_reproduces_vseg(input, "2", dir.file("out"));
+}
+
+TEST(CutRun, AMissingTreeIsAnErrorAndBadArgumentsGiveTheUsage) {
+    TempDir dir;
+    EXPECT_THAT([&] { run_quietly(cut::run_vseg_cut, {"vseg-cut", dir.path(), "--regions", "3"}); },
+                ThrowsMessage<VoradaFileNotFound>(
+                    StrEq("File " + dir.path() + "/trees/tree.bpt not found")));
+    EXPECT_EQ(run_quietly(cut::run_vseg_cut, {"vseg-cut", dir.path()}), 2);
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace vorada

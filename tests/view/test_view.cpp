@@ -1,0 +1,185 @@
+// Magick++ declares the assert machinery inside its own namespace unless <cassert> comes first.
+// clang-format off
+#include <cassert>
+#include <Magick++.h>
+// clang-format on
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <boost/filesystem.hpp>
+#include <string>
+#include <vector>
+
+#include "common/errors.h"
+#include "driver/pipeline.h"
+#include "io/treefile.h"
+#include "tests/support/tempdir.h"
+#include "view/font.h"
+#include "view/view.h"
+
+namespace vorada {
+namespace testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
+
+const bool magick_ready = [] {
+    Magick::InitializeMagick(nullptr);
+    return true;
+}();
+
+constexpr int width = 8, height = 6, frames = 2;
+const std::array<std::uint8_t, 3> left_color{40, 60, 80}, right_color{90, 40, 30};
+
+// A run of 8 × 6 × 2 voxels: leaf 0 the left half, leaf 1 the right half, merged once. Its
+// frames are the two colours of the halves.
+struct TinyRun {
+    TempDir dir;
+    std::string out = dir.file("out");
+    std::string in = dir.file("in");
+
+    TinyRun() {
+        boost::filesystem::create_directories(out + "/trees");
+        std::vector<std::uint64_t> leaves;
+        gma::Video video(width, height, frames);
+        video.width = width;
+        video.height = height;
+        video.frames = frames;
+        for (int t = 0; t < frames; ++t) {
+            for (int y = 0; y < height; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    leaves.push_back(x < 4 ? 0 : 1);
+                    const auto& color = x < 4 ? left_color : right_color;
+                    std::copy(color.begin(), color.end(), video.at(x, y, t));
+                }
+            }
+        }
+        io::TreeFileWriter writer(out + "/trees/tree.bpt", width, height, frames, leaves.data(), 2);
+        writer.add(io::TreeMerge{2, 0, 1, 1, 0.5});
+        writer.finish();
+        boost::filesystem::create_directories(in + "/frames");
+        for (int t = 0; t < frames; ++t) {
+            video.write_frame(gma::frame_path(in, static_cast<unsigned long long>(t)),
+                              static_cast<unsigned long long>(t));
+        }
+    }
+};
+
+std::array<std::uint8_t, 3> at(const view::Sheet& sheet, int x, int y) {
+    const std::uint8_t* p = &sheet.rgb[3 * (static_cast<std::size_t>(y) * sheet.width + x)];
+    return {p[0], p[1], p[2]};
+}
+
+bool has_ink(const view::Sheet& sheet, int left, int top, int right, int bottom) {
+    for (int y = top; y < bottom; ++y) {
+        for (int x = left; x < right; ++x) {
+            if (at(sheet, x, y) != std::array<std::uint8_t, 3>{255, 255, 255}) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+TEST(ViewSheet, RowsOfLevelsColumnsOfFramesLabelsAndBoundariesWhereRegionsChange) {
+    ASSERT_TRUE(magick_ready);
+    TinyRun run;
+    const io::TreeFile tree = io::read_tree_file(run.out + "/trees/tree.bpt");
+    const view::Frames input = view::load_frames(run.in, 0, frames, width, height);
+    const auto views = view::make_level_views(tree, input, {1, 0});
+    const view::Sheet sheet = view::render_overview(tree, input, views, {0, 1});
+
+    ASSERT_EQ(sheet.cell_width, width);  // small enough to stay unscaled
+    ASSERT_EQ(sheet.cell_height, height);
+    ASSERT_EQ(sheet.row_top.size(), 2u);
+    ASSERT_EQ(sheet.column_left.size(), 2u);
+    EXPECT_EQ(sheet.height, sheet.row_top[1] + height + 12);
+    EXPECT_GE(sheet.width, sheet.column_left[1] + sheet.mean_offset + width + 12);
+    // The title fits: the sheet widens for it.
+    EXPECT_EQ(sheet.width,
+              24 + view::text_width("8x6x2 voxels, 2 trajectories. left: boundaries, right: mean colours", 2));
+
+    // Labels: the title and frame numbers above the cells, level and count left of each row.
+    EXPECT_TRUE(has_ink(sheet, 0, 0, sheet.width, sheet.header_height));
+    for (int c = 0; c < 2; ++c) {
+        EXPECT_TRUE(has_ink(sheet, sheet.column_left[c], sheet.header_height - 20,
+                            sheet.column_left[c] + 40, sheet.header_height));
+    }
+    for (int r = 0; r < 2; ++r) {
+        EXPECT_TRUE(has_ink(sheet, 0, sheet.row_top[r], sheet.label_width, sheet.row_top[r] + 14));
+        EXPECT_TRUE(has_ink(sheet, 0, sheet.row_top[r] + 18, sheet.label_width, sheet.row_top[r] + 32));
+    }
+
+    // Level 1 (two regions): a boundary column just left of the change, the frame elsewhere;
+    // level 0 (one region): no boundary. Mean colours are the halves' colours.
+    const std::array<std::uint8_t, 3> line{view::boundary_color[0], view::boundary_color[1],
+                                           view::boundary_color[2]};
+    for (int r = 0; r < 2; ++r) {
+        for (int c = 0; c < 2; ++c) {
+            for (int y = 0; y < height; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    const auto shown = at(sheet, sheet.column_left[c] + x, sheet.row_top[r] + y);
+                    const auto& frame = x < 4 ? left_color : right_color;
+                    ASSERT_EQ(shown, (r == 0 && x == 3) ? line : frame) << r << c << " " << x << "," << y;
+                    const auto mean = at(sheet, sheet.column_left[c] + sheet.mean_offset + x,
+                                         sheet.row_top[r] + y);
+                    const std::array<std::uint8_t, 3> joined{65, 50, 55};
+                    ASSERT_EQ(mean, r == 0 ? frame : joined);
+                }
+            }
+        }
+    }
+}
+
+TEST(ViewRun, WritesTheSheetPreviewsAndRegionSummaryFromTheRecordedOrGivenInput) {
+    ASSERT_TRUE(magick_ready);
+    TinyRun run;
+    std::vector<const char*> argv{"vseg-view", run.out.c_str(), "--levels", "900,1,0", "--frames",
+                                  "6",         "--input",       run.in.c_str()};
+    ::testing::internal::CaptureStderr();
+    const int status = view::run_vseg_view(static_cast<int>(argv.size()), argv.data());
+    ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(status, 0);
+    Magick::Image sheet;
+    sheet.ping(run.out + "/overview.png");
+    // 900 is beyond this tree: it becomes its top level 1, so two rows; both frames.
+    const io::TreeFile tree = io::read_tree_file(run.out + "/trees/tree.bpt");
+    const view::Frames input = view::load_frames(run.in, 0, frames, width, height);
+    const view::Sheet expected =
+        view::render_overview(tree, input, view::make_level_views(tree, input, {1, 0}), {0, 1});
+    EXPECT_EQ(sheet.columns(), static_cast<std::size_t>(expected.width));
+    EXPECT_EQ(sheet.rows(), static_cast<std::size_t>(expected.height));
+    for (const char* gif : {"/preview/1.gif", "/preview/0.gif"}) {
+        std::vector<Magick::Image> images;
+        Magick::readImages(&images, run.out + gif);
+        EXPECT_EQ(images.size(), 2u) << gif;
+    }
+    EXPECT_EQ(read_bytes(run.out + "/regions.csv"),
+              "level,regions,label,voxels,first_frame,last_frame,mean_r,mean_g,mean_b\n"
+              "1,2,0,48,0,1,40,60,80\n"
+              "1,2,1,48,0,1,90,40,30\n"
+              "0,1,2,96,0,1,65,50,55\n");
+
+    // Without --input the run's record names the frames; without a record that is an error.
+    EXPECT_THAT([&] { view::read_run_record(run.out); },
+                ThrowsMessage<VoradaFileError>(HasSubstr("give the input directory with --input")));
+    write_bytes(run.out + "/trees/input.txt", "input " + run.in + "\nfirst 0\nlast 1\n");
+    EXPECT_EQ(view::read_run_record(run.out).input, run.in);
+}
+
+TEST(ViewChoices, EvenlySpacedFramesAndLevelsWithinTheTree) {
+    EXPECT_THAT(view::spaced_frames(10, 6), ElementsAre(0, 2, 4, 5, 7, 9));
+    EXPECT_THAT(view::spaced_frames(3, 6), ElementsAre(0, 1, 2));
+    EXPECT_THAT(view::spaced_frames(10, 1), ElementsAre(0));
+    io::TreeFile tree;
+    tree.leaf_count = 50;
+    tree.merges.resize(48);  // 50 regions down to 2: levels 49 … 1
+    EXPECT_THAT(view::usable_levels(tree, {900, 100, 20, 5, 0}), ElementsAre(49, 20, 5, 1));
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace vorada

@@ -1,0 +1,430 @@
+#include "view/view.h"
+
+#include <Magick++.h>
+
+#include <algorithm>
+#include <boost/filesystem.hpp>
+#include <cmath>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+
+#include "common/errors.h"
+#include "cut/cut.h"
+#include "driver/pipeline.h"
+#include "view/font.h"
+
+namespace vorada {
+namespace view {
+
+namespace {
+
+constexpr int text_scale = 2;
+constexpr int margin = 12;
+constexpr int pair_gap = 4;      // between a boundary cell and its mean cell
+constexpr int column_gap = 16;
+constexpr int row_gap = 10;
+constexpr std::uint8_t background[3] = {255, 255, 255};
+constexpr std::uint8_t ink[3] = {20, 20, 20};
+constexpr std::uint8_t faint_ink[3] = {110, 110, 110};
+constexpr int preview_max_width = 640;
+
+std::uint64_t parse_number(const std::string& text, const std::string& option) {
+    std::size_t used = 0;
+    unsigned long long value = 0;
+    try {
+        if (!text.empty() && text[0] >= '0' && text[0] <= '9') {
+            value = std::stoull(text, &used);
+        }
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size()) {
+        throw std::invalid_argument(option + " takes whole numbers, not '" + text + "'");
+    }
+    return value;
+}
+
+void fill(std::vector<std::uint8_t>& rgb, const std::uint8_t color[3]) {
+    for (std::size_t i = 0; i < rgb.size(); i += 3) {
+        rgb[i] = color[0];
+        rgb[i + 1] = color[1];
+        rgb[i + 2] = color[2];
+    }
+}
+
+void blit(Sheet& sheet, const std::vector<std::uint8_t>& cell, int left, int top) {
+    for (int y = 0; y < sheet.cell_height; ++y) {
+        std::copy_n(cell.data() + 3 * static_cast<std::size_t>(y) * sheet.cell_width,
+                    3 * sheet.cell_width,
+                    sheet.rgb.data() + 3 * (static_cast<std::size_t>(top + y) * sheet.width + left));
+    }
+}
+
+Magick::Image to_image(const std::vector<std::uint8_t>& rgb, int width, int height) {
+    Magick::Image image(static_cast<std::size_t>(width), static_cast<std::size_t>(height), "RGB",
+                        Magick::CharPixel, rgb.data());
+    return image;
+}
+
+std::string regions_text(std::uint64_t regions) {
+    return std::to_string(regions) + (regions == 1 ? " region" : " regions");
+}
+
+}  // namespace
+
+std::string view_usage(const std::string& program) {
+    return "Usage: " + program +
+           " OUTPUT_DIR [--levels L[,L…]] [--frames K] [--input INPUT_DIR]\n";
+}
+
+ViewOptions parse_view_arguments(int argc, const char* const* argv) {
+    ViewOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool takes_value = argument == "--levels" || argument == "--frames" || argument == "--input";
+        if (takes_value && i + 1 >= argc) {
+            throw std::invalid_argument(argument + " needs a value");
+        }
+        if (argument == "--levels") {
+            options.levels.clear();
+            std::stringstream list(argv[++i]);
+            std::string item;
+            while (std::getline(list, item, ',')) {
+                options.levels.push_back(parse_number(item, "--levels"));
+            }
+            if (options.levels.empty()) {
+                throw std::invalid_argument("--levels needs at least one level");
+            }
+        } else if (argument == "--frames") {
+            options.frames = parse_number(argv[++i], "--frames");
+            if (options.frames == 0) {
+                throw std::invalid_argument("--frames must be at least 1");
+            }
+        } else if (argument == "--input") {
+            options.input = argv[++i];
+        } else if (!argument.empty() && argument[0] == '-') {
+            throw std::invalid_argument("unknown option " + argument);
+        } else if (options.output_directory.empty()) {
+            options.output_directory = argument;
+        } else {
+            throw std::invalid_argument("more than one output directory given");
+        }
+    }
+    if (options.output_directory.empty()) {
+        throw std::invalid_argument("no output directory given");
+    }
+    return options;
+}
+
+RunRecord read_run_record(const std::string& output_directory) {
+    const std::string path = output_directory + "/trees/input.txt";
+    std::ifstream file(path);
+    if (!file) {
+        throw VoradaFileError(path, "not found; give the input directory with --input");
+    }
+    RunRecord record;
+    bool have_input = false;
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.compare(0, 6, "input ") == 0) {
+            record.input = line.substr(6);
+            have_input = true;
+        } else if (line.compare(0, 6, "first ") == 0) {
+            record.first_frame = parse_number(line.substr(6), "first");
+        }
+    }
+    if (!have_input) {
+        throw VoradaFileError(path, "names no input directory; give it with --input");
+    }
+    return record;
+}
+
+Frames load_frames(const std::string& input, std::uint64_t first_frame, int count, int width,
+                   int height) {
+    Frames frames;
+    frames.width = width;
+    frames.height = height;
+    frames.count = count;
+    frames.rgb.resize(3 * static_cast<std::size_t>(width) * height * count);
+    for (int t = 0; t < count; ++t) {
+        const std::string path = gma::frame_path(input, first_frame + static_cast<std::uint64_t>(t));
+        if (!boost::filesystem::is_regular_file(path)) {
+            throw VoradaFileNotFound(path);
+        }
+        Magick::Image image;
+        image.read(path);
+        if (static_cast<int>(image.columns()) != width || static_cast<int>(image.rows()) != height) {
+            throw VoradaFileError(path, "is " + std::to_string(image.columns()) + "x" +
+                                            std::to_string(image.rows()) + ", the tree's video " +
+                                            std::to_string(width) + "x" + std::to_string(height));
+        }
+        image.write(0, 0, static_cast<std::size_t>(width), static_cast<std::size_t>(height), "RGB",
+                    Magick::CharPixel, frames.rgb.data() + 3 * static_cast<std::size_t>(width) * height * t);
+    }
+    return frames;
+}
+
+std::vector<int> spaced_frames(int count, std::uint64_t wanted) {
+    std::vector<int> chosen;
+    if (wanted >= static_cast<std::uint64_t>(count) || count <= 1) {
+        for (int t = 0; t < count; ++t) {
+            chosen.push_back(t);
+        }
+        return chosen;
+    }
+    const auto k = static_cast<int>(wanted);
+    for (int i = 0; i < k; ++i) {
+        chosen.push_back(k == 1 ? 0
+                                : static_cast<int>(std::lround(static_cast<double>(i) * (count - 1) /
+                                                               (k - 1))));
+    }
+    return chosen;
+}
+
+std::vector<std::uint64_t> usable_levels(const io::TreeFile& tree,
+                                         const std::vector<std::uint64_t>& requested) {
+    const std::uint64_t highest = tree.leaf_count - 1;
+    const std::uint64_t lowest = tree.leaf_count - tree.merges.size() - 1;
+    std::vector<std::uint64_t> levels;
+    for (std::uint64_t level : requested) {
+        level = std::min(highest, std::max(lowest, level));
+        if (std::find(levels.begin(), levels.end(), level) == levels.end()) {
+            levels.push_back(level);
+        }
+    }
+    return levels;
+}
+
+std::vector<LevelView> make_level_views(const io::TreeFile& tree, const Frames& frames,
+                                        const std::vector<std::uint64_t>& levels) {
+    std::vector<LevelView> views;
+    cut::MergeReplay replay(tree);
+    std::vector<unsigned long long> labels;
+    std::vector<std::uint32_t> compact(tree.leaf_count + tree.merges.size(),
+                                       std::numeric_limits<std::uint32_t>::max());
+    const std::size_t frame_voxels = static_cast<std::size_t>(tree.width * tree.height);
+    for (std::uint64_t level : levels) {
+        LevelView view;
+        view.level = level;
+        replay.labels_after(tree.leaf_count - 1 - level, labels);
+        view.region.resize(labels.size());
+        std::vector<double> sums;
+        for (std::size_t v = 0; v < labels.size(); ++v) {
+            std::uint32_t& index = compact[labels[v]];
+            if (index == std::numeric_limits<std::uint32_t>::max()) {
+                index = static_cast<std::uint32_t>(view.label.size());
+                view.label.push_back(labels[v]);
+                view.voxels.push_back(0);
+                view.first_frame.push_back(static_cast<int>(v / frame_voxels));
+                view.last_frame.push_back(0);
+                sums.resize(sums.size() + 3, 0.0);
+            }
+            view.region[v] = index;
+            ++view.voxels[index];
+            view.last_frame[index] = static_cast<int>(v / frame_voxels);
+            for (int c = 0; c < 3; ++c) {
+                sums[3 * index + c] += frames.rgb[3 * v + c];
+            }
+        }
+        view.mean_color.resize(sums.size());
+        for (std::size_t r = 0; r < view.label.size(); ++r) {
+            for (int c = 0; c < 3; ++c) {
+                view.mean_color[3 * r + c] = static_cast<std::uint8_t>(
+                    std::lround(sums[3 * r + c] / static_cast<double>(view.voxels[r])));
+            }
+            compact[view.label[r]] = std::numeric_limits<std::uint32_t>::max();
+        }
+        views.push_back(std::move(view));
+    }
+    return views;
+}
+
+std::vector<std::uint8_t> render_cell(const Frames& frames, const LevelView& view, int t,
+                                      int cell_width, int cell_height, bool boundaries) {
+    const int w = frames.width;
+    const int h = frames.height;
+    const std::uint8_t* frame = frames.frame(t);
+    const std::uint32_t* regions = view.region.data() + static_cast<std::size_t>(w) * h * t;
+    // Source box of every cell column and row (at least one pixel each).
+    auto box = [](int i, int cells, int size) {
+        const int from = static_cast<int>(static_cast<long long>(i) * size / cells);
+        const int to = std::max(from + 1, static_cast<int>(static_cast<long long>(i + 1) * size / cells));
+        return std::make_pair(from, to);
+    };
+    std::vector<std::uint32_t> cell_region(static_cast<std::size_t>(cell_width) * cell_height);
+    std::vector<std::uint8_t> rgb(3 * cell_region.size());
+    for (int j = 0; j < cell_height; ++j) {
+        const auto rows = box(j, cell_height, h);
+        for (int i = 0; i < cell_width; ++i) {
+            const auto columns = box(i, cell_width, w);
+            const std::size_t out = static_cast<std::size_t>(j) * cell_width + i;
+            // The region of the box's centre pixel; the frame averaged over the box.
+            const int cx = (columns.first + columns.second - 1) / 2;
+            const int cy = (rows.first + rows.second - 1) / 2;
+            const std::uint32_t region = regions[static_cast<std::size_t>(cy) * w + cx];
+            cell_region[out] = region;
+            if (!boundaries) {
+                std::copy_n(&view.mean_color[3 * static_cast<std::size_t>(region)], 3, &rgb[3 * out]);
+                continue;
+            }
+            double sum[3] = {0, 0, 0};
+            int n = 0;
+            for (int y = rows.first; y < rows.second; ++y) {
+                for (int x = columns.first; x < columns.second; ++x) {
+                    const std::uint8_t* p = frame + 3 * (static_cast<std::size_t>(y) * w + x);
+                    sum[0] += p[0];
+                    sum[1] += p[1];
+                    sum[2] += p[2];
+                    ++n;
+                }
+            }
+            for (int c = 0; c < 3; ++c) {
+                rgb[3 * out + c] = static_cast<std::uint8_t>(std::lround(sum[c] / n));
+            }
+        }
+    }
+    if (boundaries) {
+        // One pixel wide: the pixel left of or above a change of region.
+        for (int j = 0; j < cell_height; ++j) {
+            for (int i = 0; i < cell_width; ++i) {
+                const std::size_t p = static_cast<std::size_t>(j) * cell_width + i;
+                const bool right = i + 1 < cell_width && cell_region[p + 1] != cell_region[p];
+                const bool below = j + 1 < cell_height && cell_region[p + cell_width] != cell_region[p];
+                if (right || below) {
+                    const std::uint8_t* pixel = &rgb[3 * p];
+                    const int luminance = (299 * pixel[0] + 587 * pixel[1] + 114 * pixel[2]) / 1000;
+                    std::copy_n(luminance >= bright_luminance ? bright_boundary_color : boundary_color, 3,
+                                &rgb[3 * p]);
+                }
+            }
+        }
+    }
+    return rgb;
+}
+
+Sheet render_overview(const io::TreeFile& tree, const Frames& frames,
+                      const std::vector<LevelView>& views, const std::vector<int>& columns,
+                      int max_width) {
+    Sheet sheet;
+    const int line = glyph_height * text_scale;
+    int label_text = 0;
+    for (const LevelView& view : views) {
+        label_text = std::max({label_text, text_width("level " + std::to_string(view.level), text_scale),
+                               text_width(regions_text(view.label.size()), text_scale)});
+    }
+    sheet.label_width = margin + label_text + margin;
+    const int k = static_cast<int>(columns.size());
+    const int fixed = sheet.label_width + margin + (k - 1) * column_gap + k * pair_gap;
+    const double scale = std::min(1.0, static_cast<double>(max_width - fixed) / (2.0 * k * frames.width));
+    sheet.cell_width = std::max(1, static_cast<int>(std::lround(frames.width * scale)));
+    sheet.cell_height = std::max(1, static_cast<int>(std::lround(frames.height * scale)));
+    sheet.mean_offset = sheet.cell_width + pair_gap;
+    sheet.header_height = margin + line + margin / 2 + line + margin / 2;
+    const std::string title = std::to_string(frames.width) + "x" + std::to_string(frames.height) + "x" +
+                              std::to_string(frames.count) + " voxels, " +
+                              std::to_string(tree.leaf_count) +
+                              " trajectories. left: boundaries, right: mean colours";
+    sheet.width = std::max(fixed + 2 * k * sheet.cell_width, 2 * margin + text_width(title, text_scale));
+    sheet.height = sheet.header_height + static_cast<int>(views.size()) * (sheet.cell_height + row_gap) -
+                   row_gap + margin;
+    sheet.rgb.resize(3 * static_cast<std::size_t>(sheet.width) * sheet.height);
+    fill(sheet.rgb, background);
+
+    draw_text(sheet.rgb.data(), sheet.width, sheet.height, margin, margin, title, text_scale, ink);
+    const int column_header = margin + line + margin / 2;
+    for (int c = 0; c < k; ++c) {
+        const int left = sheet.label_width + c * (2 * sheet.cell_width + pair_gap + column_gap);
+        sheet.column_left.push_back(left);
+        draw_text(sheet.rgb.data(), sheet.width, sheet.height, left, column_header,
+                  "frame " + std::to_string(columns[c]), text_scale, faint_ink);
+    }
+    for (std::size_t r = 0; r < views.size(); ++r) {
+        const int top = sheet.header_height + static_cast<int>(r) * (sheet.cell_height + row_gap);
+        sheet.row_top.push_back(top);
+        draw_text(sheet.rgb.data(), sheet.width, sheet.height, margin, top,
+                  "level " + std::to_string(views[r].level), text_scale, ink);
+        draw_text(sheet.rgb.data(), sheet.width, sheet.height, margin, top + line + 4,
+                  regions_text(views[r].label.size()), text_scale, faint_ink);
+        for (int c = 0; c < k; ++c) {
+            blit(sheet, render_cell(frames, views[r], columns[c], sheet.cell_width, sheet.cell_height, true),
+                 sheet.column_left[c], top);
+            blit(sheet, render_cell(frames, views[r], columns[c], sheet.cell_width, sheet.cell_height, false),
+                 sheet.column_left[c] + sheet.mean_offset, top);
+        }
+    }
+    return sheet;
+}
+
+int run_vseg_view(int argc, const char* const* argv) {
+    const std::string program = argc > 0 ? argv[0] : "vseg-view";
+    ViewOptions options;
+    try {
+        options = parse_view_arguments(argc, argv);
+    } catch (const std::invalid_argument& error) {
+        std::cerr << program << ": " << error.what() << "\n" << view_usage(program);
+        return 2;
+    }
+    const std::string out = options.output_directory;
+    const io::TreeFile tree = io::read_tree_file(out + "/trees/tree.bpt");
+    RunRecord record;
+    if (options.input.empty()) {
+        record = read_run_record(out);
+    } else {
+        record.input = options.input;
+        if (boost::filesystem::is_regular_file(out + "/trees/input.txt")) {
+            record.first_frame = read_run_record(out).first_frame;
+        }
+    }
+    const auto width = static_cast<int>(tree.width);
+    const auto height = static_cast<int>(tree.height);
+    const auto count = static_cast<int>(tree.frames);
+    const Frames frames = load_frames(record.input, record.first_frame, count, width, height);
+    const std::vector<std::uint64_t> levels = usable_levels(tree, options.levels);
+    const std::vector<LevelView> views = make_level_views(tree, frames, levels);
+    const std::vector<int> columns = spaced_frames(count, options.frames);
+
+    const Sheet sheet = render_overview(tree, frames, views, columns);
+    to_image(sheet.rgb, sheet.width, sheet.height).write(out + "/overview.png");
+
+    // Previews: every frame with its boundaries, one GIF per level.
+    boost::filesystem::create_directory(out + "/preview");
+    const double scale = std::min(1.0, static_cast<double>(preview_max_width) / width);
+    const int preview_width = std::max(1, static_cast<int>(std::lround(width * scale)));
+    const int preview_height = std::max(1, static_cast<int>(std::lround(height * scale)));
+    for (const LevelView& view : views) {
+        std::vector<Magick::Image> images;
+        for (int t = 0; t < count; ++t) {
+            images.push_back(to_image(render_cell(frames, view, t, preview_width, preview_height, true),
+                                      preview_width, preview_height));
+            images.back().animationDelay(12);
+            images.back().animationIterations(0);
+        }
+        Magick::writeImages(images.begin(), images.end(),
+                            out + "/preview/" + std::to_string(view.level) + ".gif");
+    }
+
+    // Per-region summary for scripts.
+    std::ofstream csv(out + "/regions.csv");
+    csv << "level,regions,label,voxels,first_frame,last_frame,mean_r,mean_g,mean_b\n";
+    for (const LevelView& view : views) {
+        for (std::size_t r = 0; r < view.label.size(); ++r) {
+            csv << view.level << ',' << view.label.size() << ',' << view.label[r] << ','
+                << view.voxels[r] << ',' << view.first_frame[r] << ',' << view.last_frame[r] << ','
+                << int(view.mean_color[3 * r]) << ',' << int(view.mean_color[3 * r + 1]) << ','
+                << int(view.mean_color[3 * r + 2]) << '\n';
+        }
+    }
+    csv.close();
+    if (!csv) {
+        throw VoradaFileError(out + "/regions.csv", "could not be written completely");
+    }
+    std::cerr << "Overview of " << views.size() << (views.size() == 1 ? " level" : " levels")
+              << " written to " << out << "/overview.png\n";
+    return 0;
+}
+
+}  // namespace view
+}  // namespace vorada

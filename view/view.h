@@ -1,0 +1,104 @@
+#pragma once
+// vseg-view: a picture of what a vseg run found. One sheet (overview.png) with a row per level
+// and a column per chosen frame, each cell the frame with the region boundaries drawn over it
+// beside the regions painted in their mean colour; an animated GIF per level; a CSV of the
+// regions of each level.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "io/treefile.h"
+
+namespace vorada {
+namespace view {
+
+struct ViewOptions {
+    std::string output_directory;
+    std::vector<std::uint64_t> levels{900, 100, 20, 5};  ///< vseg's levels: L + 1 regions
+    std::uint64_t frames = 6;                             ///< columns of the sheet
+    std::string input;  ///< input directory; empty: the one recorded in trees/input.txt
+};
+
+std::string view_usage(const std::string& program);
+
+/// Parses `program OUTPUT_DIR [--levels L,L,…] [--frames K] [--input DIR]`; throws
+/// std::invalid_argument with a one-line reason.
+ViewOptions parse_view_arguments(int argc, const char* const* argv);
+
+/// Where a run's frames are: its input directory and first frame number.
+struct RunRecord {
+    std::string input;
+    std::uint64_t first_frame = 0;
+};
+
+/// Reads output + "/trees/input.txt" (written by vseg); throws VoradaFileError if unusable.
+RunRecord read_run_record(const std::string& output_directory);
+
+/// The frames of a run as 8-bit RGB, frame after frame, rows in order.
+struct Frames {
+    int width = 0, height = 0, count = 0;
+    std::vector<std::uint8_t> rgb;
+    const std::uint8_t* frame(int t) const {
+        return rgb.data() + 3 * static_cast<std::size_t>(width) * height * t;
+    }
+};
+
+/// Reads frames first … first + count − 1 of `input`; each must be width × height.
+Frames load_frames(const std::string& input, std::uint64_t first_frame, int count, int width,
+                   int height);
+
+/// `wanted` frame indices of `count`, evenly spaced, first and last included (all if fewer).
+std::vector<int> spaced_frames(int count, std::uint64_t wanted);
+
+/// The requested levels the tree holds, each limited to the tree's range, without repeats.
+std::vector<std::uint64_t> usable_levels(const io::TreeFile& tree,
+                                         const std::vector<std::uint64_t>& requested);
+
+/// Region label of every voxel and the mean colour of every region, at one level.
+struct LevelView {
+    std::uint64_t level = 0;
+    std::vector<std::uint32_t> region;     ///< compact region index of every voxel
+    std::vector<std::uint8_t> mean_color;  ///< 3 bytes per compact region
+    std::vector<unsigned long long> label; ///< tree label of every compact region
+    std::vector<std::uint64_t> voxels;     ///< size of every compact region
+    std::vector<int> first_frame, last_frame;
+};
+
+std::vector<LevelView> make_level_views(const io::TreeFile& tree, const Frames& frames,
+                                        const std::vector<std::uint64_t>& levels);
+
+/// Boundaries are yellow over dark pixels and deep pink over bright ones, so that they stand out
+/// on both.
+constexpr std::uint8_t boundary_color[3] = {255, 230, 0};
+constexpr std::uint8_t bright_boundary_color[3] = {230, 0, 120};
+/// Luminance (0-255) from which a pixel counts as bright.
+constexpr int bright_luminance = 160;
+
+/// An RGB picture and where its cells are.
+struct Sheet {
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> rgb;
+    int cell_width = 0, cell_height = 0;
+    std::vector<int> row_top;      ///< top of each level's cells
+    std::vector<int> column_left;  ///< left of each frame's boundary cell; its mean cell follows
+    int mean_offset = 0;           ///< from a boundary cell's left to its mean cell's left
+    int label_width = 0;           ///< the column of row labels on the left
+    int header_height = 0;         ///< the lines above the first row
+};
+
+/// One frame of one level at `cell_width` × `cell_height`: the frame with region boundaries
+/// drawn over it (boundaries), or the regions in their mean colours (!boundaries).
+std::vector<std::uint8_t> render_cell(const Frames& frames, const LevelView& view, int t,
+                                      int cell_width, int cell_height, bool boundaries);
+
+/// The overview sheet, no wider than about `max_width` pixels (cells are scaled down to fit).
+Sheet render_overview(const io::TreeFile& tree, const Frames& frames,
+                      const std::vector<LevelView>& views, const std::vector<int>& columns,
+                      int max_width = 3200);
+
+/// The whole run of vseg-view; returns the exit status (errors propagate as exceptions).
+int run_vseg_view(int argc, const char* const* argv);
+
+}  // namespace view
+}  // namespace vorada
