@@ -8,7 +8,7 @@ DEMO_FRAMES ?= 12
 DEMO_PREPARE ?= --count $(DEMO_FRAMES) --step 2 --max-side 240
 DEMO_ARGS ?= 5 1.5 0.001 4
 
-.PHONY: all deps configure build demo test sanitize clean
+.PHONY: all deps configure build demo test sanitize fuzz-smoke clean
 
 all: build
 
@@ -43,5 +43,9 @@ sanitize: deps
 	@cmake --build $(BUILD)-sanitize -j $(JOBS) --target $(SANITIZE_SUITES)
 	@ctest --test-dir $(BUILD)-sanitize --output-on-failure -j $(JOBS) -E _NOT_BUILT
 
+# The libFuzzer targets built with clang and run for 30 s each on their seed corpora.
+fuzz-smoke:
+	@JOBS=$(JOBS) FUZZ_BUILD=$(BUILD)-fuzz ./scripts/fuzz-smoke.sh
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz

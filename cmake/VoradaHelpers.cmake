@@ -26,9 +26,14 @@ function(vorada_add_library folder)
     endif()
 endfunction()
 
-# vorada_add_test(<folder> DEPS <targets...>): one GoogleTest executable per test folder.
+# vorada_add_test(<folder> [TIMEOUT <seconds>] DEPS <targets...>): one GoogleTest executable per
+# test folder. Every case gets a timeout (120 s unless the folder asks for more), so a test that
+# loops forever fails instead of holding CI until its limit.
 function(vorada_add_test folder)
-    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT" "DEPS" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
     if(NOT sources)
         return()
@@ -39,5 +44,6 @@ function(vorada_add_test folder)
                                             GTest::gtest_main)
     gtest_discover_tests(${target} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
                          PROPERTIES ENVIRONMENT "VORADA_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+                                    TIMEOUT ${ARG_TIMEOUT}
                          DISCOVERY_TIMEOUT 60)
 endfunction()

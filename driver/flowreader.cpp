@@ -1,8 +1,10 @@
 #include "driver/flowreader.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <string>
 #include <vector>
 
 #include "common/errors.h"
@@ -79,9 +81,17 @@ void read_optical_flow(VideoSignal<double, 2>& signal, std::string path, unsigne
     for (std::size_t i = 0; i < pairs_read; ++i) {
         const long long x = static_cast<long long>(i % static_cast<std::size_t>(width));
         const long long y = static_cast<long long>(i / static_cast<std::size_t>(width));
+        const float u = little_endian_float(&payload[8 * i]);
+        const float v = little_endian_float(&payload[8 * i + 4]);
+        // NaN would make the cue maps and the merge order undefined; infinities are no
+        // displacement either (the format's "unknown" marker is a finite 1e9 and above).
+        if (!std::isfinite(u) || !std::isfinite(v)) {
+            throw VoradaError("read_flow_file: " + path + ": non-finite flow value at pixel (" +
+                              std::to_string(x) + ", " + std::to_string(y) + ")");
+        }
         double* value = signal.at(x, y, static_cast<long long>(t));
-        value[0] = static_cast<double>(little_endian_float(&payload[8 * i]));
-        value[1] = static_cast<double>(little_endian_float(&payload[8 * i + 4]));
+        value[0] = static_cast<double>(u);
+        value[1] = static_cast<double>(v);
     }
     if (pairs_read < pair_count) {
         throw VoradaError("read_flow_file: file is too short");

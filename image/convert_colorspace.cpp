@@ -220,8 +220,12 @@ template <typename T>
 ImageCIELab<T> to_cielab(const ImageGray<T>& image) {
     ImageCIELab<T> result;
     result.channels[0] = image.channels[0];
-    result.channels[1] = shaped_like<T>(image.channels[0]);
-    result.channels[2] = shaped_like<T>(image.channels[0]);
+    // Neutral chroma: a and b carry the +128 offset of every other CIELab image here.
+    for (std::size_t c = 1; c < 3; ++c) {
+        result.channels[c] = shaped_like<T>(image.channels[0]);
+        std::fill(result.channels[c].data(),
+                  result.channels[c].data() + result.channels[c].num_elements(), T(128));
+    }
     return result;
 }
 

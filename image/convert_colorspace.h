@@ -70,7 +70,7 @@ ImageCIELab<T> to_cielab(const ImageRGB<T>& image);
 /// RGB 0..255 from CIELab with a, b offset by +128, clipped (T = unsigned char, double).
 template <typename T>
 ImageRGB<T> to_rgb(const ImageCIELab<T>& image);
-/// L* = the grey value, a and b 0 (T = unsigned char, double).
+/// L* = the grey value, a and b neutral (128, the stored offset) (T = unsigned char, double).
 template <typename T>
 ImageCIELab<T> to_cielab(const ImageGray<T>& image);
 /// to_cielab of to_rgb (T = unsigned char; double throws, as to_rgb of double YUV does).

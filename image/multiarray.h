@@ -52,7 +52,9 @@ class MultiArray : public boost::multi_array<T, D> {
 // GCC 12 flags Boost's construction of zero elements as an out-of-bounds memset; it is not.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Warray-bounds"
+#ifndef __clang__
 #pragma GCC diagnostic ignored "-Wstringop-overflow"
+#endif
 template <typename T, std::size_t D>
 MultiArray<T, D>::MultiArray() : Base(Extents{}, boost::fortran_storage_order()) {}
 #pragma GCC diagnostic pop

@@ -31,25 +31,40 @@ ImageFormat get_image_format(const std::string& path) {
 
 ImageFormat get_image_format_from_header(const std::string& path) {
     ReadBitStream stream(path);
+    // A field the file is too short to hold does not match: reads stay within the file.
+    std::uint64_t left = stream.remaining_size();
+    const auto next = [&](unsigned bits, std::uint64_t* value) {
+        if (left < bits) {
+            return false;
+        }
+        left -= bits;
+        *value = stream.read(bits);
+        return true;
+    };
+    std::uint64_t v = 0;
     ImageFormat format = FORMAT_RAS;
-    switch (stream.read(16)) {
+    if (!next(16, &v)) {
+        stream.close();
+        return format;
+    }
+    switch (v) {
         case 0xFFD8:
             format = FORMAT_JPG;
             break;
         case 0x8950:
             format = FORMAT_PNG;
             for (const std::uint64_t expected : {0x4E47u, 0x0D0Au, 0x1A0Au}) {
-                if (stream.read(16) != expected) {
+                if (!next(16, &v) || v != expected) {
                     format = FORMAT_UNKNOWN;
                     break;
                 }
             }
             break;
         case 0x4949:
-            format = stream.read(8) == 0x2A ? FORMAT_TIFF : FORMAT_UNKNOWN;
+            format = next(8, &v) && v == 0x2A ? FORMAT_TIFF : FORMAT_UNKNOWN;
             break;
         case 0x4D4D:
-            format = stream.read(16) == 0x002A ? FORMAT_TIFF : FORMAT_UNKNOWN;
+            format = next(16, &v) && v == 0x002A ? FORMAT_TIFF : FORMAT_UNKNOWN;
             break;
         case 0xFF00:
             format = FORMAT_MULTIARRAY;
@@ -57,7 +72,8 @@ ImageFormat get_image_format_from_header(const std::string& path) {
         case 0x424D:
             format = FORMAT_BMP;
             break;
-        case 0x5035:
+        case 0x5035:  // P5, grey
+        case 0x5036:  // P6, colour: what the writer makes of .ppm
             format = FORMAT_PNM;
             break;
         default:

@@ -13,7 +13,7 @@ enum ImageFormat {
     FORMAT_TIFF = 2,        ///< .tiff .tif; header II 2A or MM 00 2A
     FORMAT_RAS = 3,         ///< .ras; any header not otherwise recognised
     FORMAT_BMP = 4,         ///< .bmp; header BM
-    FORMAT_PNM = 5,         ///< .ppm .pgm; header P5
+    FORMAT_PNM = 5,         ///< .ppm .pgm; header P5 or P6
     FORMAT_MULTIARRAY = 6,  ///< .mult .prl .bay .bayer; header FF 00
     FORMAT_UNKNOWN = 7      ///< anything else, or a broken PNG or TIFF signature
 };

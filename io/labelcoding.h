@@ -47,7 +47,9 @@ void encode_labels(
 
 /// Reads n values (rows of `width`) from source, which offers read(nbits) and
 /// bits_left(); explicit values have `bits` bits. Throws VoradaFileError naming path on a
-/// stream that ends early or does not describe an array of n values.
+/// stream that ends early or does not describe an array of n values. With values null the
+/// stream is only walked: every check that does not need the decoded labels is made, so a
+/// caller can refuse a stream before allocating the array for it.
 template <typename BitSource>
 void decode_labels(BitSource& source,
                    std::uint32_t* values,
@@ -208,12 +210,15 @@ void decode_labels(BitSource& source,
             if (pos < width) {
                 throw VoradaFileError(path, "label code refers to the row above in the first row");
             }
-            v = values[pos - width];
+            if (values != nullptr) {
+                v = values[pos - width];
+            }
         } else if (source.read(1) == 0) {
             if (pos < width) {
                 throw VoradaFileError(path, "label code refers to the row above in the first row");
             }
-            if (!_label_to_the_right(values, pos, width, above, scan_row, scan_pos, &v)) {
+            if (values != nullptr &&
+                !_label_to_the_right(values, pos, width, above, scan_row, scan_pos, &v)) {
                 throw VoradaFileError(path,
                                       "label code refers to a missing label in the row above");
             }
@@ -235,7 +240,9 @@ void decode_labels(BitSource& source,
         if (length > n - pos) {
             throw VoradaFileError(path, "label run passes the end of the array");
         }
-        std::fill(values + pos, values + pos + length, v);
+        if (values != nullptr) {
+            std::fill(values + pos, values + pos + length, v);
+        }
         pos += length;
     }
 }

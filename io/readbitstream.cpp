@@ -1,5 +1,7 @@
 #include "io/readbitstream.h"
 
+#include <string>
+
 #include "common/errors.h"
 
 namespace vorada {
@@ -15,6 +17,7 @@ void ReadBitStream::open(const std::string& path) {
     }
     buffer = 0;
     bits_left = 0;
+    next_byte = 0;
     file_path = path;
     file.clear();
     file.open(path, std::ios::in | std::ios::binary);
@@ -33,13 +36,14 @@ void ReadBitStream::require_open(const char* message) const {
     }
 }
 
-void ReadBitStream::load_byte() {
+bool ReadBitStream::load_byte() {
     char byte = 0;
-    // Past the end of the file the byte stays 0; callers bound their reads by the file's sizes.
     if (!file.read(&byte, 1)) {
-        byte = 0;
+        return false;
     }
     buffer = static_cast<std::uint8_t>(byte);
+    ++next_byte;
+    return true;
 }
 
 std::uint64_t ReadBitStream::read(unsigned int n) {
@@ -47,14 +51,23 @@ std::uint64_t ReadBitStream::read(unsigned int n) {
     if (n > 64) {
         n = 64;
     }
+    const unsigned int asked = n;
+    const std::uint64_t start = 8 * next_byte - bits_left;
     std::uint64_t result = 0;
     while (n > bits_left) {
         // With no unread bits the buffer is 0; skipping it avoids a shift by 64.
         if (bits_left > 0) {
             result |= static_cast<std::uint64_t>(buffer) << (n - bits_left);
         }
-        load_byte();
-        n -= bits_left;
+        const unsigned int taken = bits_left;
+        if (!load_byte()) {
+            // A failed read leaves the stream where it was, usable for the next seek or read.
+            seekg(start);
+            throw VoradaFileError(file_path, "reading " + std::to_string(asked) + " bits at bit " +
+                                                 std::to_string(start) +
+                                                 " passes the end of the file");
+        }
+        n -= taken;
         bits_left = 8;
     }
     if (n > 0) {
@@ -78,6 +91,7 @@ void ReadBitStream::seekg(std::uint64_t position) {
     // A read past the end leaves the stream failed; a seek starts afresh.
     file.clear();
     file.seekg(static_cast<std::streamoff>(position / 8), std::ios::beg);
+    next_byte = position / 8;
     buffer = 0;
     bits_left = 0;
     if (position % 8 != 0) {

@@ -25,7 +25,8 @@ class ReadBitStream {
     bool is_open() const { return file.is_open(); }
 
     /// The next n bits (n above 64 counts as 64, n = 0 reads nothing) as an unsigned number.
-    /// Bits past the end of the file read as 0.
+    /// Asking for bits past the end of the file throws VoradaFileError naming the file and the
+    /// positions, and leaves the position unchanged.
     std::uint64_t read(unsigned int n);
     /// What read(n) would return, without moving.
     std::uint64_t read_ahead(unsigned int n);
@@ -41,12 +42,13 @@ class ReadBitStream {
 
   private:
     void require_open(const char* message) const;
-    void load_byte();
+    bool load_byte();
 
     std::string file_path;
     std::ifstream file;
     std::uint8_t buffer = 0;     ///< the last byte loaded; consumed bits cleared
     std::uint8_t bits_left = 0;  ///< unread low bits of buffer, 0 to 8
+    std::uint64_t next_byte = 0;  ///< index of the next byte load_byte reads
 };
 
 }  // namespace io

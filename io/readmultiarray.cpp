@@ -109,6 +109,17 @@ MultiArrayHeader ReadMultiArray::_read_header(std::istream& stream,
     return header;
 }
 
+void ReadMultiArray::_check_run_length(vorada::compress::Rle::Status status) const {
+    switch (status) {
+        case vorada::compress::Rle::Status::overflow:
+            throw VoradaFileError(path, "run-length code passes the end of the array");
+        case vorada::compress::Rle::Status::truncated:
+            throw VoradaFileError(path, "run-length code ends inside a code");
+        case vorada::compress::Rle::Status::ok:
+            break;
+    }
+}
+
 std::vector<unsigned char> ReadMultiArray::_run_length(std::istream& stream,
                                                        const MultiArrayHeader& header,
                                                        std::uint64_t element_size) {
@@ -132,20 +143,16 @@ std::vector<unsigned char> ReadMultiArray::_run_length(std::istream& stream,
     if (!read_exact(stream, coded.data(), length)) {
         throw VoradaFileError(path, "run-length payload ends early");
     }
-    std::vector<unsigned char> out(expected);
+    // Count what the code decodes to before allocating: a header may claim far more than a
+    // short code fills, and the array must not be allocated for a file that will be refused.
     std::size_t decoded = 0;
-    switch (
-        vorada::compress::Rle::uncompress(coded.data(), length, out.data(), expected, &decoded)) {
-        case vorada::compress::Rle::Status::overflow:
-            throw VoradaFileError(path, "run-length code passes the end of the array");
-        case vorada::compress::Rle::Status::truncated:
-            throw VoradaFileError(path, "run-length code ends inside a code");
-        case vorada::compress::Rle::Status::ok:
-            break;
-    }
+    _check_run_length(vorada::compress::Rle::decoded_size(coded.data(), length, expected, &decoded));
     if (decoded != expected) {
         throw VoradaFileError(path, "run-length code ends before the array is filled");
     }
+    std::vector<unsigned char> out(expected);
+    _check_run_length(
+        vorada::compress::Rle::uncompress(coded.data(), length, out.data(), expected, &decoded));
     return out;
 }
 
@@ -160,12 +167,20 @@ void ReadMultiArray::_label_code(std::istream& stream,
     if (header.elements / label_max_elements_per_bit > available) {
         throw VoradaFileError(path, "extents exceed what the file could hold");
     }
-    values.assign(header.elements, 0);
     if (header.elements == 0) {
+        values.clear();
         return;
     }
     ReadBitStream bit_stream(path);
-    bit_stream.seekg(8 * (header.payload_offset + 1));
+    const std::uint64_t start = 8 * (header.payload_offset + 1);
+    // First pass without an array: a code that cannot fill the array the header claims is
+    // refused before that array is allocated.
+    bit_stream.seekg(start);
+    BoundedBitReader<ReadBitStream> counter(bit_stream, available, path);
+    decode_labels(counter, nullptr, header.elements, header.extents[0], bits, path);
+
+    values.assign(header.elements, 0);
+    bit_stream.seekg(start);
     BoundedBitReader<ReadBitStream> reader(bit_stream, available, path);
     decode_labels(reader, values.data(), values.size(), header.extents[0], bits, path);
 }

@@ -13,6 +13,7 @@
 
 #include "image/multiarray.h"
 #include "io/multiarrayformat.h"
+#include "io/rle.h"
 
 namespace vorada {
 namespace io {
@@ -66,6 +67,7 @@ class ReadMultiArray {
                std::vector<unsigned long long>& extents);
 
     std::ifstream _open();
+    void _check_run_length(vorada::compress::Rle::Status status) const;
     std::vector<unsigned char> _run_length(std::istream& stream,
                                            const MultiArrayHeader& header,
                                            std::uint64_t element_size);

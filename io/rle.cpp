@@ -43,7 +43,10 @@ Rle::Status decode(const unsigned char* src,
             if (out == capacity) {
                 return Rle::Status::overflow;
             }
-            dst[out++] = c;
+            if (dst != nullptr) {
+                dst[out] = c;
+            }
+            ++out;
             continue;
         }
         if (in == length) {
@@ -71,7 +74,9 @@ Rle::Status decode(const unsigned char* src,
         if (capacity - out < run) {
             return Rle::Status::overflow;
         }
-        std::memset(dst + out, value, run);
+        if (dst != nullptr) {
+            std::memset(dst + out, value, run);
+        }
         out += run;
     }
     return Rle::Status::ok;
@@ -128,6 +133,13 @@ Rle::Status Rle::uncompress(const unsigned char* src,
                             std::size_t capacity,
                             std::size_t* decoded) {
     return decode(src, length, dst, capacity, decoded);
+}
+
+Rle::Status Rle::decoded_size(const unsigned char* src,
+                              std::size_t length,
+                              std::size_t capacity,
+                              std::size_t* decoded) {
+    return decode(src, length, nullptr, capacity, decoded);
 }
 
 }  // namespace compress

@@ -33,6 +33,13 @@ class Rle {
                              unsigned char* dst,
                              std::size_t capacity,
                              std::size_t* decoded);
+
+    /// The checked decoding without its output: counts into *decoded what uncompress would
+    /// write, so a reader can refuse a stream that cannot fill its array before allocating it.
+    static Status decoded_size(const unsigned char* src,
+                               std::size_t length,
+                               std::size_t capacity,
+                               std::size_t* decoded);
 };
 
 }  // namespace compress

@@ -50,8 +50,21 @@ void WriteImage::_write(const ImageGray<unsigned char>& image) {
     _write_gray(image);
 }
 
+void WriteImage::_refuse_multiarray() const {
+    if (file_format == FORMAT_MULTIARRAY) {
+        throw VoradaFileError(file_path,
+                              "colour and grey images cannot be stored in a multi-array file (" +
+                                  image_extension(file_path) + ")");
+    }
+}
+
 template <typename T>
 void WriteImage::_write_rgb(const ImageRGB<T>& image) {
+    _refuse_multiarray();
+    // The .pgm coder would turn the colours into grey without a word.
+    if (image_extension(file_path) == ".pgm") {
+        throw VoradaFileError(file_path, "a colour image cannot be stored as .pgm (grey only)");
+    }
     const std::size_t width = image.width();
     const std::size_t height = image.height();
     std::vector<T> buffer(width * height * 3);
@@ -69,6 +82,7 @@ void WriteImage::_write_rgb(const ImageRGB<T>& image) {
 
 template <typename T>
 void WriteImage::_write_gray(const ImageGray<T>& image) {
+    _refuse_multiarray();
     const std::size_t width = image.width();
     const std::size_t height = image.height();
     std::vector<T> buffer(width * height);

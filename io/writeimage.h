@@ -31,7 +31,8 @@ class WriteImage {
         _write(container);
     }
 
-    /// 8-bit RGB.
+    /// 8-bit RGB. Every format but the multi-array one and grey-only .pgm (both refused with
+    /// VoradaFileError before a file is touched) reads back.
     void _write(const ImageRGB<unsigned char>& image);
     /// 16-bit RGB.
     void _write(const ImageRGB<unsigned short>& image);
@@ -54,6 +55,9 @@ class WriteImage {
     ImageFormat format() const { return file_format; }
 
   private:
+    // Colour and grey images go through Magick++, which cannot write the library's own
+    // multi-array format; refused before any file is touched.
+    void _refuse_multiarray() const;
     template <typename T>
     void _write_rgb(const ImageRGB<T>& image);
     template <typename T>

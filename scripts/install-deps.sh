@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages vseg needs to build and test; quiet and quick when all are present.
+# With --fuzz it also installs clang and the runtime of its fuzzer and sanitizers, which the
+# libFuzzer targets (scripts/fuzz-smoke.sh) need.
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config libboost-dev libboost-filesystem-dev libboost-system-dev
           libeigen3-dev libmagick++-dev libgtest-dev libgmock-dev libbenchmark-dev
           libopencv-dev opencv-doc)
+if [ "${1:-}" = "--fuzz" ]; then
+    packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

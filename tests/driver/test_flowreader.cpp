@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
+#include <string>
 
 #include "common/errors.h"
 #include "tests/support/tempdir.h"
@@ -103,6 +105,31 @@ TEST_F(ReadOpticalFlow, FlowLargerThanTheSignalIsRejectedBeforeWriting) {
     for (double value : flow.values) {
         EXPECT_EQ(value, 0.0);
     }
+}
+
+TEST_F(ReadOpticalFlow, NonFiniteValuesAreRefusedAtTheirPixel) {
+    // A 3 x 2 flow whose pixel (1, 1) holds u = NaN, then +inf and -inf in v.
+    const float bad[] = {std::numeric_limits<float>::quiet_NaN(),
+                         std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity()};
+    for (int k = 0; k < 3; ++k) {
+        std::string bytes = lefloat(1) + le32(3) + le32(2);
+        for (int i = 0; i < 6; ++i) {
+            const bool at_bad = i == 4;
+            bytes += lefloat(at_bad && k == 0 ? bad[k] : 7.0f);
+            bytes += lefloat(at_bad && k > 0 ? bad[k] : -1.0f);
+        }
+        const std::string path = write("nan" + std::to_string(k) + ".flo", bytes);
+        expect_failure(path, ("read_flow_file: " + path +
+                              ": non-finite flow value at pixel (1, 1)").c_str());
+        EXPECT_EQ(flow(0, 1, 1)[0], 7.0);  // read before the bad pixel
+        EXPECT_EQ(flow(1, 1, 1)[0], 0.0);
+    }
+    // The format's "unknown" marker is finite and still read as it is.
+    const std::string unknown = lefloat(1) + le32(1) + le32(1) + lefloat(1e9f) + lefloat(3e38f);
+    read_optical_flow(flow, write("unknown.flo", unknown), 0);
+    EXPECT_EQ(flow(0, 0, 0)[0], static_cast<double>(1e9f));
+    EXPECT_EQ(flow(0, 0, 0)[1], static_cast<double>(3e38f));
 }
 
 }  // namespace

@@ -199,7 +199,29 @@ TEST(ColorConversion, GrayOfYuvAndLabTakesTheFirstChannel) {
     plain.channels[0].data()[0] = -5;
     EXPECT_THAT(pixel(to_gray(plain)), ElementsAre(-5));
     const ImageCIELab<double> from_gray = to_cielab(to_gray(yuv));
-    EXPECT_THAT(pixel(from_gray), ElementsAre(17.25, 0, 0));
+    EXPECT_THAT(pixel(from_gray), ElementsAre(17.25, 128, 128));
+}
+
+TEST(ColorConversion, GreyToLabToRgbStaysNeutral) {
+    // The grey value is L*; with neutral a and b the colour is a grey whose own L* is that value.
+    ImageGray<double> grey(101, 1);
+    for (std::size_t i = 0; i <= 100; ++i) {
+        grey.channels[0].data()[i] = static_cast<double>(i);
+    }
+    const ImageRGB<double> rgb = to_rgb(to_cielab(grey));
+    const ImageCIELab<double> lab = to_cielab(rgb);
+    for (std::size_t i = 0; i <= 100; ++i) {
+        const double expected[] = {static_cast<double>(i), 128.0, 128.0};
+        for (std::size_t c = 0; c < 3; ++c) {
+            EXPECT_NEAR(rgb.channels[c].data()[i], rgb.channels[0].data()[i], 0.01) << i;
+            EXPECT_NEAR(lab.channels[c].data()[i], expected[c], 0.01) << i;
+        }
+    }
+    // In bytes, grey 50 becomes mid grey, not the cyan that a = b = 0 gave.
+    ImageGray<unsigned char> byte_grey(1, 1);
+    byte_grey.channels[0].data()[0] = 50;
+    EXPECT_THAT(pixel(to_cielab(byte_grey)), ElementsAre(50, 128, 128));
+    EXPECT_THAT(pixel(to_rgb(to_cielab(byte_grey))), ElementsAre(118, 118, 118));
 }
 
 TEST(ColorConversion, CielabReferenceColours) {

@@ -48,17 +48,25 @@ TEST_F(HeaderTest, RecognisesEachSignature) {
     EXPECT_EQ(format_of(std::string("MM\0\x2A", 4)), FORMAT_TIFF);
     EXPECT_EQ(format_of("BM...."), FORMAT_BMP);
     EXPECT_EQ(format_of("P5\n1 1\n255\n"), FORMAT_PNM);
+    EXPECT_EQ(format_of("P6\n1 1\n255\n"), FORMAT_PNM);  // what the writer makes of .ppm
     EXPECT_EQ(format_of(std::string("\xFF\x00\x01", 3)), FORMAT_MULTIARRAY);
 }
 
 TEST_F(HeaderTest, UnlistedHeadersAreRasAndBrokenSignaturesUnknown) {
-    EXPECT_EQ(format_of("P6\n1 1\n255\n"), FORMAT_RAS);
+    EXPECT_EQ(format_of("P4\n1 1\n"), FORMAT_RAS);
     EXPECT_EQ(format_of("GIF89a"), FORMAT_RAS);
     EXPECT_EQ(format_of(""), FORMAT_RAS);
     EXPECT_EQ(format_of(std::string("\x89\x50\x4E\x48\x0D\x0A\x1A\x0A", 8)), FORMAT_UNKNOWN);
     EXPECT_EQ(format_of(std::string("\x89PNG\r\n", 6)), FORMAT_UNKNOWN);
     EXPECT_EQ(format_of(std::string("II\x2B\0", 4)), FORMAT_UNKNOWN);
     EXPECT_EQ(format_of(std::string("MM\x2A\0", 4)), FORMAT_UNKNOWN);
+}
+
+TEST_F(HeaderTest, FilesShorterThanASignatureDoNotMatchIt) {
+    EXPECT_EQ(format_of("\xFF"), FORMAT_RAS);  // not FF 00 padded with a zero byte
+    EXPECT_EQ(format_of("II"), FORMAT_UNKNOWN);
+    EXPECT_EQ(format_of(std::string("MM\0", 3)), FORMAT_UNKNOWN);
+    EXPECT_EQ(format_of(std::string("\x89PNG\r\n\x1A", 7)), FORMAT_UNKNOWN);
 }
 
 }  // namespace

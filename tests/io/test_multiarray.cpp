@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "common/errors.h"
 #include "image/multiarray.h"
 #include "io/readmultiarray.h"
+#include "io/writebitstream.h"
 #include "io/writemultiarray.h"
 #include "tests/support/tempdir.h"
 
@@ -381,6 +383,52 @@ TEST(ReadMultiArrayBrokenFiles, LabelCodeFaults) {
     for (const auto& b : labels) {
         expect_broken<unsigned int, 2>(b);
     }
+}
+
+}  // namespace
+
+namespace {
+
+long peak_kib() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// A header that claims far more elements than its short code fills must be refused before the
+// array is allocated: well within 64 MiB and a second, not gigabytes and tens of seconds.
+TEST(ReadMultiArrayBombs, ShortCodesAreRefusedBeforeTheArrayIsAllocated) {
+    TempDir dir;
+    const long before = peak_kib();
+    // Run-length: 1 MiB of literals after a header claiming 8192 times as many bytes (8 GiB).
+    const std::uint64_t coded = std::uint64_t{1} << 20;
+    const std::string rle = dir.file("bomb.mult");
+    write_bytes(rle, as_string(header(0, 0, {8192 * (coded - 1)}) + u64(coded) + Bytes{0x00} +
+                               Bytes(coded - 1, 0x01)));
+    MultiArray<unsigned char, 1> bytes;
+    EXPECT_THAT([&] { ReadMultiArray(rle) >> bytes; },
+                ThrowsMessage<VoradaFileError>(StrEq(
+                    "Error in file '" + rle + "': run-length code ends before the array is filled")));
+    // Label code: runs of 255 copies of the label above cost 10 bits each; the header claims
+    // 26 elements per bit, about what the file could hold (200 MB of labels).
+    const std::uint64_t payload = std::uint64_t{1} << 18;
+    const std::string prl = dir.file("bomb.prl");
+    write_bytes(prl, as_string(header(1, 4, {1, 26 * 8 * (payload - 1)}) + Bytes{0}));
+    {
+        vorada::io::WriteBitStream bits(prl, vorada::io::Append);
+        bits.write(7, 3);  // explicit label 0 in 0 bits, then a run of 1
+        bits.write(0, 3);
+        for (std::uint64_t i = 0; i < (8 * (payload - 1) + 3) / 10; ++i) {
+            bits.write(0, 1);
+            bits.write(256 + 255, 9);
+        }
+        bits.close();
+    }
+    MultiArray<unsigned int, 2> labels;
+    EXPECT_THAT([&] { ReadMultiArray(prl) >> labels; },
+                ThrowsMessage<VoradaFileError>(StrEq(
+                    "Error in file '" + prl + "': label code ends before the array is filled")));
+    EXPECT_LT(peak_kib() - before, 64 * 1024);
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
+#include <cstdlib>
 #include <string>
 
 #include "common/errors.h"
@@ -18,6 +20,7 @@ namespace vorada {
 namespace io {
 namespace {
 
+using ::testing::_;
 using ::testing::HasSubstr;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
@@ -162,6 +165,64 @@ TEST_F(ImageFileTest, WriterRefusesUnknownExtensionsAtOpening) {
     EXPECT_THAT(
         [&] { WriteImage(directory.file("missing/dir/out.png")).write(test_pattern(1, 1)); },
         ThrowsMessage<VoradaFileError>(HasSubstr("': cannot be written: No such file or directory")));
+}
+
+// Whatever the writer accepts reads back: 8-bit colour and grey through every extension it
+// takes (JPEG within its loss), and the multi-array extensions refused before a file exists.
+TEST_F(ImageFileTest, EveryExtensionTheWriterAcceptsReadsBack) {
+    ImageRGB<unsigned char> colour(6, 4);
+    ImageGray<unsigned char> grey(6, 4);
+    for (unsigned long long i = 0; i < 24; ++i) {
+        for (std::size_t c = 0; c < 3; ++c) {
+            colour.channels[c].data()[i] = static_cast<unsigned char>(30 + 7 * i + 60 * c);
+        }
+        grey.channels[0].data()[i] = static_cast<unsigned char>(250 - 9 * i);
+    }
+    const auto differs = [](const auto& a, const auto& b, std::size_t channels) {
+        int worst = 0;
+        for (std::size_t c = 0; c < channels; ++c) {
+            for (std::size_t i = 0; i < 24; ++i) {
+                worst = std::max(worst, std::abs(a.channels[c].data()[i] - b.channels[c].data()[i]));
+            }
+        }
+        return worst;
+    };
+    for (const std::string extension :
+         {".jpg", ".jpeg", ".png", ".tiff", ".tif", ".ras", ".bmp", ".ppm", ".pgm"}) {
+        SCOPED_TRACE(extension);
+        const int loss = extension == ".jpg" || extension == ".jpeg" ? 6 : 0;
+        const std::string grey_path = directory.file("grey" + extension);
+        WriteImage(grey_path).write(grey);
+        ImageGray<unsigned char> grey_back;
+        ReadImage(grey_path).read(grey_back);
+        ASSERT_EQ(grey_back.channel_extents(), grey.channel_extents());
+        EXPECT_LE(differs(grey_back, grey, 1), loss);
+
+        const std::string colour_path = directory.file("colour" + extension);
+        if (extension == ".pgm") {
+            // Grey only: colour would be lost silently, so it is refused.
+            EXPECT_THAT([&] { WriteImage(colour_path).write(colour); },
+                        ThrowsMessage<VoradaFileError>(
+                            StrEq("Error in file '" + colour_path +
+                                  "': a colour image cannot be stored as .pgm (grey only)")));
+            EXPECT_FALSE(boost::filesystem::exists(colour_path));
+            continue;
+        }
+        WriteImage(colour_path).write(colour);
+        ImageRGB<unsigned char> colour_back;
+        ReadImage(colour_path).read(colour_back);
+        ASSERT_EQ(colour_back.channel_extents(), colour.channel_extents());
+        EXPECT_LE(differs(colour_back, colour, 3), loss);
+    }
+    for (const std::string extension : {".mult", ".prl", ".bay", ".bayer"}) {
+        const std::string path = directory.file("image" + extension);
+        EXPECT_THAT([&] { WriteImage(path).write(colour); },
+                    ThrowsMessage<VoradaFileError>(
+                        StrEq("Error in file '" + path + "': colour and grey images cannot be "
+                              "stored in a multi-array file (" + extension + ")")));
+        EXPECT_THAT([&] { WriteImage(path).write(grey); }, ThrowsMessage<VoradaFileError>(_));
+        EXPECT_FALSE(boost::filesystem::exists(path));
+    }
 }
 
 // The opening rules, one row of the table per block: header h, requested r, extension e.
