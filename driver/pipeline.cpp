@@ -31,10 +31,10 @@ namespace gma {
 
 namespace {
 
-// Measured: 325 MB for 0.33 M voxels and 936 MB for 1.12 M voxels of a 512x218 sequence, i.e.
-// about 800 bytes per voxel above 65 MB; rounded up.
-constexpr double fixed_bytes = 80.0 * 1048576.0;
-constexpr double bytes_per_voxel = 860.0;
+// Measured peaks of 512x218 sequences: 182 MB for 0.33 M voxels, 543 MB for 1.12 M and 2150 MB
+// for 4.46 M (frames up-scaled twice), i.e. about 480 bytes per voxel above 27 MB; rounded up.
+constexpr double fixed_bytes = 64.0 * 1048576.0;
+constexpr double bytes_per_voxel = 500.0;
 
 }  // namespace
 
