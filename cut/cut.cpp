@@ -20,25 +20,53 @@ namespace {
 
 constexpr std::uint32_t no_parent = std::numeric_limits<std::uint32_t>::max();
 
-std::uint64_t parse_count(const std::string& text) {
+
+}  // namespace
+
+std::uint64_t parse_whole_number(const std::string& text, const std::string& option) {
     std::size_t used = 0;
     unsigned long long value = 0;
     try {
-        if (text.empty() || text[0] < '0' || text[0] > '9') {
-            throw std::invalid_argument(text);
+        if (!text.empty() && text[0] >= '0' && text[0] <= '9') {
+            value = std::stoull(text, &used);
         }
-        value = std::stoull(text, &used);
     } catch (const std::exception&) {
         used = 0;
     }
-    if (used == 0 || used != text.size() || value == 0) {
-        throw std::invalid_argument("--regions takes positive whole numbers separated by commas, not '" +
-                                    text + "'");
+    if (used == 0 || used != text.size()) {
+        throw std::invalid_argument(option + " takes whole numbers, not '" + text + "'");
     }
     return value;
 }
 
-}  // namespace
+std::vector<std::uint64_t> parse_number_list(const std::string& text, const std::string& option) {
+    std::vector<std::uint64_t> numbers;
+    std::stringstream list(text);
+    std::string item;
+    while (std::getline(list, item, ',')) {
+        numbers.push_back(parse_whole_number(item, option));
+    }
+    if (numbers.empty()) {
+        throw std::invalid_argument(option + " needs at least one number");
+    }
+    return numbers;
+}
+
+void take_output_directory(const std::string& argument, std::string& output_directory) {
+    if (!argument.empty() && argument[0] == '-') {
+        throw std::invalid_argument("unknown option " + argument);
+    }
+    if (!output_directory.empty()) {
+        throw std::invalid_argument("more than one output directory given");
+    }
+    output_directory = argument;
+}
+
+void require_output_directory(const std::string& output_directory) {
+    if (output_directory.empty()) {
+        throw std::invalid_argument("no output directory given");
+    }
+}
 
 std::string cut_usage(const std::string& program) {
     return "Usage: " + program +
@@ -56,13 +84,11 @@ CutOptions parse_cut_arguments(int argc, const char* const* argv) {
             throw std::invalid_argument(argument + " needs a value");
         }
         if (argument == "--regions") {
-            std::stringstream list(argv[++i]);
-            std::string item;
-            while (std::getline(list, item, ',')) {
-                options.regions.push_back(parse_count(item));
-            }
-            if (options.regions.empty()) {
-                throw std::invalid_argument("--regions needs at least one region count");
+            options.regions = parse_number_list(argv[++i], argument);
+            for (std::uint64_t count : options.regions) {
+                if (count == 0) {
+                    throw std::invalid_argument("--regions takes positive region counts");
+                }
             }
             have_regions = true;
         } else if (argument == "--distance") {
@@ -81,26 +107,14 @@ CutOptions parse_cut_arguments(int argc, const char* const* argv) {
             options.out = argv[++i];
         } else if (argument == "--png") {
             const std::string mode = argv[++i];
-            if (mode == "exact") {
-                options.png = io::PngMode::exact;
-            } else if (mode == "fast") {
-                options.png = io::PngMode::fast;
-            } else if (mode == "none") {
-                options.png = io::PngMode::none;
-            } else {
+            if (!io::parse_png_mode(mode, options.png)) {
                 throw std::invalid_argument("--png takes exact, fast or none, not '" + mode + "'");
             }
-        } else if (!argument.empty() && argument[0] == '-') {
-            throw std::invalid_argument("unknown option " + argument);
-        } else if (options.output_directory.empty()) {
-            options.output_directory = argument;
         } else {
-            throw std::invalid_argument("more than one output directory given");
+            take_output_directory(argument, options.output_directory);
         }
     }
-    if (options.output_directory.empty()) {
-        throw std::invalid_argument("no output directory given");
-    }
+    require_output_directory(options.output_directory);
     if (have_regions == options.by_distance) {
         throw std::invalid_argument("give exactly one of --regions and --distance");
     }

@@ -25,6 +25,18 @@ struct CutOptions {
 /// Usage line of the program.
 std::string cut_usage(const std::string& program);
 
+// Command-line pieces shared with vseg-view; each throws std::invalid_argument with a message
+// for the user.
+/// A whole number written in decimal digits only.
+std::uint64_t parse_whole_number(const std::string& text, const std::string& option);
+/// Comma-separated whole numbers, at least one.
+std::vector<std::uint64_t> parse_number_list(const std::string& text, const std::string& option);
+/// Takes the one positional argument, the output directory; refuses an unknown option or a second
+/// directory.
+void take_output_directory(const std::string& argument, std::string& output_directory);
+/// Refuses a command line without an output directory.
+void require_output_directory(const std::string& output_directory);
+
 /// Parses `program OUTPUT_DIR (--regions N,N,… | --distance D) [--out DIR] [--png MODE]`; throws
 /// std::invalid_argument with a one-line reason for anything else. --out defaults to
 /// OUTPUT_DIR/cuts.

@@ -117,13 +117,7 @@ bool parse_options(int argc, const char* const* argv, Arguments& arguments) {
         } else {
             return false;
         }
-        if (value == "exact") {
-            arguments.png_mode = io::PngMode::exact;
-        } else if (value == "fast") {
-            arguments.png_mode = io::PngMode::fast;
-        } else if (value == "none") {
-            arguments.png_mode = io::PngMode::none;
-        } else {
+        if (!io::parse_png_mode(value, arguments.png_mode)) {
             return false;
         }
     }

@@ -25,6 +25,15 @@ namespace io {
 /// same pixels with a much cheaper compression, `none` not at all.
 enum class PngMode { exact, fast, none };
 
+/// Reads a --png value (exact, fast, none) into `mode`; false for anything else.
+inline bool parse_png_mode(const std::string& text, PngMode& mode) {
+    if (text == "exact" || text == "fast" || text == "none") {
+        mode = text == "exact" ? PngMode::exact : text == "fast" ? PngMode::fast : PngMode::none;
+        return true;
+    }
+    return false;
+}
+
 class ImageWriteQueue {
   public:
     /// Background threads for a machine with `cores` cores: all but the one the caller uses.

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
-#include <sstream>
 #include <stdexcept>
 
 #include "common/errors.h"
@@ -31,21 +30,6 @@ constexpr std::uint8_t ink[3] = {20, 20, 20};
 constexpr std::uint8_t faint_ink[3] = {110, 110, 110};
 constexpr int preview_max_width = 640;
 
-std::uint64_t parse_number(const std::string& text, const std::string& option) {
-    std::size_t used = 0;
-    unsigned long long value = 0;
-    try {
-        if (!text.empty() && text[0] >= '0' && text[0] <= '9') {
-            value = std::stoull(text, &used);
-        }
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || used != text.size()) {
-        throw std::invalid_argument(option + " takes whole numbers, not '" + text + "'");
-    }
-    return value;
-}
 
 void fill(std::vector<std::uint8_t>& rgb, const std::uint8_t color[3]) {
     for (std::size_t i = 0; i < rgb.size(); i += 3) {
@@ -89,33 +73,19 @@ ViewOptions parse_view_arguments(int argc, const char* const* argv) {
             throw std::invalid_argument(argument + " needs a value");
         }
         if (argument == "--levels") {
-            options.levels.clear();
-            std::stringstream list(argv[++i]);
-            std::string item;
-            while (std::getline(list, item, ',')) {
-                options.levels.push_back(parse_number(item, "--levels"));
-            }
-            if (options.levels.empty()) {
-                throw std::invalid_argument("--levels needs at least one level");
-            }
+            options.levels = cut::parse_number_list(argv[++i], argument);
         } else if (argument == "--frames") {
-            options.frames = parse_number(argv[++i], "--frames");
+            options.frames = cut::parse_whole_number(argv[++i], "--frames");
             if (options.frames == 0) {
                 throw std::invalid_argument("--frames must be at least 1");
             }
         } else if (argument == "--input") {
             options.input = argv[++i];
-        } else if (!argument.empty() && argument[0] == '-') {
-            throw std::invalid_argument("unknown option " + argument);
-        } else if (options.output_directory.empty()) {
-            options.output_directory = argument;
         } else {
-            throw std::invalid_argument("more than one output directory given");
+            cut::take_output_directory(argument, options.output_directory);
         }
     }
-    if (options.output_directory.empty()) {
-        throw std::invalid_argument("no output directory given");
-    }
+    cut::require_output_directory(options.output_directory);
     return options;
 }
 
@@ -133,7 +103,7 @@ RunRecord read_run_record(const std::string& output_directory) {
             record.input = line.substr(6);
             have_input = true;
         } else if (line.compare(0, 6, "first ") == 0) {
-            record.first_frame = parse_number(line.substr(6), "first");
+            record.first_frame = cut::parse_whole_number(line.substr(6), "first");
         }
     }
     if (!have_input) {
