@@ -4,7 +4,7 @@
 // while other runs come and go. A freed run is handed out again to the next run of its length;
 // free runs are chained through their own first element, so they cost no memory besides. As
 // regions merge, freed runs of one length rarely suit the next runs, so the owner repacks the
-// pool when most of it is free.
+// pool when a third of it is free.
 // A region's values then cost their own size and no heap block of their own.
 
 #include <sys/mman.h>

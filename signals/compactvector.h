@@ -1,6 +1,8 @@
 #pragma once
 // A growable array of trivially copyable values in 16 bytes (pointer, 32-bit size and
 // capacity): every region carries one for its neighbours, so std::vector's 24 bytes add up.
+// Small arrays live in the shared slab arena (see slabarena.h), large ones on the heap;
+// sanitizer builds use the heap for all, so that overruns of single arrays stay visible.
 
 #include <algorithm>
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <type_traits>
 
 #include "common/errors.h"
+#include "signals/slabarena.h"
 
 namespace vorada {
 namespace gma {
@@ -81,11 +84,21 @@ class CompactVector {
     void clear() { count = 0; }
     /// Removes all values and frees the storage.
     void release() {
-        std::free(data_pointer);
+        _free(data_pointer, capacity);
         data_pointer = nullptr;
         count = 0;
         capacity = 0;
     }
+    /// Moves the values into new storage of exactly their size; with the arena's next slab
+    /// fresh (SlabArena::start_fresh_slab), this lets the old slab go once all arrays moved.
+    void compact() {
+        if (count == 0) {
+            release();
+        } else if (_in_arena(capacity)) {
+            reallocate(count);
+        }
+    }
+    std::size_t capacity_size() const { return capacity; }
 
   private:
     std::size_t grown_capacity() const {
@@ -99,12 +112,36 @@ class CompactVector {
         if (n > UINT32_MAX) {
             throw VoradaError("CompactVector: too many elements");
         }
-        void* grown = std::realloc(data_pointer, n * sizeof(T));
+        void* grown = _in_arena(n) ? SlabArena::shared().allocate(n * sizeof(T))
+                                   : std::malloc(n * sizeof(T));
         if (!grown) {
             throw std::bad_alloc();
         }
+        if (count) {
+            std::memcpy(grown, static_cast<const void*>(data_pointer), count * sizeof(T));
+        }
+        _free(data_pointer, capacity);
         data_pointer = static_cast<T*>(grown);
         capacity = static_cast<std::uint32_t>(n);
+    }
+    // Where an array lives follows from its capacity alone.
+    static bool _in_arena(std::size_t n) {
+#if defined(__SANITIZE_ADDRESS__)
+        (void)n;
+        return false;
+#else
+        return n * sizeof(T) <= SlabArena::largest_block;
+#endif
+    }
+    static void _free(T* block, std::size_t n) noexcept {
+        if (!block) {
+            return;
+        }
+        if (_in_arena(n)) {
+            SlabArena::shared().release(block, n * sizeof(T));
+        } else {
+            std::free(block);
+        }
     }
     void assign(const CompactVector& other) {
         reserve(other.count);

@@ -16,6 +16,7 @@
 #include "signals/labelindexmap.h"
 #include "signals/raster.h"
 #include "signals/region.h"
+#include "signals/slabarena.h"
 #include "signals/videosignal.h"
 
 namespace vorada {
@@ -101,6 +102,23 @@ class HierarchicalRepresentation {
                              : leaf;
         }
         labels_stale = false;
+    }
+
+    /// Moves every neighbour list into new storage of its exact size, so that the memory of the
+    /// lists merges have freed goes back to the system (see SlabArena).
+    void compact_neighbor_lists() {
+        SlabArena& arena = SlabArena::shared();
+        arena.start_fresh_slab();
+        for (Region& region : regions) {
+            region.neighbors.links.compact();
+        }
+        arena.compacted();
+    }
+    /// The same, when most of the memory held for the lists is free.
+    void compact_neighbor_lists_if_sparse() {
+        if (SlabArena::shared().worth_compacting()) {
+            compact_neighbor_lists();
+        }
     }
 
     /// True when current_labels already shows every merge (no refresh needed).

@@ -188,6 +188,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
         top_level[static_cast<std::size_t>(region.label)] = region.parent ? 0 : 1;
     }
     _queue_first_links(*model, video);
+    partition.compact_neighbor_lists();
 
     std::size_t next_output = 0;
     while (level > parameters.min_regions) {
@@ -213,6 +214,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
         descriptor_manager.release(a.label);
         descriptor_manager.release(b.label);
         _queue_links_of(*model, merged, video);
+        partition.compact_neighbor_lists_if_sparse();
         --level;
         if (reports.merged) {
             reports.merged(Merge{merged.label, a.label, b.label, merge_distance, level + 1});
