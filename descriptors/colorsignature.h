@@ -93,13 +93,13 @@ public:
         live -= _length(entry.size);
         entry = Entry();
         if (pool.reserved() > repack_above && pool.reserved() > 3 * live / 2) {
-            std::vector<std::pair<RunPool<double>::Run*, std::size_t>> runs;
-            for (Entry& kept : entries) {
-                if (kept.size != absent) {
-                    runs.emplace_back(&kept.run, _length(kept.size));
+            pool.repack([this](auto move) {
+                for (Entry& kept : entries) {
+                    if (kept.size != absent) {
+                        move(kept.run, _length(kept.size));
+                    }
                 }
-            }
-            pool.repack(runs);
+            });
         }
     }
 private:

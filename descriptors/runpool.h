@@ -101,10 +101,12 @@ public:
     /// Elements held in blocks, whether in use or free.
     std::size_t reserved() const { return reserved_elements; }
 
-    /// Moves the given runs (the run numbers are updated in place; `none` stays) into fresh
-    /// blocks, in the order given, and gives back every other block: the pool then holds only
-    /// these runs. Views into the old runs are no longer valid.
-    void repack(const std::vector<std::pair<Run*, std::size_t>>& live);
+    /// Moves the runs that `for_each_live` names into fresh blocks, in the order named, and
+    /// gives back every other block: the pool then holds only these runs. `for_each_live(move)`
+    /// calls `move(run, length)` once per run, with the run number by reference (updated in
+    /// place; `none` stays). Views into the old runs are no longer valid.
+    template <typename ForEachLive>
+    void repack(ForEachLive for_each_live);
 
 private:
     static constexpr unsigned offset_bits = 16;
@@ -158,20 +160,21 @@ typename RunPool<T>::Run RunPool<T>::_new_block(std::size_t length) {
 }
 
 template <typename T>
-void RunPool<T>::repack(const std::vector<std::pair<Run*, std::size_t>>& live) {
+template <typename ForEachLive>
+void RunPool<T>::repack(ForEachLive for_each_live) {
     RunPool fresh;
-    for (const auto& entry : live) {
-        if (*entry.first == none) {
-            continue;
+    for_each_live([&](Run& run, std::size_t length) {
+        if (run == none) {
+            return;
         }
-        const Run moved = fresh.allocate(entry.second);
-        const T* from = at(*entry.first);
+        const Run moved = fresh.allocate(length);
+        const T* from = at(run);
         T* to = fresh.at(moved);
-        for (std::size_t k = 0; k < entry.second; ++k) {
+        for (std::size_t k = 0; k < length; ++k) {
             to[k] = from[k];
         }
-        *entry.first = moved;
-    }
+        run = moved;
+    });
     *this = std::move(fresh);
 }
 

@@ -109,16 +109,20 @@ public:
         live -= frames;
         entry = Entry();
         if (sum_pool.reserved() > repack_above && sum_pool.reserved() > 3 * live / 2) {
-            std::vector<std::pair<typename RunPool<Vector>::Run*, std::size_t>> sums;
-            std::vector<std::pair<RunPool<std::uint32_t>::Run*, std::size_t>> counts;
-            for (Entry& kept : entries) {
-                if (kept.first_frame != absent) {
-                    sums.emplace_back(&kept.sums, _frames(kept));
-                    counts.emplace_back(&kept.counts, _frames(kept));
+            sum_pool.repack([this](auto move) {
+                for (Entry& kept : entries) {
+                    if (kept.first_frame != absent) {
+                        move(kept.sums, _frames(kept));
+                    }
                 }
-            }
-            sum_pool.repack(sums);
-            count_pool.repack(counts);
+            });
+            count_pool.repack([this](auto move) {
+                for (Entry& kept : entries) {
+                    if (kept.first_frame != absent) {
+                        move(kept.counts, _frames(kept));
+                    }
+                }
+            });
         }
     }
 

@@ -99,6 +99,8 @@ class CompactVector {
         }
     }
     std::size_t capacity_size() const { return capacity; }
+    /// True when the values live in the slab arena.
+    bool in_arena() const { return data_pointer && _in_arena(capacity); }
 
   private:
     std::size_t grown_capacity() const {

@@ -106,11 +106,31 @@ class HierarchicalRepresentation {
 
     /// Moves every neighbour list into new storage of its exact size, so that the memory of the
     /// lists merges have freed goes back to the system (see SlabArena).
+    /// The lists move slab by slab, so each old slab goes as soon as its last list has left
+    /// and the memory held grows by no more than a few slabs meanwhile.
     void compact_neighbor_lists() {
         SlabArena& arena = SlabArena::shared();
         arena.start_fresh_slab();
-        for (Region& region : regions) {
-            region.neighbors.links.compact();
+        const std::size_t slabs = arena.opened_count();
+        std::vector<std::uint32_t> start(slabs + 1, 0);
+        for (const Region& region : regions) {
+            if (region.neighbors.links.in_arena()) {
+                ++start[SlabArena::slab_number(region.neighbors.links.begin()) + 1];
+            }
+        }
+        for (std::size_t k = 1; k <= slabs; ++k) {
+            start[k] += start[k - 1];
+        }
+        std::vector<std::uint32_t> by_slab(start[slabs]);
+        for (std::size_t i = 0; i < regions.size(); ++i) {
+            const auto& links = regions[i].neighbors.links;
+            if (links.in_arena()) {
+                by_slab[start[SlabArena::slab_number(links.begin())]++] =
+                    static_cast<std::uint32_t>(i);
+            }
+        }
+        for (std::uint32_t i : by_slab) {
+            regions[i].neighbors.links.compact();
         }
         arena.compacted();
     }

@@ -80,12 +80,20 @@ class SlabArena {
     /// Records the size reached by a compaction, which worth_compacting compares with.
     void compacted() { held_after_compaction = held_bytes; }
 
+    /// Number of the slab holding `block` (below opened_count()); blocks in slabs of one
+    /// number can be moved together.
+    static std::size_t slab_number(const void* block) {
+        return _header(_slab_of(const_cast<void*>(block)))->number;
+    }
+    std::size_t opened_count() const { return opened; }
+
     std::size_t held() const { return held_bytes; }
     std::size_t live() const { return live_bytes; }
 
   private:
     struct Header {
-        std::size_t live;  ///< bytes of the slab's blocks in use
+        std::size_t live;      ///< bytes of the slab's blocks in use
+        std::size_t number;    ///< order in which the slab was opened
     };
     static constexpr std::size_t header_bytes = 64;
     static constexpr std::size_t granule = 16;
@@ -120,6 +128,7 @@ class SlabArena {
         current = slab;
         used = header_bytes;
         _header(slab)->live = 0;
+        _header(slab)->number = opened++;
         held_bytes += slab_bytes;
     }
 
@@ -128,6 +137,7 @@ class SlabArena {
     std::size_t held_bytes = 0;
     std::size_t live_bytes = 0;
     std::size_t held_after_compaction = 0;
+    std::size_t opened = 0;
 };
 
 }  // namespace gma

@@ -64,7 +64,11 @@ TEST(RunPool, RepackKeepsTheGivenRunsInOrderAndDropsTheRest) {
     for (int i = 0; i < 100000; i += 50) {
         kept.emplace_back(&runs[static_cast<std::size_t>(i)], 3);
     }
-    pool.repack(kept);
+    pool.repack([&kept](auto move) {
+        for (auto& entry : kept) {
+            move(*entry.first, entry.second);
+        }
+    });
     EXPECT_EQ(missing, Pool::none);
     EXPECT_EQ(pool.reserved(), std::size_t(65536));
     for (int i = 0; i < 100000; i += 50) {
