@@ -9,6 +9,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -74,6 +75,7 @@ public:
         }
     }
     T* get() const { return items; }
+    std::size_t size() const { return bytes / sizeof(T); }
 
 private:
     static_assert(std::is_trivially_destructible<T>::value, "elements are dropped with their block");
@@ -101,10 +103,12 @@ public:
     /// Elements held in blocks, whether in use or free.
     std::size_t reserved() const { return reserved_elements; }
 
-    /// Moves the runs that `for_each_live` names into fresh blocks, in the order named, and
-    /// gives back every other block: the pool then holds only these runs. `for_each_live(move)`
-    /// calls `move(run, length)` once per run, with the run number by reference (updated in
-    /// place; `none` stays). Views into the old runs are no longer valid.
+    /// Moves the runs that `for_each_live` names into fresh blocks and gives back every other
+    /// block: the pool then holds only these runs. `for_each_live(move)` calls
+    /// `move(run, length)` once per run, with the run number by reference (updated in place;
+    /// `none` stays); it is called several times, and must name the same runs each time. The
+    /// old blocks are emptied a group at a time and given back at once, so the pool never
+    /// holds much more than before. Views into the old runs are no longer valid.
     template <typename ForEachLive>
     void repack(ForEachLive for_each_live);
 
@@ -113,13 +117,17 @@ private:
     static constexpr std::size_t block_size = std::size_t(1) << offset_bits;
     static constexpr Run offset_mask = Run(block_size - 1);
 
+    static constexpr std::size_t repack_group = 32;  ///< old blocks emptied per pass
+
     std::vector<PoolBlock<T>> blocks;
+    std::vector<std::size_t> empty_blocks;  ///< places in `blocks` given back, for reuse
     std::size_t tail = block_size;  ///< next free position in the last ordinary block
     std::size_t tail_block = 0;     ///< index of that block
     std::vector<Run> free_heads;  ///< by length: the first free run, none when there is none
     std::size_t reserved_elements = 0;
 
     Run _new_block(std::size_t length);
+    void _drop_block(std::size_t place);
 };
 
 template <typename T>
@@ -151,31 +159,65 @@ typename RunPool<T>::Run RunPool<T>::allocate(std::size_t length) {
 
 template <typename T>
 typename RunPool<T>::Run RunPool<T>::_new_block(std::size_t length) {
-    if (blocks.size() >= (std::size_t(1) << (32 - offset_bits)) - 1) {
+    std::size_t place = blocks.size();
+    if (!empty_blocks.empty()) {
+        place = empty_blocks.back();
+        empty_blocks.pop_back();
+    } else if (blocks.size() >= (std::size_t(1) << (32 - offset_bits)) - 1) {
         throw VoradaError("Too many descriptor values to store");
+    } else {
+        blocks.emplace_back();
     }
-    blocks.emplace_back(length);
+    blocks[place] = PoolBlock<T>(length);
     reserved_elements += length;
-    return static_cast<Run>(blocks.size() - 1) << offset_bits;
+    return static_cast<Run>(place) << offset_bits;
 }
 
 template <typename T>
 template <typename ForEachLive>
 void RunPool<T>::repack(ForEachLive for_each_live) {
-    RunPool fresh;
-    for_each_live([&](Run& run, std::size_t length) {
-        if (run == none) {
-            return;
+    // Every free run lies in an old block, and new runs start a new block.
+    free_heads.clear();
+    tail = block_size;
+    std::vector<std::size_t> old_blocks;
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        if (blocks[b].get()) {
+            old_blocks.push_back(b);
         }
-        const Run moved = fresh.allocate(length);
-        const T* from = at(run);
-        T* to = fresh.at(moved);
-        for (std::size_t k = 0; k < length; ++k) {
-            to[k] = from[k];
+    }
+    std::vector<unsigned char> in_group(blocks.size(), 0);
+    for (std::size_t first = 0; first < old_blocks.size(); first += repack_group) {
+        const std::size_t last = std::min(first + repack_group, old_blocks.size());
+        for (std::size_t k = first; k < last; ++k) {
+            in_group[old_blocks[k]] = 1;
         }
-        run = moved;
-    });
-    *this = std::move(fresh);
+        for_each_live([&](Run& run, std::size_t length) {
+            // Blocks opened by this repack lie beyond the old ones.
+            if (run == none || (run >> offset_bits) >= in_group.size() ||
+                !in_group[run >> offset_bits]) {
+                return;
+            }
+            const Run moved = allocate(length);
+            const T* from = at(run);
+            T* to = at(moved);
+            for (std::size_t k = 0; k < length; ++k) {
+                to[k] = from[k];
+            }
+            run = moved;
+        });
+        for (std::size_t k = first; k < last; ++k) {
+            const std::size_t b = old_blocks[k];
+            in_group[b] = 0;
+            _drop_block(b);
+        }
+    }
+}
+
+template <typename T>
+void RunPool<T>::_drop_block(std::size_t place) {
+    reserved_elements -= blocks[place].size();
+    blocks[place].reset();
+    empty_blocks.push_back(place);
 }
 
 template <typename T>
@@ -185,8 +227,7 @@ void RunPool<T>::free(Run run, std::size_t length) {
     }
     if (length > block_size) {
         // Its own block: return the memory.
-        reserved_elements -= length;
-        blocks[run >> offset_bits].reset();
+        _drop_block(run >> offset_bits);
         return;
     }
     if (length >= free_heads.size()) {

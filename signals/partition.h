@@ -237,7 +237,7 @@ class HierarchicalRepresentation {
         auto ib = b.neighbors.begin();
         const auto ea = a.neighbors.end();
         const auto eb = b.neighbors.end();
-        merged.neighbors.links.reserve(a.neighbors.size() + b.neighbors.size());
+        merged.neighbors.links.reserve(_union_size(a, b));
         while (ia != ea || ib != eb) {
             SpaceRegionType* neighbor;
             if (ib == eb || (ia != ea && before(ia->first, ib->first))) {
@@ -263,6 +263,36 @@ class HierarchicalRepresentation {
             // parent's comes in.
             neighbor->neighbors.replace_by_newest(first_child, second_child, parent, link);
         }
+    }
+
+    // Number of regions adjacent to a or b, other than a and b: the merged region's list.
+    static std::size_t _union_size(const Region& a, const Region& b) {
+        const SpaceRegionType* first_child = &a;
+        const SpaceRegionType* second_child = &b;
+        std::less<const SpaceRegionType*> before;
+        auto ia = a.neighbors.begin();
+        auto ib = b.neighbors.begin();
+        std::size_t count = 0;
+        while (ia != a.neighbors.end() && ib != b.neighbors.end()) {
+            if (before(ia->first, ib->first)) {
+                count += ia->first != second_child;
+                ++ia;
+            } else if (before(ib->first, ia->first)) {
+                count += ib->first != first_child;
+                ++ib;
+            } else {
+                ++count;
+                ++ia;
+                ++ib;
+            }
+        }
+        for (; ia != a.neighbors.end(); ++ia) {
+            count += ia->first != second_child;
+        }
+        for (; ib != b.neighbors.end(); ++ib) {
+            count += ib->first != first_child;
+        }
+        return count;
     }
 
     // Destroys the children's links (the one between them once); the neighbours' entries for

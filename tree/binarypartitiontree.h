@@ -187,8 +187,9 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
     for (const Region& region : partition.regions) {
         top_level[static_cast<std::size_t>(region.label)] = region.parent ? 0 : 1;
     }
-    _queue_first_links(*model, video);
+    // The lists were built by insertion, with room to grow that merges never use.
     partition.compact_neighbor_lists();
+    _queue_first_links(*model, video);
 
     std::size_t next_output = 0;
     while (level > parameters.min_regions) {
