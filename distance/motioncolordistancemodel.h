@@ -71,6 +71,14 @@ public:
     Value region_distance_bound(Region& a, Region& b, Signal& video, Partition& partition,
                                 DescriptorManager& manager);
 
+    /// region_distance_bound(a, *others[i], …) into bounds[i] for i < count. The neighbours'
+    /// signatures are all looked up before any bound is computed: they lie scattered in
+    /// memory, and lookups that do not wait for one another overlap.
+    template <typename Partition>
+    void region_distance_bounds(Region& a, Region* const* others, std::size_t count,
+                                Value* bounds, Signal& video, Partition& partition,
+                                DescriptorManager& manager);
+
     /// Largest per-frame 1 − exp(−w·D) over the common frames (the video's last frame
     /// excluded), w the smaller mean reliability and D the distance of the weighted mean
     /// motions; 0 without a common frame.
@@ -96,6 +104,7 @@ private:
     using ReliabilityMean = TemporalMean<ReliabilitySignal>;
 
     ColorMeanDescriptorParameters colour_parameters;
+    std::vector<SignatureView> neighbour_colours;  ///< scratch of region_distance_bounds
 
     // What the colour term and the bound read of a region: its signature with its area, one
     // record of the manager's store. A view, so it is only as old as the call that makes it.
@@ -187,6 +196,24 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_dist
     const SignatureView colour_a = _colour(a, video, partition, manager);
     const SignatureView colour_b = _colour(b, video, partition, manager);
     return _bound_from(emd.lower_bound(colour_a, colour_b), std::min(colour_a.area, colour_b.area));
+}
+
+template <typename Signal, typename Region, typename MotionSignal, typename Value>
+template <typename Partition>
+void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_distance_bounds(
+    Region& a, Region* const* others, std::size_t count, Value* bounds, Signal& video,
+    Partition& partition, DescriptorManager& manager) {
+    const SignatureView colour_a = _colour(a, video, partition, manager);
+    // Views stay valid while more signatures are computed: runs are only moved by a release.
+    neighbour_colours.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        neighbour_colours[i] = _colour(*others[i], video, partition, manager);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const SignatureView& colour_b = neighbour_colours[i];
+        bounds[i] = _bound_from(emd.lower_bound(colour_a, colour_b),
+                                std::min(colour_a.area, colour_b.area));
+    }
 }
 
 // The distance with the motion term taken as 0: monotone in the colour term, so a lower bound

@@ -259,9 +259,17 @@ class HierarchicalRepresentation {
                 link->second = neighbor;
             }
             merged.neighbors.links.push_back({neighbor, links_detached ? Link::made_here() : link});
+        }
+        // Every neighbour's list changes, and the lists lie scattered in memory: loading them
+        // all before the edits lets the loads overlap instead of waiting one after another.
+        for (const auto& entry : merged.neighbors) {
+            __builtin_prefetch(entry.first->neighbors.links.begin());
+        }
+        for (const auto& entry : merged.neighbors) {
             // One pass over the neighbour's list: its entries for the children go, the
             // parent's comes in.
-            neighbor->neighbors.replace_by_newest(first_child, second_child, parent, link);
+            entry.first->neighbors.replace_by_newest(first_child, second_child, parent,
+                                                     links_detached ? nullptr : entry.second);
         }
     }
 

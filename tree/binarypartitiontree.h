@@ -27,15 +27,17 @@
 namespace vorada {
 namespace gma {
 
-/// Whether a distance model offers region_distance_bound, a cheap lower bound of its
-/// region_distance that lets the tree put off measuring links.
+/// Whether a distance model offers region_distance_bounds, cheap lower bounds of its
+/// region_distance from one region to each of several others, which let the tree put off
+/// measuring links.
 template <typename Model, typename Region, typename Signal, typename Partition, typename = void>
 struct has_distance_bound : std::false_type {};
 template <typename Model, typename Region, typename Signal, typename Partition>
 struct has_distance_bound<Model, Region, Signal, Partition,
-                          std::void_t<decltype(std::declval<Model&>().region_distance_bound(
-                              std::declval<Region&>(), std::declval<Region&>(),
-                              std::declval<Signal&>(), std::declval<Partition&>(),
+                          std::void_t<decltype(std::declval<Model&>().region_distance_bounds(
+                              std::declval<Region&>(), std::declval<Region* const*>(),
+                              std::size_t(), std::declval<double*>(), std::declval<Signal&>(),
+                              std::declval<Partition&>(),
                               std::declval<DescriptorManager&>()))>> : std::true_type {};
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
@@ -127,6 +129,8 @@ private:
         }
     };
     MergeQueue<KeyOrder, BothTopLevel> queue{BothTopLevel{&top_level}};
+    std::vector<Region*> neighbour_scratch;  ///< the neighbours of a new region
+    std::vector<double> bound_scratch;       ///< their bounds
 
     Region& _region(typename Region::SpaceRegionType* region) { return static_cast<Region&>(*region); }
     Region& _region(std::uint32_t label) { return partition.regions[label]; }
@@ -287,8 +291,9 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_evaluate(Model& model, 
     const std::uint32_t own = from_first ? key.first : key.second();
     const std::uint32_t other = from_first ? key.second() : key.first;
     if constexpr (has_distance_bound<Model, Region, Signal, Partition>::value) {
-        key.distance = model.region_distance_bound(_region(own), _region(other), video, partition,
-                                                   descriptor_manager);
+        Region* const others[1] = {&_region(other)};
+        model.region_distance_bounds(_region(own), others, 1, &key.distance, video, partition,
+                                     descriptor_manager);
     } else {
         _measure(model, key, video);
     }
@@ -354,10 +359,25 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_links_of(Model& m
                                                                         Region& merged,
                                                                         Signal& video) {
     const auto own = static_cast<std::uint32_t>(merged.label);
-    for (const auto& entry : merged.neighbors) {
-        QueuedLink key(0, own, _label_at(entry.first), QueuedLink::bound_from_first);
-        _evaluate(model, key, video);
-        queue.push(key);
+    if constexpr (has_distance_bound<Model, Region, Signal, Partition>::value) {
+        // All bounds at once, so the model can look up every neighbour before computing.
+        neighbour_scratch.clear();
+        for (const auto& entry : merged.neighbors) {
+            neighbour_scratch.push_back(&_region(entry.first));
+        }
+        bound_scratch.resize(neighbour_scratch.size());
+        model.region_distance_bounds(merged, neighbour_scratch.data(), neighbour_scratch.size(),
+                                     bound_scratch.data(), video, partition, descriptor_manager);
+        for (std::size_t i = 0; i < neighbour_scratch.size(); ++i) {
+            queue.push(QueuedLink(bound_scratch[i], own, _label_at(neighbour_scratch[i]),
+                                  QueuedLink::bound_from_first));
+        }
+    } else {
+        for (const auto& entry : merged.neighbors) {
+            QueuedLink key(0, own, _label_at(entry.first), QueuedLink::bound_from_first);
+            _evaluate(model, key, video);
+            queue.push(key);
+        }
     }
 }
 

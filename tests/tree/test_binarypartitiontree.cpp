@@ -72,10 +72,12 @@ struct BoundedStubModel : StubModel {
     using StubModel::StubModel;
 
     template <typename Partition>
-    double region_distance_bound(Region& a, Region& b, gma::Video&, Partition&,
-                                 gma::DescriptorManager&) {
-        ++log->bounds;
-        return log->bound(a, b);
+    void region_distance_bounds(Region& a, Region* const* others, std::size_t count,
+                                double* bounds, gma::Video&, Partition&, gma::DescriptorManager&) {
+        for (std::size_t i = 0; i < count; ++i) {
+            ++log->bounds;
+            bounds[i] = log->bound(a, *others[i]);
+        }
     }
 };
 
