@@ -215,7 +215,7 @@ class HierarchicalRepresentation {
             region.neighbors.release_links();
         }
         std::vector<Region>().swap(regions);
-        std::vector<Coordinate>().swap(points);
+        std::vector<StoredPointType>().swap(points);
         std::vector<unsigned char>().swap(merge_wrote_labels);
         labels_stale = false;
     }
@@ -324,7 +324,8 @@ class HierarchicalRepresentation {
         b.neighbors.links.release();
     }
 
-    std::vector<Coordinate> points;                 ///< all voxel coordinates, grouped by leaf
+    using StoredPointType = typename Region::value_type;
+    std::vector<StoredPointType> points;            ///< all voxel coordinates, grouped by leaf
     std::vector<unsigned char> merge_wrote_labels;  ///< per region: its merge wrote labels
     bool labels_stale = false;
     bool links_detached = false;  ///< neighbour entries carry no link objects
@@ -392,14 +393,17 @@ class HierarchicalRegionPartition
         std::vector<std::size_t> next(start.begin(), start.end() - 1);
         std::size_t v = 0;
         for_each_point(this->leaf_labels, [&](long long x, long long y, long long t) {
-            this->points[next[static_cast<std::size_t>(values[v++])]++] = Coordinate(x, y, t);
+            this->points[next[static_cast<std::size_t>(values[v++])]++] =
+                to_stored<typename Base::StoredPointType>(Coordinate(x, y, t));
         });
         for (std::size_t i = 0; i < store.size(); ++i) {
             const std::size_t n = start[i + 1] - start[i];
             store[i].assign_shared(this->points.data() + start[i], n);
             if (n) {
-                store[i].first_frame = static_cast<std::int32_t>(this->points[start[i]](2));
-                store[i].last_frame = static_cast<std::int32_t>(this->points[start[i + 1] - 1](2));
+                store[i].first_frame =
+                    static_cast<std::int32_t>(as_coordinate(this->points[start[i]])(2));
+                store[i].last_frame =
+                    static_cast<std::int32_t>(as_coordinate(this->points[start[i + 1] - 1])(2));
             }
         }
     }

@@ -19,6 +19,36 @@
 namespace vorada {
 namespace gma {
 
+/// A voxel position as point lists store it: three 32-bit numbers, half a Coordinate. A run's
+/// lists hold every voxel once.
+struct StoredPoint {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t t = 0;
+
+    StoredPoint() = default;
+    /// The point at `c`; a coordinate beyond 32 bits throws.
+    explicit StoredPoint(const Coordinate& c) : x(_narrow(c(0))), y(_narrow(c(1))), t(_narrow(c(2))) {}
+    Coordinate coordinate() const { return Coordinate(x, y, t); }
+
+  private:
+    static std::int32_t _narrow(long long v) {
+        if (v < INT32_MIN || v > INT32_MAX) {
+            throw VoradaError("Region: a point lies beyond the coordinates a region can hold");
+        }
+        return static_cast<std::int32_t>(v);
+    }
+};
+
+/// The coordinate of a stored point (a Coordinate stands for itself).
+inline const Coordinate& as_coordinate(const Coordinate& point) { return point; }
+inline Coordinate as_coordinate(const StoredPoint& point) { return point.coordinate(); }
+/// The stored form of `point` for a list of `Stored` values.
+template <typename Stored>
+Stored to_stored(const Coordinate& point) {
+    return Stored(point);
+}
+
 /// The coordinate list of a region: a range of coordinates stored elsewhere, an owned array, or
 /// (for a merged top-level region) a virtual list of `size()` points reached through the tree.
 template <typename CoordinateType>
@@ -219,12 +249,12 @@ class HierarchicalRegion : public SpaceRegion<CoordinateType, Dimensions, Label,
 /// signal the trajectory lives in; nothing of it is stored.
 template <typename Signal>
 class Trajectory
-    : public HierarchicalRegion<Coordinate, 3, unsigned long long, RegionPointList<Coordinate>> {
-    using Base = HierarchicalRegion<Coordinate, 3, unsigned long long, RegionPointList<Coordinate>>;
+    : public HierarchicalRegion<Coordinate, 3, unsigned long long, RegionPointList<StoredPoint>> {
+    using Base = HierarchicalRegion<Coordinate, 3, unsigned long long, RegionPointList<StoredPoint>>;
 
   public:
     using SpaceRegionType =
-        SpaceRegion<Coordinate, 3, unsigned long long, RegionPointList<Coordinate>>;
+        SpaceRegion<Coordinate, 3, unsigned long long, RegionPointList<StoredPoint>>;
     using HierarchicalRegionType = Base;
 
     // 32 bits: a run holds far fewer frames (see the driver's frame limit).
@@ -238,7 +268,7 @@ class Trajectory
 
     /// Appends a voxel and widens the frame span to include it.
     void add_point(const Coordinate& point) {
-        this->push_back(point);
+        this->push_back(StoredPoint(point));
         const auto t = static_cast<std::int32_t>(point(2));
         first_frame = t < first_frame ? t : first_frame;
         last_frame = t > last_frame ? t : last_frame;
@@ -258,7 +288,7 @@ void for_each_region_point(const Region& region, Visitor visit) {
             node = node->children[0];
         }
         for (auto point = node->stored_begin(); point != node->stored_end(); ++point) {
-            visit(*point);
+            visit(as_coordinate(*point));
         }
         for (;;) {
             if (node == root) {
@@ -283,7 +313,7 @@ void for_each_own_point(const Region& region, Visitor visit) {
         return;
     }
     for (auto point = region.stored_begin(); point != region.stored_end(); ++point) {
-        visit(*point);
+        visit(as_coordinate(*point));
     }
 }
 

@@ -176,6 +176,15 @@ TEST(Trajectory, MergedRegionRefusesDirectAppends) {
     EXPECT_THROW(p.add_point(at(1, 1, 1)), VoradaError);
 }
 
+TEST(Trajectory, KeepsPointsAtTheEdgesOfItsRangeAndRefusesPointsBeyond) {
+    Region region(0);
+    region.add_point(at(2147483647, -2147483648LL, 7));
+    EXPECT_THAT(own_points(region), ElementsAre(at(2147483647, -2147483648LL, 7)));
+    EXPECT_THROW(region.add_point(at(2147483648LL, 0, 0)), VoradaError);
+    EXPECT_THROW(region.add_point(at(0, 0, -2147483649LL)), VoradaError);
+    EXPECT_EQ(region.size(), 1u);
+}
+
 TEST(Trajectory, StaysCompact) {
     // 1.7 million of these are reserved for a real input.
     EXPECT_LE(sizeof(Region), 80u);
