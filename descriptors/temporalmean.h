@@ -200,7 +200,7 @@ void TemporalMean<Signal>::calculate(Signal& signal, Region& region,
         if (k < 0 || k >= frames || !signal.contains(point(0), point(1), point(2))) {
             throw VoradaError("Region point outside its frame span or the signal");
         }
-        const double* samples = signal.at(point(0), point(1), point(2));
+        const auto* samples = signal.at(point(0), point(1), point(2));
         auto& sum = value.sums[static_cast<std::size_t>(k)];
         for (int c = 0; c < channels; ++c) {
             sum(c) += samples[c];

@@ -111,10 +111,25 @@ TreeParameters make_tree_parameters() {
     return parameters;
 }
 
+SingleFlow single_precision(const Flow& flow) {
+    SingleFlow single(flow.size(0), flow.size(1), flow.size(2));
+    for (std::size_t i = 0; i < flow.values.size(); ++i) {
+        const double value = flow.values[i];
+        single.values[i] = static_cast<float>(value);
+        // Flow files hold floats; anything else would not be kept exactly.
+        if (static_cast<double>(single.values[i]) != value && !std::isnan(value)) {
+            throw VoradaError("Flow value " + std::to_string(value) +
+                              " has no exact single-precision form");
+        }
+    }
+    return single;
+}
+
 DistanceParameters make_distance_parameters(const Arguments& arguments, const Video& video,
                                             Flow forward_flow, CueMap reliability) {
     DistanceParameters parameters;
-    parameters.flow = std::move(forward_flow);
+    parameters.flow = single_precision(forward_flow);
+    forward_flow = Flow();
     parameters.num_colors = arguments.num_colors();
     parameters.color_weight = 1.0 / (arguments.color_scale * arguments.color_scale);
     parameters.motion_weight = 1.0 / (arguments.motion_scale * arguments.motion_scale);

@@ -19,7 +19,7 @@ using Tracker = TrajectoryTracking<Video, Flow, LabelVolume>;
 using Region = Trajectory<Video>;
 using Tree = BinaryPartitionTree<Video, Region, IN_FRAME_4>;
 using TreeParameters = Tree::Parameters;
-using DistanceModel = MotionColorDistanceModel<Video, Region, Flow, double>;
+using DistanceModel = MotionColorDistanceModel<Video, Region, SingleFlow, double>;
 using DistanceParameters = DistanceModel::Parameters;
 
 /// Input frame n: input + "/frames/frame" + n zero-filled to at least 3 digits + ".png".
@@ -56,8 +56,12 @@ void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long
 /// 10 %, segmentations at 900 … 100, 40, 30, 20, 10, 5, 3 and 2.
 TreeParameters make_tree_parameters();
 
-/// The distance parameters: copies of the forward flow and the reliability map and the
-/// weights derived from arguments 3 to 6 and the video size.
+/// `flow` in single precision; a value without an exact single-precision form throws.
+SingleFlow single_precision(const Flow& flow);
+
+/// The distance parameters: the forward flow in single precision (exact, as flow files hold
+/// floats), the reliability map and the weights derived from arguments 3 to 6 and the video
+/// size.
 DistanceParameters make_distance_parameters(const Arguments& arguments, const Video& video,
                                             Flow forward_flow, CueMap reliability);
 

@@ -70,6 +70,9 @@ public:
 
 using Video = VideoSignal<double, 3>;
 using Flow = VideoSignal<double, 2>;
+/// Flow as the distance model keeps it: flow files hold single-precision values, so half the
+/// memory holds them exactly.
+using SingleFlow = VideoSignal<float, 2>;
 using CueMap = VideoSignal<double, 1>;
 using LabelVolume = SpacePartition<unsigned long long, 3>;
 

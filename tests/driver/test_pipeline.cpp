@@ -435,8 +435,18 @@ TEST(RunVsegParameters, TreeAndDistanceRecordsHoldTheDriversValues) {
     EXPECT_EQ(distance.color_weight, 1.0 / 400.0);
     EXPECT_EQ(distance.motion_weight, 1.0 / 4.0);
     EXPECT_EQ(distance.area_weight, 1.0 / (360.0 * 0.001));
-    EXPECT_TRUE(distance.flow.values == flow.values);
+    EXPECT_TRUE(std::equal(flow.values.begin(), flow.values.end(), distance.flow.values.begin(),
+                           distance.flow.values.end()));
     EXPECT_TRUE(distance.reliability_map.values == reliability.values);
+}
+
+TEST(RunVsegParameters, FlowKeptInSinglePrecisionOnlyWhenExact) {
+    Flow flow(2, 1, 1);
+    flow.values = {-2.5, 1e-3f, 7.0, 0.0};
+    const SingleFlow single = single_precision(flow);
+    EXPECT_EQ(single.values, (std::vector<float>{-2.5f, 1e-3f, 7.0f, 0.0f}));
+    flow.values[1] = 0.1;  // no float is exactly 0.1
+    EXPECT_THROW(single_precision(flow), VoradaError);
 }
 
 TEST(RunVsegParameters, TreeInitSetsTheLevelBookkeeping) {
