@@ -283,6 +283,7 @@ int run_vseg(int argc, const char* const* argv) {
     tree->init(trajectory_labels);
     record.leaf_regions = tree->partition.max_index + 1;
     trajectory_labels = LabelVolume();
+    tree->partition.label_map.clear();  // tracker labels are not looked up again
     add_temporal_neighbors(video, tree->partition, forward_flow, backward_flow,
                            tree->partition.leaf_labels, 0);
     backward_flow = Flow();
