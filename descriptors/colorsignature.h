@@ -85,14 +85,14 @@ public:
         }
         return get(label);
     }
-    /// Frees a region's run. When a third of the pool is then free, the live runs are repacked,
+    /// Frees a region's run. When enough of the pool is then free (see RunPool::worth_repacking), the live runs are repacked,
     /// which moves them: views of any region are valid only until the next release.
     void clear(std::uint32_t label) {
         Entry& entry = entries[label];
         pool.free(entry.run, _length(entry.size));
         live -= _length(entry.size);
         entry = Entry();
-        if (pool.reserved() > repack_above && pool.reserved() > 3 * live / 2) {
+        if (pool.reserved() > repack_above && pool.worth_repacking(live)) {
             pool.repack([this](auto move) {
                 for (Entry& kept : entries) {
                     if (kept.size != absent) {

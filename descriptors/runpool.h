@@ -4,7 +4,7 @@
 // while other runs come and go. A freed run is handed out again to the next run of its length;
 // free runs are chained through their own first element, so they cost no memory besides. As
 // regions merge, freed runs of one length rarely suit the next runs, so the owner repacks the
-// pool when a third of it is free.
+// pool when a fifth of it is free.
 // A region's values then cost their own size and no heap block of their own.
 
 #include <sys/mman.h>
@@ -103,6 +103,15 @@ public:
     /// Elements held in blocks, whether in use or free.
     std::size_t reserved() const { return reserved_elements; }
 
+    /// Whether a repack would give back much memory, with `live` elements in use: a fifth of
+    /// what is held is free, and the pool has grown by a few blocks since its last repack (a
+    /// repack leaves part of a block and the ends of blocks unused, and must not be repeated
+    /// at every release because of them).
+    bool worth_repacking(std::size_t live) const {
+        return reserved_elements > live + live / 4 &&
+               reserved_elements > reserved_after_repack + 4 * block_size;
+    }
+
     /// Moves the runs that `for_each_live` names into fresh blocks and gives back every other
     /// block: the pool then holds only these runs. `for_each_live(move)` calls
     /// `move(run, length)` once per run, with the run number by reference (updated in place;
@@ -125,6 +134,7 @@ private:
     std::size_t tail_block = 0;     ///< index of that block
     std::vector<Run> free_heads;  ///< by length: the first free run, none when there is none
     std::size_t reserved_elements = 0;
+    std::size_t reserved_after_repack = 0;
 
     Run _new_block(std::size_t length);
     void _drop_block(std::size_t place);
@@ -211,6 +221,7 @@ void RunPool<T>::repack(ForEachLive for_each_live) {
             _drop_block(b);
         }
     }
+    reserved_after_repack = reserved_elements;
 }
 
 template <typename T>

@@ -99,7 +99,7 @@ public:
         }
         return get(slot);
     }
-    /// Frees a region's runs. When a third of the pools is then free, the live runs are repacked,
+    /// Frees a region's runs. When enough of the pools is then free (see RunPool::worth_repacking), the live runs are repacked,
     /// which moves them: views of any region are valid only until the next release.
     void clear(std::uint32_t slot) {
         Entry& entry = entries[slot];
@@ -108,7 +108,7 @@ public:
         count_pool.free(entry.counts, frames);
         live -= frames;
         entry = Entry();
-        if (sum_pool.reserved() > repack_above && sum_pool.reserved() > 3 * live / 2) {
+        if (sum_pool.reserved() > repack_above && sum_pool.worth_repacking(live)) {
             sum_pool.repack([this](auto move) {
                 for (Entry& kept : entries) {
                     if (kept.first_frame != absent) {

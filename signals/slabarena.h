@@ -70,11 +70,11 @@ class SlabArena {
         current = nullptr;
     }
 
-    /// Whether compacting the lists would give back much memory: a third of what is held is
+    /// Whether compacting the lists would give back much memory: a ninth of what is held is
     /// free, and the arena has grown since its last compaction (blocks of lists that are not
     /// moved keep their slabs).
     bool worth_compacting() const {
-        return held_bytes > live_bytes + live_bytes / 2 + 8 * slab_bytes &&
+        return held_bytes > live_bytes + live_bytes / 8 + 8 * slab_bytes &&
                held_bytes > held_after_compaction + 8 * slab_bytes;
     }
     /// Records the size reached by a compaction, which worth_compacting compares with.

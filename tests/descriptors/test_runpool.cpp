@@ -71,6 +71,13 @@ TEST(RunPool, RepackKeepsTheGivenRunsInOrderAndDropsTheRest) {
     });
     EXPECT_EQ(missing, Pool::none);
     EXPECT_EQ(pool.reserved(), std::size_t(65536));
+    // 6 000 live values in a 65 536-value block: mostly free, yet another repack would not
+    // help until the pool grows again.
+    EXPECT_FALSE(pool.worth_repacking(6000));
+    for (int i = 0; i < 100000; ++i) {
+        pool.allocate(3);
+    }
+    EXPECT_TRUE(pool.worth_repacking(6000));
     for (int i = 0; i < 100000; i += 50) {
         const int* values = pool.at(runs[static_cast<std::size_t>(i)]);
         ASSERT_EQ(values[0], 3 * i);
