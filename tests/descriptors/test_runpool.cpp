@@ -74,7 +74,7 @@ TEST(RunPool, RepackKeepsTheGivenRunsInOrderAndDropsTheRest) {
     // 6 000 live values in a 65 536-value block: mostly free, yet another repack would not
     // help until the pool grows again.
     EXPECT_FALSE(pool.worth_repacking(6000));
-    for (int i = 0; i < 100000; ++i) {
+    for (int i = 0; i < 150000; ++i) {
         pool.allocate(3);
     }
     EXPECT_TRUE(pool.worth_repacking(6000));
