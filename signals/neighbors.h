@@ -134,21 +134,22 @@ class RegionNeighborContainer {
     using iterator = Entry*;
     using const_iterator = const Entry*;
 
-    RegionPointer owner = nullptr;  ///< the region holding this container
-    CompactVector<Entry> links;     ///< sorted by neighbour address
+    CompactVector<Entry> links;  ///< sorted by neighbour address
 
-    explicit RegionNeighborContainer(RegionPointer owner_region = nullptr) : owner(owner_region) {}
-    /// A container with the same entries, owned by another region.
-    RegionNeighborContainer(const RegionNeighborContainer& other, RegionPointer owner_region)
-        : owner(owner_region), links(other.links) {}
-    RegionNeighborContainer(const RegionNeighborContainer&) = delete;
+    RegionNeighborContainer() = default;
+    /// A container with the same entries (for the copy of a region).
+    RegionNeighborContainer(const RegionNeighborContainer& other) : links(other.links) {}
     RegionNeighborContainer& operator=(const RegionNeighborContainer&) = delete;
+
+    /// The region holding this container: found from the container's own address, so that
+    /// the millions of regions of a run do not each store a pointer to themselves.
+    RegionPointer owner() const { return std::remove_pointer<RegionPointer>::type::holding(this); }
 
     /// Records `neighbor`; returns the link stored for it. An existing entry wins and `link` is
     /// ignored; a null `link` makes a new one (first = owner, second = neighbor, distance 0),
     /// which the neighbour records as well.
     Link* neighbors_insert(RegionPointer neighbor, Link* link) {
-        if (neighbor == owner) {
+        if (neighbor == owner()) {
             throw VoradaError("Region neighbours: a region cannot be its own neighbour");
         }
         Entry* position = lower_bound(neighbor);
@@ -160,10 +161,10 @@ class RegionNeighborContainer {
             return link;
         }
         Link* created = new Link;
-        created->first = owner;
+        created->first = owner();
         created->second = neighbor;
         links.insert(position, Entry{neighbor, created});
-        neighbor->neighbors.neighbors_insert(owner, created);
+        neighbor->neighbors.neighbors_insert(owner(), created);
         return created;
     }
 
@@ -177,7 +178,7 @@ class RegionNeighborContainer {
         Link* link = position->second;
         links.erase(position);
         if (delete_link) {
-            neighbor->neighbors.neighbors_erase(owner, false);
+            neighbor->neighbors.neighbors_erase(owner(), false);
             if (link != Link::made_here()) {
                 delete link;
             }
@@ -195,7 +196,7 @@ class RegionNeighborContainer {
     /// Records `neighbor` without a link object, the owner as the link's first, unless it is
     /// recorded already; the neighbour records the owner too.
     void insert_without_link(RegionPointer neighbor) {
-        if (neighbor == owner) {
+        if (neighbor == owner()) {
             throw VoradaError("Region neighbours: a region cannot be its own neighbour");
         }
         Entry* position = lower_bound(neighbor);
@@ -203,12 +204,12 @@ class RegionNeighborContainer {
             return;
         }
         links.insert(position, Entry{neighbor, Link::made_here()});
-        neighbor->neighbors.insert_absent(owner, nullptr);
+        neighbor->neighbors.insert_absent(owner(), nullptr);
     }
 
     /// True when the owner is the `first` region of the link recorded in `entry`.
     bool owner_is_first(const Entry& entry) const {
-        return entry.second == Link::made_here() || (entry.second && entry.second->first == owner);
+        return entry.second == Link::made_here() || (entry.second && entry.second->first == owner());
     }
 
     /// Records an entry for a neighbour known to be absent. A neighbour beyond every recorded
@@ -242,7 +243,7 @@ class RegionNeighborContainer {
     void release_links() {
         for (Entry& entry : links) {
             auto& partner = entry.first->neighbors;
-            Entry* reverse = partner.find_entry(owner);
+            Entry* reverse = partner.find_entry(owner());
             if (reverse && reverse->second == entry.second) {
                 partner.links.erase(reverse);
             }

@@ -32,7 +32,7 @@ class HierarchicalRepresentation {
   public:
     using region_type = Region;
     using SpaceRegionType =
-        typename std::remove_pointer<decltype(std::declval<Region&>().neighbors.owner)>::type;
+        typename std::remove_pointer<decltype(std::declval<Region&>().neighbors.owner())>::type;
     using Link = typename SpaceRegionType::Link;
 
     unsigned long long max_index = 0;  ///< highest region index in use

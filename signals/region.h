@@ -8,6 +8,7 @@
 // its second child's, found by descending the tree; once it becomes a child its list is empty,
 // because its parent now stands for those points.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -87,7 +88,7 @@ class RegionPointList {
             reallocate(grown == n ? 2 * n : grown);
         }
         const_cast<CoordinateType*>(stored)[n] = point;
-        count_bits = (n + 1) | owned_bit;
+        count_bits = _count(n + 1) | owned_bit;
     }
     /// Empties the list (and frees what it owns).
     void clear() {
@@ -101,18 +102,26 @@ class RegionPointList {
     void assign_shared(const CoordinateType* points, std::uint64_t n) {
         clear();
         stored = n ? points : nullptr;
-        count_bits = n;
+        count_bits = _count(n);
     }
     /// Makes the list a virtual list of `n` points held by the region's children.
     void assign_virtual(std::uint64_t n) {
         clear();
-        count_bits = n;
+        count_bits = _count(n);
     }
 
   private:
     // The owned array's capacity is implicit: the smallest power of two not below the size.
-    static constexpr std::uint64_t owned_bit = std::uint64_t(1) << 63;
-    static constexpr std::uint64_t count_mask = owned_bit - 1;
+    // 32 bits, so that with a 32-bit label the list and label share 16 bytes.
+    static constexpr std::uint32_t owned_bit = std::uint32_t(1) << 31;
+    static constexpr std::uint32_t count_mask = owned_bit - 1;
+
+    static std::uint32_t _count(std::uint64_t n) {
+        if (n > count_mask) {
+            throw VoradaError("Region: more points than a region can hold");
+        }
+        return static_cast<std::uint32_t>(n);
+    }
 
     bool owns() const { return (count_bits & owned_bit) != 0; }
     static std::uint64_t capacity_for(std::uint64_t n) {
@@ -131,7 +140,7 @@ class RegionPointList {
         }
         clear();
         stored = grown;
-        count_bits = n | owned_bit;
+        count_bits = _count(n) | owned_bit;
     }
     void copy_from(const RegionPointList& other) {
         if (other.owns() && other.size()) {
@@ -142,15 +151,15 @@ class RegionPointList {
                 ::operator new(capacity_for(n) * sizeof(CoordinateType)));
             std::memcpy(static_cast<void*>(copy), other.stored, n * sizeof(CoordinateType));
             stored = copy;
-            count_bits = n | owned_bit;
+            count_bits = _count(n) | owned_bit;
         } else {
             stored = other.stored;
-            count_bits = other.size();
+            count_bits = _count(other.size());
         }
     }
 
     const CoordinateType* stored = nullptr;
-    std::uint64_t count_bits = 0;
+    std::uint32_t count_bits = 0;
 };
 
 /// A labelled list of lattice points with its neighbour container; a region *is* its list.
@@ -165,13 +174,28 @@ class SpaceRegion : public CoordinateList {
     Label label = 0;              ///< position in the region store
     NeighborContainer neighbors;  ///< adjacent regions and the shared links
 
-    explicit SpaceRegion(Label region_label = 0) : label(region_label), neighbors(this) {}
+    explicit SpaceRegion(Label region_label = 0) : label(region_label) {}
     /// Same label, list and neighbour entries; the copy owns its own neighbour container.
     SpaceRegion(const SpaceRegion& other)
-        : CoordinateList(other), label(other.label), neighbors(other.neighbors, this) {}
+        : CoordinateList(other), label(other.label), neighbors(other.neighbors) {}
     SpaceRegion& operator=(const SpaceRegion&) = delete;
     // Not virtual: regions are never destroyed through a base pointer, and a run holds millions.
     ~SpaceRegion() = default;
+
+    /// The region whose `neighbors` is `container`.
+    static SpaceRegion* holding(const NeighborContainer* container) {
+        auto* bytes = reinterpret_cast<char*>(const_cast<NeighborContainer*>(container));
+        return reinterpret_cast<SpaceRegion*>(bytes - _neighbors_offset());
+    }
+
+  private:
+    // The class has no virtual base, so the member lies at one offset in every region.
+    static constexpr std::size_t _neighbors_offset() {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+        return offsetof(SpaceRegion, neighbors);
+#pragma GCC diagnostic pop
+    }
 };
 
 /// Two child slots of a merged region (first, second); a leaf has none.
@@ -249,19 +273,18 @@ class HierarchicalRegion : public SpaceRegion<CoordinateType, Dimensions, Label,
 /// signal the trajectory lives in; nothing of it is stored.
 template <typename Signal>
 class Trajectory
-    : public HierarchicalRegion<Coordinate, 3, unsigned long long, RegionPointList<StoredPoint>> {
-    using Base = HierarchicalRegion<Coordinate, 3, unsigned long long, RegionPointList<StoredPoint>>;
+    : public HierarchicalRegion<Coordinate, 3, std::uint32_t, RegionPointList<StoredPoint>> {
+    using Base = HierarchicalRegion<Coordinate, 3, std::uint32_t, RegionPointList<StoredPoint>>;
 
   public:
-    using SpaceRegionType =
-        SpaceRegion<Coordinate, 3, unsigned long long, RegionPointList<StoredPoint>>;
+    using SpaceRegionType = SpaceRegion<Coordinate, 3, std::uint32_t, RegionPointList<StoredPoint>>;
     using HierarchicalRegionType = Base;
 
     // 32 bits: a run holds far fewer frames (see the driver's frame limit).
     std::int32_t first_frame = 1000000000;  ///< smallest t of the region's voxels
     std::int32_t last_frame = -1;           ///< largest t of the region's voxels
 
-    explicit Trajectory(unsigned long long region_label = 0) : Base(region_label) {}
+    explicit Trajectory(unsigned long long region_label = 0) : Base(_label(region_label)) {}
     Trajectory(const Trajectory& other) = default;
     Trajectory& operator=(const Trajectory&) = delete;
     ~Trajectory() = default;
@@ -272,6 +295,14 @@ class Trajectory
         const auto t = static_cast<std::int32_t>(point(2));
         first_frame = t < first_frame ? t : first_frame;
         last_frame = t > last_frame ? t : last_frame;
+    }
+
+  private:
+    static std::uint32_t _label(unsigned long long label) {
+        if (label > UINT32_MAX) {
+            throw VoradaError("Region: label beyond 32 bits");
+        }
+        return static_cast<std::uint32_t>(label);
     }
 };
 

@@ -166,7 +166,7 @@ TEST(Trajectory, CopyOfAMergedRegionKeepsItsListAndAdoptsTheChildren) {
     EXPECT_EQ(copy.last_frame, 2);
     EXPECT_EQ(copy.parent, nullptr);
     EXPECT_THAT(own_points(copy), ElementsAre(at(0, 0, 0), at(1, 0, 2)));
-    EXPECT_EQ(copy.neighbors.owner, &copy);
+    EXPECT_EQ(copy.neighbors.owner(), &copy);
 }
 
 TEST(Trajectory, MergedRegionRefusesDirectAppends) {
@@ -187,7 +187,7 @@ TEST(Trajectory, KeepsPointsAtTheEdgesOfItsRangeAndRefusesPointsBeyond) {
 
 TEST(Trajectory, StaysCompact) {
     // 1.7 million of these are reserved for a real input.
-    EXPECT_LE(sizeof(Region), 80u);
+    EXPECT_LE(sizeof(Region), 64u);
     EXPECT_LE(sizeof(Region::NeighborContainer::Entry), 16u);
 }
 
