@@ -130,6 +130,7 @@ private:
 
     std::vector<PoolBlock<T>> blocks;
     std::vector<std::size_t> empty_blocks;  ///< places in `blocks` given back, for reuse
+    std::vector<PoolBlock<T>> spare;        ///< during a repack: emptied blocks, filled again
     std::size_t tail = block_size;  ///< next free position in the last ordinary block
     std::size_t tail_block = 0;     ///< index of that block
     std::vector<Run> free_heads;  ///< by length: the first free run, none when there is none
@@ -178,7 +179,13 @@ typename RunPool<T>::Run RunPool<T>::_new_block(std::size_t length) {
     } else {
         blocks.emplace_back();
     }
-    blocks[place] = PoolBlock<T>(length);
+    if (length == block_size && !spare.empty()) {
+        // Pages already in memory: no fresh pages to clear.
+        blocks[place] = std::move(spare.back());
+        spare.pop_back();
+    } else {
+        blocks[place] = PoolBlock<T>(length);
+    }
     reserved_elements += length;
     return static_cast<Run>(place) << offset_bits;
 }
@@ -218,9 +225,16 @@ void RunPool<T>::repack(ForEachLive for_each_live) {
         for (std::size_t k = first; k < last; ++k) {
             const std::size_t b = old_blocks[k];
             in_group[b] = 0;
-            _drop_block(b);
+            if (blocks[b].size() == block_size) {
+                reserved_elements -= block_size;
+                spare.push_back(std::move(blocks[b]));
+                empty_blocks.push_back(b);
+            } else {
+                _drop_block(b);
+            }
         }
     }
+    spare.clear();
     reserved_after_repack = reserved_elements;
 }
 

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <vector>
 
 namespace vorada {
 namespace gma {
@@ -20,6 +21,8 @@ class SlabArena {
     static constexpr std::size_t slab_bytes = std::size_t(1) << 20;
     /// Blocks above this size come from the ordinary heap.
     static constexpr std::size_t largest_block = std::size_t(16) << 10;
+    /// Empty slabs kept for reuse rather than given back.
+    static constexpr std::size_t spare_limit = 2;
 
     SlabArena() = default;
     SlabArena(const SlabArena&) = delete;
@@ -55,8 +58,7 @@ class SlabArena {
         if (slab == current) {
             used = header_bytes;  // empty: fill it again from the start
         } else {
-            munmap(slab, slab_bytes);
-            held_bytes -= slab_bytes;
+            _retire(slab);
         }
     }
 
@@ -64,8 +66,7 @@ class SlabArena {
     /// one lets the old slabs go.
     void start_fresh_slab() {
         if (current && _header(current)->live == 0) {
-            munmap(current, slab_bytes);
-            held_bytes -= slab_bytes;
+            _retire(current);
         }
         current = nullptr;
     }
@@ -110,6 +111,12 @@ class SlabArena {
             used = header_bytes;
             return;
         }
+        // The slab left behind keeps its blocks; it goes when the last of them is released.
+        if (!spare.empty()) {
+            _start(spare.back());
+            spare.pop_back();
+            return;
+        }
         void* mapped = mmap(nullptr, 2 * slab_bytes, PROT_READ | PROT_WRITE,
                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (mapped == MAP_FAILED) {
@@ -124,15 +131,28 @@ class SlabArena {
         if (tail) {
             munmap(slab + slab_bytes, tail);
         }
-        // The slab left behind keeps its blocks; it goes when the last of them is released.
+        held_bytes += slab_bytes;
+        _start(slab);
+    }
+    void _start(char* slab) {
         current = slab;
         used = header_bytes;
         _header(slab)->live = 0;
         _header(slab)->number = opened++;
-        held_bytes += slab_bytes;
+    }
+    // An empty slab is kept for the next one while there are few such: a compaction empties
+    // old slabs as it fills new ones, and a slab used again costs no fresh pages.
+    void _retire(char* slab) {
+        if (spare.size() < spare_limit) {
+            spare.push_back(slab);
+            return;
+        }
+        munmap(slab, slab_bytes);
+        held_bytes -= slab_bytes;
     }
 
-    char* current = nullptr;  ///< the slab blocks are cut from
+    std::vector<char*> spare;  ///< empty slabs kept for reuse
+    char* current = nullptr;   ///< the slab blocks are cut from
     std::size_t used = 0;     ///< bytes of it handed out (or skipped)
     std::size_t held_bytes = 0;
     std::size_t live_bytes = 0;

@@ -17,38 +17,37 @@ using gma::SlabArena;
 TEST(SlabArena, SlabsGoBackWhenTheirLastBlockIsReleased) {
     SlabArena arena;
     std::vector<void*> blocks;
-    // Three slabs' worth of 4 KiB blocks, each written in full.
-    const std::size_t count = 3 * SlabArena::slab_bytes / 4096;
+    // Twenty slabs' worth of 4 KiB blocks, each written in full.
+    const std::size_t slabs = 2 * SlabArena::spare_limit + 4;
+    const std::size_t count = slabs * (SlabArena::slab_bytes / 4096 - 1);
     for (std::size_t i = 0; i < count; ++i) {
         blocks.push_back(arena.allocate(4096));
         std::memset(blocks.back(), static_cast<int>(i), 4096);
         ASSERT_EQ(reinterpret_cast<std::uintptr_t>(blocks.back()) % 16, 0u);
     }
     EXPECT_EQ(arena.live(), count * 4096);
-    EXPECT_GE(arena.held(), 3 * SlabArena::slab_bytes);
+    EXPECT_GE(arena.held(), slabs * SlabArena::slab_bytes);
     for (std::size_t i = 0; i < count; ++i) {
         EXPECT_EQ(static_cast<unsigned char*>(blocks[i])[4095], static_cast<unsigned char>(i));
     }
-    // Freeing the first half gives back every slab filled only by it.
-    const std::size_t held_before = arena.held();
-    for (std::size_t i = 0; i < count / 2; ++i) {
-        arena.release(blocks[i], 4096);
-    }
-    EXPECT_LE(arena.held(), held_before - SlabArena::slab_bytes);
-    for (std::size_t i = count / 2; i < count; ++i) {
-        arena.release(blocks[i], 4096);
+    // Releasing every block gives back all but the slab being filled and a few spare ones.
+    for (void* block : blocks) {
+        arena.release(block, 4096);
     }
     EXPECT_EQ(arena.live(), 0u);
-    EXPECT_LE(arena.held(), SlabArena::slab_bytes);  // at most the slab still being filled
-    arena.start_fresh_slab();
-    EXPECT_EQ(arena.held(), 0u);
+    EXPECT_LE(arena.held(), (SlabArena::spare_limit + 1) * SlabArena::slab_bytes);
+    // Spare slabs are filled again before new ones are mapped.
+    for (std::size_t i = 0; i < SlabArena::spare_limit * 200; ++i) {
+        arena.allocate(4096);
+    }
+    EXPECT_LE(arena.held(), (SlabArena::spare_limit + 1) * SlabArena::slab_bytes);
 }
 
 TEST(SlabArena, CompactingScatteredListsKeepsThemAndGivesMemoryBack) {
     SlabArena& arena = SlabArena::shared();
     arena.start_fresh_slab();
     const std::size_t held_at_start = arena.held();
-    std::vector<CompactVector<std::uint64_t>> lists(20000);
+    std::vector<CompactVector<std::uint64_t>> lists(200000);
     for (std::size_t i = 0; i < lists.size(); ++i) {
         for (std::uint64_t k = 0; k < 8 + i % 5; ++k) {
             lists[i].push_back(i * 100 + k);
