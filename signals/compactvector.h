@@ -89,12 +89,13 @@ class CompactVector {
         count = 0;
         capacity = 0;
     }
-    /// Moves the values into new storage of exactly their size; with the arena's next slab
-    /// fresh (SlabArena::start_fresh_slab), this lets the old slab go once all arrays moved.
+    /// Gives the values storage of exactly their size. Values in the arena always move: with
+    /// the arena's next slab fresh (SlabArena::start_fresh_slab), this lets the old slab go once
+    /// all arrays moved.
     void compact() {
         if (count == 0) {
             release();
-        } else if (_in_arena(capacity)) {
+        } else if (_in_arena(capacity) || capacity != count) {
             reallocate(count);
         }
     }
