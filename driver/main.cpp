@@ -1,6 +1,7 @@
 // vseg: unsupervised video segmentation by a binary partition tree of trajectories.
 
 #include <Magick++.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <exception>
@@ -10,6 +11,10 @@
 #include "driver/pipeline.h"
 
 int main(int argc, char** argv) {
+    // Arrays of 8 MiB and more get their own mapping and go back to the system when freed. By
+    // default the C library raises that bound after each such free, and the frame-sized
+    // arrays made and dropped before the merge then stay in its heap: 24 MB of the peak.
+    mallopt(M_MMAP_THRESHOLD, 8 << 20);
     Magick::InitializeMagick(argc > 0 ? argv[0] : nullptr);
     try {
         return vorada::gma::run_vseg(argc, argv);
