@@ -193,9 +193,10 @@ template <typename Signal, typename Region, typename MotionSignal, typename Valu
 template <typename Partition>
 Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_distance_bound(
     Region& a, Region& b, Signal& video, Partition& partition, DescriptorManager& manager) {
-    const SignatureView colour_a = _colour(a, video, partition, manager);
-    const SignatureView colour_b = _colour(b, video, partition, manager);
-    return _bound_from(emd.lower_bound(colour_a, colour_b), std::min(colour_a.area, colour_b.area));
+    Region* const others[1] = {&b};
+    Value bound = 0;
+    region_distance_bounds(a, others, 1, &bound, video, partition, manager);
+    return bound;
 }
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>

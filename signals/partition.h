@@ -134,7 +134,7 @@ class HierarchicalRepresentation {
         }
         arena.compacted();
     }
-    /// The same, when most of the memory held for the lists is free.
+    /// The same, when enough of the memory held for the lists is free (see SlabArena).
     void compact_neighbor_lists_if_sparse() {
         if (SlabArena::shared().worth_compacting()) {
             compact_neighbor_lists();
@@ -237,7 +237,8 @@ class HierarchicalRepresentation {
         auto ib = b.neighbors.begin();
         const auto ea = a.neighbors.end();
         const auto eb = b.neighbors.end();
-        merged.neighbors.links.reserve(_union_size(a, b));
+        // Gathered first, so that the merged region's list is given exactly its size.
+        joined.clear();
         while (ia != ea || ib != eb) {
             SpaceRegionType* neighbor;
             if (ib == eb || (ia != ea && before(ia->first, ib->first))) {
@@ -258,7 +259,11 @@ class HierarchicalRepresentation {
                 link->first = parent;
                 link->second = neighbor;
             }
-            merged.neighbors.links.push_back({neighbor, links_detached ? Link::made_here() : link});
+            joined.push_back({neighbor, links_detached ? Link::made_here() : link});
+        }
+        merged.neighbors.links.reserve(joined.size());
+        for (const auto& entry : joined) {
+            merged.neighbors.links.push_back(entry);
         }
         // Every neighbour's list changes, and the lists lie scattered in memory: loading them
         // all before the edits lets the loads overlap instead of waiting one after another.
@@ -271,36 +276,6 @@ class HierarchicalRepresentation {
             entry.first->neighbors.replace_by_newest(first_child, second_child, parent,
                                                      links_detached ? nullptr : entry.second);
         }
-    }
-
-    // Number of regions adjacent to a or b, other than a and b: the merged region's list.
-    static std::size_t _union_size(const Region& a, const Region& b) {
-        const SpaceRegionType* first_child = &a;
-        const SpaceRegionType* second_child = &b;
-        std::less<const SpaceRegionType*> before;
-        auto ia = a.neighbors.begin();
-        auto ib = b.neighbors.begin();
-        std::size_t count = 0;
-        while (ia != a.neighbors.end() && ib != b.neighbors.end()) {
-            if (before(ia->first, ib->first)) {
-                count += ia->first != second_child;
-                ++ia;
-            } else if (before(ib->first, ia->first)) {
-                count += ib->first != first_child;
-                ++ib;
-            } else {
-                ++count;
-                ++ia;
-                ++ib;
-            }
-        }
-        for (; ia != a.neighbors.end(); ++ia) {
-            count += ia->first != second_child;
-        }
-        for (; ib != b.neighbors.end(); ++ib) {
-            count += ib->first != first_child;
-        }
-        return count;
     }
 
     // Destroys the children's links (the one between them once); the neighbours' entries for
@@ -327,6 +302,7 @@ class HierarchicalRepresentation {
     using StoredPointType = typename Region::value_type;
     std::vector<StoredPointType> points;            ///< all voxel coordinates, grouped by leaf
     std::vector<unsigned char> merge_wrote_labels;  ///< per region: its merge wrote labels
+    std::vector<typename SpaceRegionType::NeighborContainer::Entry> joined;  ///< merge scratch
     bool labels_stale = false;
     bool links_detached = false;  ///< neighbour entries carry no link objects
 };
