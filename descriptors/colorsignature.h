@@ -61,6 +61,20 @@ public:
             reinterpret_cast<const Eigen::Vector3d*>(run + 1 + entry.size), entry.size);
         return view;
     }
+    /// Hints that `label`'s entry, and then its run, will be read soon: look-ups of many
+    /// scattered regions overlap when every entry is hinted first, then every run.
+    void prefetch_entry(std::uint32_t label) const {
+        if (label < entries.size()) {
+            __builtin_prefetch(&entries[label]);
+        }
+    }
+    void prefetch_run(std::uint32_t label) const {
+        if (has(label)) {
+            const double* run = pool.at(entries[label].run);
+            __builtin_prefetch(run);
+            __builtin_prefetch(run + _length(entries[label].size) - 1);
+        }
+    }
     template <typename Values>
     result put(std::uint32_t label, Values&& values) {
         const std::size_t size = values.features.size();

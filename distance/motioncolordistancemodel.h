@@ -105,28 +105,38 @@ private:
 
     ColorMeanDescriptorParameters colour_parameters;
     std::vector<SignatureView> neighbour_colours;  ///< scratch of region_distance_bounds
+    std::vector<std::uint32_t> neighbour_labels;   ///< the same
 
     // What the colour term and the bound read of a region: its signature with its area, one
     // record of the manager's store. A view, so it is only as old as the call that makes it.
     SignatureView _colour(Region& region, Signal& video, DescriptorManager& manager) {
         return manager.calc_descriptor<ColorSignature<Signal>>(video, region, colour_parameters);
     }
-    // The same for a region of `partition`, found by its label without a visit to the region:
-    // a new region's bounds read every neighbour's signature, and regions are large and
-    // scattered. A region's label is its position in the partition's store.
+    // A region's label is its position in the partition's store: found from its address
+    // without a visit to the region, which is large and far away. no_slot for a region not in
+    // the store (or a partition without one).
     template <typename Partition>
-    SignatureView _colour(Region& region, Signal& video, Partition& partition,
-                          DescriptorManager& manager) {
+    static std::uint32_t _store_label(const Region& region, const Partition& partition) {
         if constexpr (has_region_store<Partition, Region>::value) {
             const auto base = reinterpret_cast<std::uintptr_t>(partition.regions.data());
             const auto address = reinterpret_cast<std::uintptr_t>(&region);
             const std::size_t position = (address - base) / sizeof(Region);
-            const auto* signatures = manager.values<ColorSignature<Signal>>(video);
             if (address >= base && (address - base) % sizeof(Region) == 0 &&
-                position < partition.regions.size() && position < DescriptorManager::no_slot &&
-                signatures && signatures->has(static_cast<std::uint32_t>(position))) {
-                return signatures->get(static_cast<std::uint32_t>(position));
+                position < partition.regions.size() && position < DescriptorManager::no_slot) {
+                return static_cast<std::uint32_t>(position);
             }
+        }
+        return DescriptorManager::no_slot;
+    }
+    // The same for a region of `partition`, found by its label: a new region's bounds read
+    // every neighbour's signature.
+    template <typename Partition>
+    SignatureView _colour(Region& region, Signal& video, Partition& partition,
+                          DescriptorManager& manager) {
+        const std::uint32_t label = _store_label(region, partition);
+        const auto* signatures = manager.values<ColorSignature<Signal>>(video);
+        if (label != DescriptorManager::no_slot && signatures && signatures->has(label)) {
+            return signatures->get(label);
         }
         return _colour(region, video, manager);
     }
@@ -207,8 +217,27 @@ void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_dista
     const SignatureView colour_a = _colour(a, video, partition, manager);
     // Views stay valid while more signatures are computed: runs are only moved by a release.
     neighbour_colours.resize(count);
+    neighbour_labels.resize(count);
+    const auto* signatures = manager.values<ColorSignature<Signal>>(video);
     for (std::size_t i = 0; i < count; ++i) {
-        neighbour_colours[i] = _colour(*others[i], video, partition, manager);
+        neighbour_labels[i] = _store_label(*others[i], partition);
+    }
+    if (signatures) {
+        // Two dependent loads per neighbour (entry, then run): all entries first, then all
+        // runs, so that the loads of different neighbours overlap.
+        for (const std::uint32_t label : neighbour_labels) {
+            signatures->prefetch_entry(label);
+        }
+        for (const std::uint32_t label : neighbour_labels) {
+            signatures->prefetch_run(label);
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t label = neighbour_labels[i];
+        neighbour_colours[i] = label != DescriptorManager::no_slot && signatures &&
+                                       signatures->has(label)
+                                   ? signatures->get(label)
+                                   : _colour(*others[i], video, manager);
     }
     for (std::size_t i = 0; i < count; ++i) {
         const SignatureView& colour_b = neighbour_colours[i];

@@ -80,7 +80,10 @@ class HierarchicalRepresentation {
         }
         constexpr unsigned long long none = ~0ULL;
         const std::size_t count = regions.size();
-        std::vector<unsigned long long> label_of(count, none);
+        // Kept between calls: a fresh array each level would be mapped and faulted in anew.
+        std::vector<unsigned long long>& label_of = label_scratch;
+        label_of.reserve(regions.capacity());
+        label_of.assign(count, none);
         // Parents sit above their children in the store, so one downward sweep suffices.
         for (std::size_t i = count; i-- > 0;) {
             const Region& region = regions[i];
@@ -303,6 +306,7 @@ class HierarchicalRepresentation {
     std::vector<StoredPointType> points;            ///< all voxel coordinates, grouped by leaf
     std::vector<unsigned char> merge_wrote_labels;  ///< per region: its merge wrote labels
     std::vector<typename SpaceRegionType::NeighborContainer::Entry> joined;  ///< merge scratch
+    std::vector<unsigned long long> label_scratch;  ///< refresh_current_labels' scratch
     bool labels_stale = false;
     bool links_detached = false;  ///< neighbour entries carry no link objects
 };
