@@ -78,20 +78,26 @@ class HierarchicalRepresentation {
         if (!labels_stale) {
             return;
         }
-        constexpr unsigned long long none = ~0ULL;
+        // Labels fit 32 bits (see SpaceRegion), so 32-bit entries below the all-ones value do.
+        constexpr std::uint32_t none = UINT32_MAX;
         const std::size_t count = regions.size();
+        if (count > none) {
+            throw VoradaError("Partition: too many regions to label");
+        }
         // Kept between calls: a fresh array each level would be mapped and faulted in anew.
-        std::vector<unsigned long long>& label_of = label_scratch;
+        std::vector<std::uint32_t>& label_of = label_scratch;
         label_of.reserve(regions.capacity());
         label_of.assign(count, none);
         // Parents sit above their children in the store, so one downward sweep suffices.
         for (std::size_t i = count; i-- > 0;) {
             const Region& region = regions[i];
-            unsigned long long inherited = none;
+            std::uint32_t inherited = none;
             if (region.parent) {
                 inherited = label_of[static_cast<std::size_t>(region.parent->label)];
             }
-            label_of[i] = inherited != none ? inherited : (merge_wrote_labels[i] ? i : none);
+            label_of[i] = inherited != none
+                              ? inherited
+                              : (merge_wrote_labels[i] ? static_cast<std::uint32_t>(i) : none);
         }
         const auto& leaves = leaf_labels.values;
         auto& current = current_labels.values;
@@ -306,7 +312,7 @@ class HierarchicalRepresentation {
     std::vector<StoredPointType> points;            ///< all voxel coordinates, grouped by leaf
     std::vector<unsigned char> merge_wrote_labels;  ///< per region: its merge wrote labels
     std::vector<typename SpaceRegionType::NeighborContainer::Entry> joined;  ///< merge scratch
-    std::vector<unsigned long long> label_scratch;  ///< refresh_current_labels' scratch
+    std::vector<std::uint32_t> label_scratch;  ///< refresh_current_labels' scratch
     bool labels_stale = false;
     bool links_detached = false;  ///< neighbour entries carry no link objects
 };
