@@ -47,8 +47,10 @@ template <typename Order, typename Live>
 class MergeQueue {
   public:
     static constexpr std::size_t default_batch = 65536;
+    /// A refill moves at least 1/batch_fraction of the deferred keys (measured best of 4 … 32).
+    static constexpr std::size_t batch_fraction = 16;
 
-    /// `batch`: how many deferred keys move to the heap at a time.
+    /// `batch`: how many deferred keys move to the heap at a time, at least.
     explicit MergeQueue(Live live_test, std::size_t batch = default_batch)
         : live(live_test), batch_size(batch ? batch : 1) {}
 
@@ -128,12 +130,16 @@ class MergeQueue {
                    keys.end());
     }
 
-    // Moves the `batch_size` smallest live deferred keys to the heap; the rest stay above them.
+    // Moves the smallest live deferred keys to the heap, `batch_size` of them or a fraction of
+    // all, whichever is more; the rest stay above them. A refill reads every deferred key, so
+    // with batches of one fixed size the refills of a run would grow with the square of its
+    // links.
     void _refill() {
         _drop_dead(deferred);
         auto end_of_batch = deferred.end();
-        if (batch_size < deferred.size()) {
-            end_of_batch = deferred.begin() + static_cast<std::ptrdiff_t>(batch_size);
+        const std::size_t batch = std::max(batch_size, deferred.size() / batch_fraction);
+        if (batch < deferred.size()) {
+            end_of_batch = deferred.begin() + static_cast<std::ptrdiff_t>(batch);
             std::nth_element(deferred.begin(), end_of_batch, deferred.end(), Order());
             threshold = *end_of_batch;
             has_threshold = true;
