@@ -103,6 +103,12 @@ public:
     std::uint32_t slot(unsigned long long label) const {
         return label < slot_of_label.size() ? slot_of_label[label] : no_slot;
     }
+    /// Hints that slot(label) will be asked for soon.
+    void prefetch_slot(std::uint32_t label) const {
+        if (label < slot_of_label.size()) {
+            __builtin_prefetch(&slot_of_label[label]);
+        }
+    }
 
     /// Destroys every stored descriptor of one region, on every signal. A later request
     /// computes it again. The tree calls this for children once their parent's descriptors

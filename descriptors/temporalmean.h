@@ -64,6 +64,18 @@ public:
         }
         return view;
     }
+    /// Hints that `slot`'s entry, and then its runs, will be read soon (see SignatureStorage).
+    void prefetch_entry(std::uint32_t slot) const {
+        if (slot < entries.size()) {
+            __builtin_prefetch(&entries[slot]);
+        }
+    }
+    void prefetch_runs(std::uint32_t slot) const {
+        if (has(slot) && _frames(entries[slot]) > 0) {
+            __builtin_prefetch(sum_pool.at(entries[slot].sums));
+            __builtin_prefetch(count_pool.at(entries[slot].counts));
+        }
+    }
     result put(std::uint32_t slot, MotionMeanValues<N>&& values) {
         const long long limit = 0x7FFFFFFF;
         if (values.first_frame <= -limit || values.first_frame > limit ||

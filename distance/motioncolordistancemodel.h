@@ -141,6 +141,9 @@ private:
         return _colour(region, video, manager);
     }
     Value _bound_from(double color_bound, unsigned long long smaller_area) const;
+    template <typename Partition>
+    void _prefetch_pair(const Region& a, const Region& b, Signal& video,
+                        const Partition& partition, const DescriptorManager& manager) const;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -190,8 +193,9 @@ template <typename Signal, typename Region, typename MotionSignal, typename Valu
 template <typename Partition>
 Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_distance(
     Region& a, Region& b, Signal& video, Partition& partition, DescriptorManager& manager) {
-    const SignatureView colour_a = _colour(a, video, manager);
-    const SignatureView colour_b = _colour(b, video, manager);
+    _prefetch_pair(a, b, video, partition, manager);
+    const SignatureView colour_a = _colour(a, video, partition, manager);
+    const SignatureView colour_b = _colour(b, video, partition, manager);
     const double c = static_cast<double>(emd._emd(colour_a, colour_b, nullptr));
     const double m = motion_distance(a, b, video, partition, manager);
     // The signature's area is the region's Area descriptor (the points it was computed from).
@@ -243,6 +247,47 @@ void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_dista
         const SignatureView& colour_b = neighbour_colours[i];
         bounds[i] = _bound_from(emd.lower_bound(colour_a, colour_b),
                                 std::min(colour_a.area, colour_b.area));
+    }
+}
+
+// A measured link reads, for each of its two scattered regions, the record, the signature and
+// the flow and reliability sums, each behind one or two look-ups. Hinting both regions' first
+// look-ups, then what they lead to, lets the waits overlap instead of following one another.
+template <typename Signal, typename Region, typename MotionSignal, typename Value>
+template <typename Partition>
+void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_prefetch_pair(
+    const Region& a, const Region& b, Signal& video, const Partition& partition,
+    const DescriptorManager& manager) const {
+    const std::uint32_t labels[2] = {_store_label(a, partition), _store_label(b, partition)};
+    if (labels[0] == DescriptorManager::no_slot || labels[1] == DescriptorManager::no_slot) {
+        return;
+    }
+    const auto* signatures = manager.values<ColorSignature<Signal>>(video);
+    const auto* flows = manager.values<FlowMean>(flow);
+    const auto* reliabilities = manager.values<ReliabilityMean>(reliability_map);
+    if (!signatures || !flows || !reliabilities) {
+        return;
+    }
+    __builtin_prefetch(&a);
+    __builtin_prefetch(&b);
+    for (const std::uint32_t label : labels) {
+        signatures->prefetch_entry(label);
+        manager.prefetch_slot(label);
+    }
+    std::uint32_t slots[2];
+    for (int k = 0; k < 2; ++k) {
+        signatures->prefetch_run(labels[k]);
+        slots[k] = manager.slot(labels[k]);
+        if (slots[k] != DescriptorManager::no_slot) {
+            flows->prefetch_entry(slots[k]);
+            reliabilities->prefetch_entry(slots[k]);
+        }
+    }
+    for (const std::uint32_t slot : slots) {
+        if (slot != DescriptorManager::no_slot) {
+            flows->prefetch_runs(slot);
+            reliabilities->prefetch_runs(slot);
+        }
     }
 }
 
