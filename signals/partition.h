@@ -16,7 +16,6 @@
 #include "signals/labelindexmap.h"
 #include "signals/raster.h"
 #include "signals/region.h"
-#include "signals/slabarena.h"
 #include "signals/videosignal.h"
 
 namespace vorada {
@@ -113,43 +112,6 @@ class HierarchicalRepresentation {
         labels_stale = false;
     }
 
-    /// Moves every neighbour list into new storage of its exact size, so that the memory of the
-    /// lists merges have freed goes back to the system (see SlabArena).
-    /// The lists move slab by slab, so each old slab goes as soon as its last list has left
-    /// and the memory held grows by no more than a few slabs meanwhile.
-    void compact_neighbor_lists() {
-        SlabArena& arena = SlabArena::shared();
-        arena.start_fresh_slab();
-        const std::size_t slabs = arena.opened_count();
-        std::vector<std::uint32_t> start(slabs + 1, 0);
-        for (const Region& region : regions) {
-            if (region.neighbors.links.in_arena()) {
-                ++start[SlabArena::slab_number(region.neighbors.links.begin()) + 1];
-            }
-        }
-        for (std::size_t k = 1; k <= slabs; ++k) {
-            start[k] += start[k - 1];
-        }
-        std::vector<std::uint32_t> by_slab(start[slabs]);
-        for (std::size_t i = 0; i < regions.size(); ++i) {
-            const auto& links = regions[i].neighbors.links;
-            if (links.in_arena()) {
-                by_slab[start[SlabArena::slab_number(links.begin())]++] =
-                    static_cast<std::uint32_t>(i);
-            }
-        }
-        for (std::uint32_t i : by_slab) {
-            regions[i].neighbors.links.compact();
-        }
-        arena.compacted();
-    }
-    /// The same, when enough of the memory held for the lists is free (see SlabArena).
-    void compact_neighbor_lists_if_sparse() {
-        if (SlabArena::shared().worth_compacting()) {
-            compact_neighbor_lists();
-        }
-    }
-
     /// True when current_labels already shows every merge (no refresh needed).
     bool current_labels_fresh() const { return !labels_stale; }
 
@@ -212,6 +174,17 @@ class HierarchicalRepresentation {
         }
         links_detached = false;
         return made;
+    }
+
+    /// After detach_links: forgets every neighbour entry, for a merge loop that keeps the
+    /// adjacency itself (merges then join no lists); add_adjacency records pairs again.
+    void forget_adjacency() {
+        if (!links_detached) {
+            throw VoradaError("Partition: the adjacency can only be forgotten without link objects");
+        }
+        for (Region& region : regions) {
+            region.neighbors.links.release();
+        }
     }
 
     /// True between detach_links and reattach_links.

@@ -22,6 +22,7 @@
 #include "signals/connectivity.h"
 #include "signals/partition.h"
 #include "signals/raster.h"
+#include "tree/mergegraph.h"
 #include "tree/mergequeue.h"
 
 namespace vorada {
@@ -129,6 +130,9 @@ private:
         }
     };
     MergeQueue<KeyOrder, BothTopLevel> queue{BothTopLevel{&top_level}};
+    // While merging, the adjacency lives here rather than in the regions' neighbour lists;
+    // the lists of the regions left are made again at the end.
+    MergeGraph graph;
     std::vector<Region*> neighbour_scratch;  ///< the neighbours of a new region
     std::vector<double> bound_scratch;       ///< their bounds
 
@@ -157,7 +161,8 @@ private:
     template <typename Model>
     void _fill_link_set(Model& model, Signal& video);
     template <typename Model>
-    void _queue_links_of(Model& model, Region& merged, Signal& video);
+    void _queue_links_of(Model& model, Region& merged, const std::vector<MergeGraph::Label>& neighbours,
+                         Signal& video);
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -191,8 +196,6 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
     for (const Region& region : partition.regions) {
         top_level[static_cast<std::size_t>(region.label)] = region.parent ? 0 : 1;
     }
-    // The lists were built by insertion, with room to grow that merges never use.
-    partition.compact_neighbor_lists();
     _queue_first_links(*model, video);
 
     std::size_t next_output = 0;
@@ -206,6 +209,9 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
         const double merge_distance = closest.distance;
         ++last_index;
         Region& merged = *partition.merge_units(a, b, last_index);
+        const std::vector<MergeGraph::Label>& neighbours = graph.join(
+            static_cast<MergeGraph::Label>(a.label), static_cast<MergeGraph::Label>(b.label),
+            static_cast<MergeGraph::Label>(merged.label));
         // The queued entries of a's and b's links go stale with this.
         top_level[static_cast<std::size_t>(a.label)] = 0;
         top_level[static_cast<std::size_t>(b.label)] = 0;
@@ -218,8 +224,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
         model->prepare_descriptors(merged, video, descriptor_manager);
         descriptor_manager.release(a.label);
         descriptor_manager.release(b.label);
-        _queue_links_of(*model, merged, video);
-        partition.compact_neighbor_lists_if_sparse();
+        _queue_links_of(*model, merged, neighbours, video);
         --level;
         if (reports.merged) {
             reports.merged(Merge{merged.label, a.label, b.label, merge_distance, level + 1});
@@ -246,8 +251,9 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
 }
 
 // Queues every link of the partition once, from its higher-labelled end, which is also the end
-// its distance is measured from; then frees the link objects. Keys are made in store order and
-// evaluated in that same order, so descriptors are computed in the order of a plain walk.
+// its distance is measured from; then moves the adjacency into the merge graph, freeing the
+// link objects and neighbour lists. Keys are made in store order and evaluated in that same
+// order, so descriptors are computed in the order of a plain walk.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_first_links(Model& model,
@@ -275,6 +281,13 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_first_links(Model
     if (!partition.links_are_detached()) {
         partition.detach_links();
     }
+    partition.forget_adjacency();
+    graph.reset(top_level.size());
+    graph.add_pairs([&keys](auto visit) {
+        for (const QueuedLink& key : keys) {
+            visit(key.first, key.second());
+        }
+    });
     for (QueuedLink& key : keys) {
         _evaluate(model, key, video);
     }
@@ -343,7 +356,9 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_fill_link_set(Model& mo
             _measure(model, key, video);
         }
         pairs.emplace_back(&_region(key.first), &_region(key.second()));
+        partition.add_adjacency(*pairs.back().first, *pairs.back().second);
     }
+    graph.clear();
     const std::vector<Link*> links = partition.reattach_links(pairs);
     for (std::size_t i = 0; i < links.size(); ++i) {
         links[i]->distance = keys[i].distance;
@@ -355,26 +370,26 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_fill_link_set(Model& mo
 // Queues every link of a region just made by a merge; the region is the first of each.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_links_of(Model& model,
-                                                                        Region& merged,
-                                                                        Signal& video) {
+void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_links_of(
+    Model& model, Region& merged, const std::vector<MergeGraph::Label>& neighbours,
+    Signal& video) {
     const auto own = static_cast<std::uint32_t>(merged.label);
     if constexpr (has_distance_bound<Model, Region, Signal, Partition>::value) {
         // All bounds at once, so the model can look up every neighbour before computing.
         neighbour_scratch.clear();
-        for (const auto& entry : merged.neighbors) {
-            neighbour_scratch.push_back(&_region(entry.first));
+        for (const MergeGraph::Label label : neighbours) {
+            neighbour_scratch.push_back(&_region(label));
         }
         bound_scratch.resize(neighbour_scratch.size());
         model.region_distance_bounds(merged, neighbour_scratch.data(), neighbour_scratch.size(),
                                      bound_scratch.data(), video, partition, descriptor_manager);
-        for (std::size_t i = 0; i < neighbour_scratch.size(); ++i) {
-            queue.push(QueuedLink(bound_scratch[i], own, _label_at(neighbour_scratch[i]),
+        for (std::size_t i = 0; i < neighbours.size(); ++i) {
+            queue.push(QueuedLink(bound_scratch[i], own, neighbours[i],
                                   QueuedLink::bound_from_first));
         }
     } else {
-        for (const auto& entry : merged.neighbors) {
-            QueuedLink key(0, own, _label_at(entry.first), QueuedLink::bound_from_first);
+        for (const MergeGraph::Label label : neighbours) {
+            QueuedLink key(0, own, label, QueuedLink::bound_from_first);
             _evaluate(model, key, video);
             queue.push(key);
         }
