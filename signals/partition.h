@@ -92,7 +92,9 @@ class HierarchicalRepresentation {
             const Region& region = regions[i];
             std::uint32_t inherited = none;
             if (region.parent) {
-                inherited = label_of[static_cast<std::size_t>(region.parent->label)];
+                // The parent's label is its store position: no visit to the parent needed.
+                inherited = label_of[static_cast<std::size_t>(
+                    static_cast<const Region*>(region.parent) - regions.data())];
             }
             label_of[i] = inherited != none
                               ? inherited

@@ -209,9 +209,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
         const double merge_distance = closest.distance;
         ++last_index;
         Region& merged = *partition.merge_units(a, b, last_index);
-        const std::vector<MergeGraph::Label>& neighbours = graph.join(
-            static_cast<MergeGraph::Label>(a.label), static_cast<MergeGraph::Label>(b.label),
-            static_cast<MergeGraph::Label>(merged.label));
+        graph.prefetch(closest.first, closest.second());
         // The queued entries of a's and b's links go stale with this.
         top_level[static_cast<std::size_t>(a.label)] = 0;
         top_level[static_cast<std::size_t>(b.label)] = 0;
@@ -224,6 +222,8 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
         model->prepare_descriptors(merged, video, descriptor_manager);
         descriptor_manager.release(a.label);
         descriptor_manager.release(b.label);
+        const std::vector<MergeGraph::Label>& neighbours =
+            graph.join(closest.first, closest.second(), static_cast<MergeGraph::Label>(merged.label));
         _queue_links_of(*model, merged, neighbours, video);
         --level;
         if (reports.merged) {

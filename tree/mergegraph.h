@@ -89,6 +89,15 @@ public:
         }
         up[a] = merged;
         up[b] = merged;
+        // The entries' places in `up` are scattered: ask for all of them before following any.
+        for (const Label label : {a, b}) {
+            const Label* first = pool.data() + lists[label].start;
+            for (std::uint32_t k = 0; k < lists[label].size; ++k) {
+                if (first[k] < up.size()) {
+                    __builtin_prefetch(&up[first[k]]);
+                }
+            }
+        }
         joined.clear();
         _resolve_into(lists[a], merged);
         _resolve_into(lists[b], merged);
@@ -98,6 +107,17 @@ public:
         _drop(b);
         _store(merged, joined.data(), joined.size());
         return joined;
+    }
+
+    /// Hints that a and b will be joined soon: their lists are loaded meanwhile.
+    void prefetch(Label a, Label b) const {
+        for (const Label label : {a, b}) {
+            if (label < lists.size() && lists[label].size) {
+                const Label* first = pool.data() + lists[label].start;
+                __builtin_prefetch(first);
+                __builtin_prefetch(first + lists[label].size - 1);
+            }
+        }
     }
 
     /// The top-level region holding `label`.
