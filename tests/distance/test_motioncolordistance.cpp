@@ -223,10 +223,11 @@ TEST_F(MotionColorDistanceTest, BoundNeverExceedsTheDistance) {
             EXPECT_GE(bound, 0.0);
         }
     }
-    // Without motion and with one colour each the bound is the distance, less the margin.
+    // Without motion and with one colour each the bound misses only what pricing the ground
+    // distance without the exponential takes off: at most 3 %.
     const double distance = model->region_distance(*regions[2], *regions[4], video, partition, manager);
-    EXPECT_NEAR(model->region_distance_bound(*regions[2], *regions[4], video, partition, manager),
-                distance, 1e-4 * distance);
+    EXPECT_GE(model->region_distance_bound(*regions[2], *regions[4], video, partition, manager),
+              0.97 * distance);
 }
 
 }  // namespace
