@@ -25,14 +25,14 @@ public:
 
     /// Room for labels 0 … capacity − 1, each its own top-level region with no neighbour.
     void reset(std::size_t capacity) {
-        if (capacity > no_list) {
+        if (capacity >= no_list) {
             throw VoradaError("Merge graph: too many regions");
         }
         up.resize(capacity);
         for (std::size_t i = 0; i < capacity; ++i) {
             up[i] = static_cast<Label>(i);
         }
-        lists.assign(capacity, List());
+        list_at.assign(capacity, no_list);
         pool.clear();
         garbage = 0;
     }
@@ -42,39 +42,40 @@ public:
     /// each time it is called (twice). For regions that have no neighbours yet.
     template <typename ForEachPair>
     void add_pairs(ForEachPair for_each_pair) {
-        std::vector<std::uint32_t> extra(lists.size() + 1, 0);
+        // Per label its count of pairs, then where its next entry goes.
+        std::vector<std::uint32_t> next(list_at.size(), 0);
         std::size_t total = 0;
         for_each_pair([&](Label a, Label b) {
             _check(a);
             _check(b);
-            if (a == b || lists[a].size || lists[b].size) {
+            if (a == b || list_at[a] != no_list || list_at[b] != no_list) {
                 throw VoradaError("Merge graph: pairs need two regions without neighbours yet");
             }
-            ++extra[a + 1];
-            ++extra[b + 1];
+            ++next[a];
+            ++next[b];
             total += 2;
         });
-        if (pool.size() + total > no_list) {
+        std::size_t end = pool.size();
+        for (std::size_t i = 0; i < next.size(); ++i) {
+            end += next[i] ? 1 + next[i] : 0;
+        }
+        if (end >= no_list) {
             throw VoradaError("Merge graph: too many neighbour entries");
         }
-        // Counts become the lists' starts, then their ends as the pairs are written.
-        const std::size_t base = pool.size();
-        for (std::size_t i = 1; i < extra.size(); ++i) {
-            extra[i] += extra[i - 1];
-        }
-        pool.resize(base + total);
-        for_each_pair([&](Label a, Label b) {
-            pool[base + extra[a]++] = b;
-            pool[base + extra[b]++] = a;
-        });
-        std::uint32_t start = 0;
-        for (std::size_t i = 0; i < lists.size(); ++i) {
-            if (extra[i] > start) {
-                lists[i].start = static_cast<std::uint32_t>(base + start);
-                lists[i].size = extra[i] - start;
+        std::size_t place = pool.size();
+        pool.resize(end);
+        for (std::size_t i = 0; i < next.size(); ++i) {
+            if (next[i]) {
+                list_at[i] = static_cast<std::uint32_t>(place);
+                pool[place] = next[i];
+                next[i] = static_cast<std::uint32_t>(place + 1);
+                place += 1 + pool[place];
             }
-            start = extra[i];
         }
+        for_each_pair([&](Label a, Label b) {
+            pool[next[a]++] = b;
+            pool[next[b]++] = a;
+        });
     }
 
     /// Merges the top-level regions a and b into `merged`, a label not used before, and
@@ -84,23 +85,26 @@ public:
         _check(a);
         _check(b);
         _check(merged);
-        if (a == b || up[a] != a || up[b] != b || up[merged] != merged || lists[merged].size) {
+        if (a == b || up[a] != a || up[b] != b || up[merged] != merged ||
+            list_at[merged] != no_list) {
             throw VoradaError("Merge graph: join needs two top-level regions and a new label");
         }
         up[a] = merged;
         up[b] = merged;
         // The entries' places in `up` are scattered: ask for all of them before following any.
         for (const Label label : {a, b}) {
-            const Label* first = pool.data() + lists[label].start;
-            for (std::uint32_t k = 0; k < lists[label].size; ++k) {
-                if (first[k] < up.size()) {
-                    __builtin_prefetch(&up[first[k]]);
+            if (list_at[label] != no_list) {
+                const Label* entry = pool.data() + list_at[label];
+                for (std::uint32_t k = 1; k <= entry[0]; ++k) {
+                    if (entry[k] < up.size()) {
+                        __builtin_prefetch(&up[entry[k]]);
+                    }
                 }
             }
         }
         joined.clear();
-        _resolve_into(lists[a], merged);
-        _resolve_into(lists[b], merged);
+        _resolve_into(a, merged);
+        _resolve_into(b, merged);
         std::sort(joined.begin(), joined.end());
         joined.erase(std::unique(joined.begin(), joined.end()), joined.end());
         _drop(a);
@@ -112,10 +116,10 @@ public:
     /// Hints that a and b will be joined soon: their lists are loaded meanwhile.
     void prefetch(Label a, Label b) const {
         for (const Label label : {a, b}) {
-            if (label < lists.size() && lists[label].size) {
-                const Label* first = pool.data() + lists[label].start;
-                __builtin_prefetch(first);
-                __builtin_prefetch(first + lists[label].size - 1);
+            if (label < list_at.size() && list_at[label] != no_list) {
+                const Label* entry = pool.data() + list_at[label];
+                __builtin_prefetch(entry);
+                __builtin_prefetch(entry + entry[0]);
             }
         }
     }
@@ -134,7 +138,7 @@ public:
     std::vector<Label> neighbours(Label label) {
         _check(label);
         joined.clear();
-        _resolve_into(lists[label], label);
+        _resolve_into(label, label);
         std::sort(joined.begin(), joined.end());
         joined.erase(std::unique(joined.begin(), joined.end()), joined.end());
         return joined;
@@ -143,39 +147,42 @@ public:
     /// Frees everything.
     void clear() {
         std::vector<Label>().swap(up);
-        std::vector<List>().swap(lists);
+        std::vector<std::uint32_t>().swap(list_at);
         std::vector<Label>().swap(pool);
         std::vector<Label>().swap(joined);
         garbage = 0;
     }
 
 private:
-    static constexpr std::size_t no_list = 0xFFFFFFFFu;
-    struct List {
-        std::uint32_t start = 0;
-        std::uint32_t size = 0;
-    };
+    static constexpr std::uint32_t no_list = 0xFFFFFFFFu;
 
     void _check(Label label) const {
         if (label >= up.size()) {
             throw VoradaError("Merge graph: region label out of range");
         }
     }
-    void _resolve_into(const List& list, Label self) {
-        const Label* labels = pool.data() + list.start;
-        for (std::uint32_t k = 0; k < list.size; ++k) {
-            const Label holder = top(labels[k]);
+    // Appends the top-level regions of `label`'s entries, other than `self`, to `joined`.
+    void _resolve_into(Label label, Label self) {
+        if (list_at[label] == no_list) {
+            return;
+        }
+        const std::uint32_t at = list_at[label];
+        const std::uint32_t size = pool[at];
+        for (std::uint32_t k = 1; k <= size; ++k) {
+            const Label holder = top(pool[at + k]);
             if (holder != self) {
                 joined.push_back(holder);
             }
         }
     }
     void _drop(Label label) {
-        garbage += lists[label].size;
-        lists[label] = List();
+        if (list_at[label] != no_list) {
+            garbage += 1 + pool[list_at[label]];
+            list_at[label] = no_list;
+        }
     }
-    // Lists are appended to one pool; when more of it is dropped than kept, the kept lists
-    // move to a new pool.
+    // A list is its size followed by its labels; lists are appended to one pool, and when more
+    // of it is dropped than kept, the kept lists move to a new pool.
     void _store(Label label, const Label* neighbours, std::size_t count) {
         if (count == 0) {
             return;
@@ -183,22 +190,21 @@ private:
         if (garbage > pool.size() / 2 && garbage > compact_above) {
             _compact();
         }
-        if (pool.size() + count > no_list) {
+        if (pool.size() + 1 + count >= no_list) {
             throw VoradaError("Merge graph: too many neighbour entries");
         }
-        lists[label].start = static_cast<std::uint32_t>(pool.size());
-        lists[label].size = static_cast<std::uint32_t>(count);
+        list_at[label] = static_cast<std::uint32_t>(pool.size());
+        pool.push_back(static_cast<std::uint32_t>(count));
         pool.insert(pool.end(), neighbours, neighbours + count);
     }
     void _compact() {
         std::vector<Label> kept;
         kept.reserve(pool.size() - garbage + pool.size() / 4);
-        for (List& list : lists) {
-            if (list.size) {
-                const std::uint32_t start = static_cast<std::uint32_t>(kept.size());
-                kept.insert(kept.end(), pool.begin() + list.start,
-                            pool.begin() + list.start + list.size);
-                list.start = start;
+        for (std::uint32_t& at : list_at) {
+            if (at != no_list) {
+                const std::uint32_t moved = static_cast<std::uint32_t>(kept.size());
+                kept.insert(kept.end(), pool.begin() + at, pool.begin() + at + 1 + pool[at]);
+                at = moved;
             }
         }
         pool.swap(kept);
@@ -206,11 +212,12 @@ private:
     }
 
     std::size_t compact_above;  ///< entries
-    std::vector<Label> up;      ///< per label: itself when top-level, else a region above it
-    std::vector<List> lists;    ///< per label: its entries in `pool`
-    std::vector<Label> pool;    ///< the lists, one after another
-    std::vector<Label> joined;  ///< result of join and neighbours
-    std::size_t garbage = 0;    ///< entries of dropped lists still in `pool`
+
+    std::vector<Label> up;              ///< per label: itself when top-level, else a region above
+    std::vector<std::uint32_t> list_at;  ///< per label: its list's place in `pool`, or no_list
+    std::vector<Label> pool;            ///< the lists, one after another
+    std::vector<Label> joined;          ///< result of join and neighbours
+    std::size_t garbage = 0;            ///< entries of dropped lists still in `pool`
 };
 
 }  // namespace gma
