@@ -89,19 +89,7 @@ class CompactVector {
         count = 0;
         capacity = 0;
     }
-    /// Gives the values storage of exactly their size. Values in the arena always move: with
-    /// the arena's next slab fresh (SlabArena::start_fresh_slab), this lets the old slab go once
-    /// all arrays moved.
-    void compact() {
-        if (count == 0) {
-            release();
-        } else if (_in_arena(capacity) || capacity != count) {
-            reallocate(count);
-        }
-    }
     std::size_t capacity_size() const { return capacity; }
-    /// True when the values live in the slab arena.
-    bool in_arena() const { return data_pointer && _in_arena(capacity); }
 
   private:
     std::size_t grown_capacity() const {

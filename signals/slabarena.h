@@ -2,9 +2,8 @@
 // Memory for the neighbour lists. A run makes and frees millions of small lists, and as regions
 // merge the lists grow while their number falls, so the C library's heap keeps the freed small
 // blocks and the process holds up to twice the memory in use. Here blocks are cut from large
-// slabs mapped straight from the system, a slab is given back as soon as none of its blocks is
-// in use, and the owner of the lists can move them all into fresh slabs (compact) when most of
-// the memory held is free.
+// slabs mapped straight from the system, and a slab is given back as soon as none of its blocks
+// is in use.
 
 #include <sys/mman.h>
 
@@ -62,39 +61,12 @@ class SlabArena {
         }
     }
 
-    /// Makes the following allocations start a new slab, so that moving every block to a new
-    /// one lets the old slabs go.
-    void start_fresh_slab() {
-        if (current && _header(current)->live == 0) {
-            _retire(current);
-        }
-        current = nullptr;
-    }
-
-    /// Whether compacting the lists would give back much memory: a ninth of what is held is
-    /// free, and the arena has grown since its last compaction (blocks of lists that are not
-    /// moved keep their slabs).
-    bool worth_compacting() const {
-        return held_bytes > live_bytes + live_bytes / 8 + 8 * slab_bytes &&
-               held_bytes > held_after_compaction + 8 * slab_bytes;
-    }
-    /// Records the size reached by a compaction, which worth_compacting compares with.
-    void compacted() { held_after_compaction = held_bytes; }
-
-    /// Number of the slab holding `block` (below opened_count()); blocks in slabs of one
-    /// number can be moved together.
-    static std::size_t slab_number(const void* block) {
-        return _header(_slab_of(const_cast<void*>(block)))->number;
-    }
-    std::size_t opened_count() const { return opened; }
-
     std::size_t held() const { return held_bytes; }
     std::size_t live() const { return live_bytes; }
 
   private:
     struct Header {
-        std::size_t live;      ///< bytes of the slab's blocks in use
-        std::size_t number;    ///< order in which the slab was opened
+        std::size_t live;  ///< bytes of the slab's blocks in use
     };
     static constexpr std::size_t header_bytes = 64;
     static constexpr std::size_t granule = 16;
@@ -138,10 +110,9 @@ class SlabArena {
         current = slab;
         used = header_bytes;
         _header(slab)->live = 0;
-        _header(slab)->number = opened++;
     }
-    // An empty slab is kept for the next one while there are few such: a compaction empties
-    // old slabs as it fills new ones, and a slab used again costs no fresh pages.
+    // An empty slab is kept for the next one while there are few such: a slab used again costs
+    // no fresh pages.
     void _retire(char* slab) {
         if (spare.size() < spare_limit) {
             spare.push_back(slab);
@@ -156,8 +127,6 @@ class SlabArena {
     std::size_t used = 0;     ///< bytes of it handed out (or skipped)
     std::size_t held_bytes = 0;
     std::size_t live_bytes = 0;
-    std::size_t held_after_compaction = 0;
-    std::size_t opened = 0;
 };
 
 }  // namespace gma

@@ -4,14 +4,12 @@
 #include <cstring>
 #include <vector>
 
-#include "signals/compactvector.h"
 #include "signals/slabarena.h"
 
 namespace vorada {
 namespace testing {
 namespace {
 
-using gma::CompactVector;
 using gma::SlabArena;
 
 TEST(SlabArena, SlabsGoBackWhenTheirLastBlockIsReleased) {
@@ -41,41 +39,6 @@ TEST(SlabArena, SlabsGoBackWhenTheirLastBlockIsReleased) {
         arena.allocate(4096);
     }
     EXPECT_LE(arena.held(), (SlabArena::spare_limit + 1) * SlabArena::slab_bytes);
-}
-
-TEST(SlabArena, CompactingScatteredListsKeepsThemAndGivesMemoryBack) {
-    SlabArena& arena = SlabArena::shared();
-    arena.start_fresh_slab();
-    const std::size_t held_at_start = arena.held();
-    std::vector<CompactVector<std::uint64_t>> lists(200000);
-    for (std::size_t i = 0; i < lists.size(); ++i) {
-        for (std::uint64_t k = 0; k < 8 + i % 5; ++k) {
-            lists[i].push_back(i * 100 + k);
-        }
-    }
-    // Every other list goes: the survivors are scattered over all slabs.
-    for (std::size_t i = 0; i < lists.size(); i += 2) {
-        lists[i].release();
-    }
-    const std::size_t held_scattered = arena.held();
-    arena.start_fresh_slab();
-    for (auto& list : lists) {
-        list.compact();
-    }
-    arena.compacted();
-    for (std::size_t i = 0; i < lists.size(); ++i) {
-        ASSERT_EQ(lists[i].size(), i % 2 ? 8 + i % 5 : 0u);
-        EXPECT_EQ(lists[i].capacity_size(), lists[i].size());
-        for (std::size_t k = 0; k < lists[i].size(); ++k) {
-            ASSERT_EQ(lists[i][k], i * 100 + k);
-        }
-    }
-#if !defined(__SANITIZE_ADDRESS__)
-    EXPECT_LT(arena.held() - held_at_start, (held_scattered - held_at_start) * 3 / 4);
-#else
-    (void)held_at_start;
-    (void)held_scattered;
-#endif
 }
 
 }  // namespace
