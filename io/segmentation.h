@@ -13,6 +13,7 @@
 #include "common/errors.h"
 #include "io/atomicfile.h"
 #include "io/imagewritequeue.h"
+#include "io/writeimage.h"
 #include "signals/labelindexmap.h"
 #include "signals/videosignal.h"
 
@@ -75,28 +76,31 @@ inline std::vector<std::uint8_t> draw_segment_colors(std::size_t count,
     return colors;
 }
 
-/// An RGB video of `video`'s size in which every voxel has the colour of its compact index.
+/// Frame t of the segmentation as an 8-bit RGB image: every pixel the colour of its compact
+/// index (pixel i of the frame is voxel t·X·Y + i).
 template <typename VideoType>
-VideoType paint_segments(const VideoType& video,
-                         const std::vector<std::uint32_t>& indices,
-                         const std::vector<std::uint8_t>& colors) {
-    VideoType painted(video.size(0), video.size(1), video.size(2));
-    painted.width = video.width;
-    painted.height = video.height;
-    painted.frames = video.frames;
-    painted.color_space = RGB;
-    painted.initialized = video.initialized;
-    if (indices.size() != painted.point_count()) {
+ImageRGB<unsigned char> paint_segment_frame(const VideoType& video,
+                                            const std::vector<std::uint32_t>& indices,
+                                            const std::vector<std::uint8_t>& colors,
+                                            unsigned long long t) {
+    const auto frame_points = static_cast<std::size_t>(video.size(0) * video.size(1));
+    const std::size_t pixel_count = static_cast<std::size_t>(video.width * video.height);
+    if (indices.size() != video.point_count() || t >= static_cast<unsigned long long>(video.size(2)) ||
+        pixel_count > frame_points) {
         throw VoradaError("Segmentation: the label volume and the video differ in size");
     }
-    double* out = painted.values.data();
-    for (std::size_t v = 0; v < indices.size(); ++v) {
-        const std::uint8_t* color = &colors[3 * static_cast<std::size_t>(indices[v])];
-        out[3 * v] = color[0];
-        out[3 * v + 1] = color[1];
-        out[3 * v + 2] = color[2];
+    ImageRGB<unsigned char> image(video.width, video.height);
+    unsigned char* red = image.channels[0].data();
+    unsigned char* green = image.channels[1].data();
+    unsigned char* blue = image.channels[2].data();
+    const std::uint32_t* frame = indices.data() + static_cast<std::size_t>(t) * frame_points;
+    for (std::size_t i = 0; i < pixel_count; ++i) {
+        const std::uint8_t* color = &colors[3 * static_cast<std::size_t>(frame[i])];
+        red[i] = color[0];
+        green[i] = color[1];
+        blue[i] = color[2];
     }
-    return painted;
+    return image;
 }
 
 /// Writes directory + "/frames.sgm": width, height, frames of `video`, then every label of
@@ -143,10 +147,15 @@ void write_segmentation(const LabelSignal& current_labels,
     std::size_t color_count = 0;
     const std::vector<std::uint32_t> indices = compact_segment_indices(current_labels, color_count);
     const std::vector<std::uint8_t> colors = draw_segment_colors(color_count);
-    VideoType painted = paint_segments(video, indices, colors);
-    for (long long t = 0; t < painted.size(2); ++t) {
-        painted.write_frame(segmentation_frame_path(directory, static_cast<unsigned long long>(t)),
-                            static_cast<unsigned long long>(t), queue);
+    for (long long t = 0; t < video.size(2); ++t) {
+        const auto frame = static_cast<unsigned long long>(t);
+        ImageRGB<unsigned char> image = paint_segment_frame(video, indices, colors, frame);
+        const std::string path = segmentation_frame_path(directory, frame);
+        if (queue) {
+            queue->write(path, std::move(image));
+        } else {
+            io::WriteImage(path).write(image);
+        }
     }
     write_label_file(current_labels, video, directory);
 }

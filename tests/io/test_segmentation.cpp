@@ -35,11 +35,6 @@ gma::LabelVolume make_labels(long long x,
     return labels;
 }
 
-std::array<int, 3> color_at(const gma::Video& video, long long x, long long y, long long t) {
-    const double* v = video.at(x, y, t);
-    return {static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2])};
-}
-
 // The colours a process whose generator was (re)started with seed 1 draws first; a fresh
 // process behaves as if seeded with 1.
 std::vector<std::array<int, 3>> first_colors(std::size_t count) {
@@ -145,16 +140,21 @@ TEST(PaintSegments, ColoursFollowFirstAppearanceNotLabelOrder) {
     video.color_space = CIELab;
     std::size_t count = 0;
     const auto indices = gma::compact_segment_indices(labels, count);
-    const gma::Video painted = gma::paint_segments(video, indices, gma::draw_segment_colors(count));
+    const auto colors = gma::draw_segment_colors(count);
+    const ImageRGB<unsigned char> frames[2] = {gma::paint_segment_frame(video, indices, colors, 0),
+                                               gma::paint_segment_frame(video, indices, colors, 1)};
+    auto pixel = [&frames](int x, int t) {
+        return std::array<int, 3>{frames[t].channels[0].data()[x], frames[t].channels[1].data()[x],
+                                  frames[t].channels[2].data()[x]};
+    };
     const auto expected = first_colors(3);
-    EXPECT_EQ(color_at(painted, 0, 0, 0), expected[0]);
-    EXPECT_EQ(color_at(painted, 2, 0, 0), expected[0]);
-    EXPECT_EQ(color_at(painted, 1, 0, 0), expected[1]);
-    EXPECT_EQ(color_at(painted, 0, 0, 1), expected[1]);
-    EXPECT_EQ(color_at(painted, 2, 0, 1), expected[2]);
-    EXPECT_EQ(painted.color_space, RGB);
-    EXPECT_EQ(painted.width, 3u);
-    EXPECT_EQ(painted.frames, 2u);
+    EXPECT_EQ(pixel(0, 0), expected[0]);
+    EXPECT_EQ(pixel(2, 0), expected[0]);
+    EXPECT_EQ(pixel(1, 0), expected[1]);
+    EXPECT_EQ(pixel(0, 1), expected[1]);
+    EXPECT_EQ(pixel(2, 1), expected[2]);
+    EXPECT_EQ(frames[1].width(), 3u);
+    EXPECT_THROW(gma::paint_segment_frame(video, indices, colors, 2), VoradaError);
 }
 
 TEST(WriteSegmentation, LabelsAndVideoOfDifferentSizesAreRefused) {
