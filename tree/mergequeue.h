@@ -2,9 +2,10 @@
 // The queue of links waiting to be merged. An entry is a compact key: the link's distance (or a
 // lower bound still to be measured), the labels of its two regions in link order, and how the
 // distance was obtained. Keys below a threshold wait in a binary heap whose top is therefore
-// the smallest key of all; the others wait unsorted and move to the heap in batches when it
-// runs empty. Entries of merged regions are not searched out: the caller's liveness test drops
-// them as they come up.
+// the smallest key of all; the others wait unsorted in two tiers, the nearer few batches apart
+// from the far rest, and move to the heap a batch at a time when it runs empty, so that a refill
+// reads the near tier only. Entries of merged regions are not searched out: the caller's
+// liveness test drops them as they come up.
 
 #include <algorithm>
 #include <cstddef>
@@ -47,11 +48,13 @@ template <typename Order, typename Live>
 class MergeQueue {
   public:
     static constexpr std::size_t default_batch = 65536;
-    /// A refill moves at least 1/batch_fraction of the deferred keys (8 to 32 measured alike on
+    /// A refill moves at least 1/batch_fraction of the waiting keys (8 to 32 measured alike on
     /// 4.5 M voxels; 32 holds the fewest keys in the heap).
     static constexpr std::size_t batch_fraction = 32;
+    /// Batches the near tier holds when it is split off.
+    static constexpr std::size_t near_batches = 8;
 
-    /// `batch`: how many deferred keys move to the heap at a time, at least.
+    /// `batch`: how many waiting keys move to the heap at a time, at least.
     explicit MergeQueue(Live live_test, std::size_t batch = default_batch)
         : live(live_test), batch_size(batch ? batch : 1) {}
 
@@ -62,17 +65,23 @@ class MergeQueue {
             std::push_heap(front.begin(), front.end(), After());
             return;
         }
-        if (deferred.size() == deferred.capacity()) {
+        if (waiting.size() == waiting.capacity()) {
             // Dead keys make room before the storage grows.
-            _drop_dead(deferred);
+            _drop_dead_waiting();
         }
-        deferred.push_back(key);
+        waiting.push_back(key);
+        if (!near_takes_all && !(has_far_threshold && Order()(key, far_threshold))) {
+            // A far key: it takes the first near key's place, which moves to the end.
+            std::swap(waiting[near_begin], waiting.back());
+            ++near_begin;
+        }
     }
     /// Adds many keys at once (the links of the first partition), taking over their storage
     /// when the queue is empty.
     void push_all(std::vector<QueuedLink>&& keys) {
-        if (front.empty() && deferred.empty() && !everything_in_front && !has_threshold) {
-            deferred = std::move(keys);
+        if (empty() && !everything_in_front && !has_threshold) {
+            waiting = std::move(keys);
+            near_begin = waiting.size();
             return;
         }
         for (const QueuedLink& key : keys) {
@@ -86,7 +95,7 @@ class MergeQueue {
     bool pop(QueuedLink& next) {
         for (;;) {
             if (front.empty()) {
-                if (deferred.empty()) {
+                if (waiting.empty()) {
                     return false;
                 }
                 _refill();
@@ -106,62 +115,108 @@ class MergeQueue {
     std::vector<QueuedLink> drain() {
         std::vector<QueuedLink> keys;
         keys.swap(front);
-        keys.insert(keys.end(), deferred.begin(), deferred.end());
-        std::vector<QueuedLink>().swap(deferred);
+        keys.insert(keys.end(), waiting.begin(), waiting.end());
+        std::vector<QueuedLink>().swap(waiting);
+        near_begin = 0;
         _drop_dead(keys);
         std::sort(keys.begin(), keys.end(), Order());
         everything_in_front = false;
         has_threshold = false;
+        has_far_threshold = false;
+        near_takes_all = false;
         return keys;
     }
 
     /// Number of keys held, dead ones included.
-    std::size_t size() const { return front.size() + deferred.size(); }
-    bool empty() const { return front.empty() && deferred.empty(); }
+    std::size_t size() const { return front.size() + waiting.size(); }
+    bool empty() const { return front.empty() && waiting.empty(); }
 
   private:
     // Heap order: the smallest key on top.
     struct After {
         bool operator()(const QueuedLink& a, const QueuedLink& b) const { return Order()(b, a); }
     };
+    using Iterator = std::vector<QueuedLink>::iterator;
 
+    Iterator _drop_dead(Iterator first, Iterator last) const {
+        return std::remove_if(first, last, [this](const QueuedLink& key) { return !live(key); });
+    }
     void _drop_dead(std::vector<QueuedLink>& keys) const {
-        keys.erase(std::remove_if(keys.begin(), keys.end(),
-                                  [this](const QueuedLink& key) { return !live(key); }),
-                   keys.end());
+        keys.erase(_drop_dead(keys.begin(), keys.end()), keys.end());
+    }
+    // Drops the dead keys of both tiers, keeping the far ones before the near ones.
+    void _drop_dead_waiting() {
+        const auto near_start = waiting.begin() + static_cast<std::ptrdiff_t>(near_begin);
+        const Iterator far_end = _drop_dead(waiting.begin(), near_start);
+        const Iterator near_end = _drop_dead(near_start, waiting.end());
+        near_begin = static_cast<std::size_t>(far_end - waiting.begin());
+        waiting.erase(std::move(near_start, near_end, far_end), waiting.end());
+    }
+    // Puts the `count` smallest keys of [first, end of waiting) at its end, and returns the
+    // smallest of the others (the key right before them). count < the range's size.
+    QueuedLink _select_smallest(Iterator first, std::size_t count) {
+        const auto boundary = waiting.end() - static_cast<std::ptrdiff_t>(count) - 1;
+        std::nth_element(first, boundary, waiting.end(), After());
+        return *boundary;
     }
 
-    // Moves the smallest live deferred keys to the heap, `batch_size` of them or a fraction of
-    // all, whichever is more; the rest stay above them. A refill reads every deferred key, so
-    // with batches of one fixed size the refills of a run would grow with the square of its
-    // links.
+    // Moves the smallest live waiting keys to the heap, `batch_size` of them or a fraction of
+    // all, whichever is more; the rest stay above them. They come from the near tier, which
+    // is split off the far one (near_batches batches) when it runs out: a split reads every
+    // waiting key, so with batches of one fixed size the refills of a run would grow with the
+    // square of its links, and with a split at every refill they would read each key many
+    // times over.
     void _refill() {
-        _drop_dead(deferred);
-        auto end_of_batch = deferred.end();
-        const std::size_t batch = std::max(batch_size, deferred.size() / batch_fraction);
-        if (batch < deferred.size()) {
-            end_of_batch = deferred.begin() + static_cast<std::ptrdiff_t>(batch);
-            std::nth_element(deferred.begin(), end_of_batch, deferred.end(), Order());
-            threshold = *end_of_batch;
+        waiting.erase(_drop_dead(waiting.begin() + static_cast<std::ptrdiff_t>(near_begin),
+                                 waiting.end()),
+                      waiting.end());
+        const std::size_t batch = std::max(batch_size, waiting.size() / batch_fraction);
+        if (near_begin == waiting.size()) {
+            _drop_dead(waiting);
+            const std::size_t span = near_batches * batch;
+            if (span < waiting.size()) {
+                far_threshold = _select_smallest(waiting.begin(), span);
+                has_far_threshold = true;
+                near_begin = waiting.size() - span;
+            } else {
+                near_begin = 0;  // few keys left: from now on all of them wait near
+                has_far_threshold = false;
+                near_takes_all = true;
+            }
+        }
+        std::size_t taken = waiting.size() - near_begin;
+        if (batch < taken) {
+            threshold = _select_smallest(waiting.begin() + static_cast<std::ptrdiff_t>(near_begin),
+                                         batch);
+            has_threshold = true;
+            taken = batch;
+        } else if (has_far_threshold) {
+            threshold = far_threshold;  // the near tier goes whole: the heap reaches the far one
             has_threshold = true;
         } else {
             everything_in_front = true;
         }
-        front.insert(front.end(), deferred.begin(), end_of_batch);
+        front.insert(front.end(), waiting.end() - static_cast<std::ptrdiff_t>(taken), waiting.end());
         std::make_heap(front.begin(), front.end(), After());
-        deferred.erase(deferred.begin(), end_of_batch);
-        if (deferred.capacity() > 4 * deferred.size() + batch_size) {
-            deferred.shrink_to_fit();
+        waiting.resize(waiting.size() - taken);
+        if (waiting.capacity() > 4 * waiting.size() + batch_size) {
+            waiting.shrink_to_fit();
         }
     }
 
     Live live;
     std::size_t batch_size;
-    std::vector<QueuedLink> front;     ///< binary heap of the keys below `threshold`
-    std::vector<QueuedLink> deferred;  ///< the other keys, unsorted
+    std::vector<QueuedLink> front;    ///< binary heap of the keys below `threshold`
+    /// The other keys, unsorted: first the far tier (from `far_threshold` on; every key before
+    /// the first split), from `near_begin` on the near tier (below `far_threshold`).
+    std::vector<QueuedLink> waiting;
+    std::size_t near_begin = 0;
     QueuedLink threshold;
-    bool has_threshold = false;        ///< false: every new key is deferred (nothing in front yet)
-    bool everything_in_front = false;  ///< the last refill took every deferred key
+    QueuedLink far_threshold;
+    bool has_threshold = false;        ///< false: no key goes to the heap (nothing in front yet)
+    bool has_far_threshold = false;    ///< whether keys below `far_threshold` wait near
+    bool near_takes_all = false;       ///< every key not for the heap waits near
+    bool everything_in_front = false;  ///< the last refill took every waiting key
 };
 
 }  // namespace gma
