@@ -5,7 +5,9 @@
 
 #include <Eigen/Core>
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstddef>
 
 namespace vorada {
 namespace gma {
@@ -50,6 +52,24 @@ inline double srgb_to_linear(double value) {
     return std::pow((value + 0.055) / 1.055, 2.4);
 }
 
+/// srgb_to_linear(value / 255.0); the 256 whole values an 8-bit image holds are looked up.
+inline double srgb_byte_to_linear(double value) {
+    static const std::array<double, 256> table = [] {
+        std::array<double, 256> linear{};
+        for (int i = 0; i < 256; ++i) {
+            linear[static_cast<std::size_t>(i)] = srgb_to_linear(i / 255.0);
+        }
+        return linear;
+    }();
+    if (value >= 0.0 && value <= 255.0 && !std::signbit(value)) {
+        const auto whole = static_cast<std::size_t>(value);
+        if (static_cast<double>(whole) == value) {
+            return table[whole];
+        }
+    }
+    return srgb_to_linear(value / 255.0);
+}
+
 /// Linear light to the sRGB companded value; no clamping.
 inline double linear_to_srgb(double value) {
     if (value < 0.00304) {
@@ -78,9 +98,9 @@ inline double lab_f_inverse(double f, double white) {
 /// RGB 0..255 to CIELab (L 0..100, a and b offset by +128); no clamping anywhere.
 /// Reference white (0.95046866, 1, 1.08882331).
 inline ColorValue rgb_to_lab(const ColorValue& rgb) {
-    const double r = srgb_to_linear(rgb(0) / 255.0);
-    const double g = srgb_to_linear(rgb(1) / 255.0);
-    const double b = srgb_to_linear(rgb(2) / 255.0);
+    const double r = srgb_byte_to_linear(rgb(0));
+    const double g = srgb_byte_to_linear(rgb(1));
+    const double b = srgb_byte_to_linear(rgb(2));
     const double x = 0.412453 * r + 0.35758 * g + 0.180423 * b;
     const double y = 0.212671 * r + 0.71516 * g + 0.072169 * b;
     const double z = 0.019334 * r + 0.119193 * g + 0.950227 * b;

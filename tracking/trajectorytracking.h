@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "common/parallel.h"
 #include "signals/raster.h"
 #include "signals/videosignal.h"
 
@@ -33,6 +34,8 @@ public:
     MapSignal flow_variation_map;    ///< flow-smoothness cue in [0, 1]
     MapSignal occlusion_map;         ///< forward-backward consistency cue in [0, 1]
     std::vector<double> structure_frame_means;  ///< mean raw structure of each processed frame
+    /// Threads for the per-frame cue maps; the maps are the same for any number.
+    unsigned threads = default_thread_count();
 
     /// Maps of X × Y × T points, all zero; no frame means yet.
     TrajectoryTracking(long long x_size, long long y_size, long long t_size);
@@ -65,6 +68,9 @@ private:
     bool _on_border(long long x, long long y) const;
     void _follow(Partition& labels, FlowSignal& forward_flow, Position p, unsigned long long label);
     double _flow_derivative_energy(const FlowSignal& flow, const Coordinate& n) const;
+    // Both flow cues at one point.
+    void _flow_cues(FlowSignal& forward_flow, FlowSignal& backward_flow, long long x, long long y,
+                    long long t);
     void _frame_gradients(const ColorSignal& video, long long t, std::vector<float>& gx,
                           std::vector<float>& gy, std::vector<float>& gt) const;
     float _middle_eigenvalue(long long x, long long y, const std::vector<float>& gx,
@@ -208,27 +214,40 @@ template <typename C, typename F, typename P>
 void TrajectoryTracking<C, F, P>::calculate_flow_variation(F& forward_flow, F& backward_flow) {
     _check_size(forward_flow.size, "forward flow");
     _check_size(backward_flow.size, "backward flow");
-    for_each_point(forward_flow, [&](long long x, long long y, long long t) {
-        double& occlusion = occlusion_map.at(x, y, t)[0];
-        double& variation = flow_variation_map.at(x, y, t)[0];
-        occlusion = 0.0;
-        variation = 0.0;
-        if (_on_border(x, y)) {
-            return;
+    // Every point on its own: frames go to separate threads.
+    const auto frames = static_cast<std::size_t>(forward_flow.upper(2) - forward_flow.lower(2) + 1);
+    parallel_for(frames, threads, [&](std::size_t k) {
+        const long long t = forward_flow.lower(2) + static_cast<long long>(k);
+        for (long long y = forward_flow.lower(1); y <= forward_flow.upper(1); ++y) {
+            for (long long x = forward_flow.lower(0); x <= forward_flow.upper(0); ++x) {
+                _flow_cues(forward_flow, backward_flow, x, y, t);
+            }
         }
-        Position s(static_cast<double>(x), static_cast<double>(y), static_cast<double>(t));
-        const FlowValue w = interpolate_value(forward_flow, s);
-        Position q(x + w(0), y + w(1), t + 1.0);
-        Coordinate n;
-        if (!round_to_pixel(q, forward_flow.lower, forward_flow.upper, n)) {
-            return;  // every pixel of the last frame ends here
-        }
-        const FlowValue w_back = interpolate_value(backward_flow, q);
-        const double w_norm2 = w(0) * w(0) + w(1) * w(1);
-        const double sx = w(0) + w_back(0), sy = w(1) + w_back(1);
-        occlusion = cue_value(sx * sx + sy * sy, 0.01 * 2 * w_norm2 + 0.5);
-        variation = cue_value(_flow_derivative_energy(forward_flow, n), 0.01 * w_norm2 + 0.002);
     });
+}
+
+template <typename C, typename F, typename P>
+void TrajectoryTracking<C, F, P>::_flow_cues(F& forward_flow, F& backward_flow, long long x,
+                                             long long y, long long t) {
+    double& occlusion = occlusion_map.at(x, y, t)[0];
+    double& variation = flow_variation_map.at(x, y, t)[0];
+    occlusion = 0.0;
+    variation = 0.0;
+    if (_on_border(x, y)) {
+        return;
+    }
+    Position s(static_cast<double>(x), static_cast<double>(y), static_cast<double>(t));
+    const FlowValue w = interpolate_value(forward_flow, s);
+    Position q(x + w(0), y + w(1), t + 1.0);
+    Coordinate n;
+    if (!round_to_pixel(q, forward_flow.lower, forward_flow.upper, n)) {
+        return;  // every pixel of the last frame ends here
+    }
+    const FlowValue w_back = interpolate_value(backward_flow, q);
+    const double w_norm2 = w(0) * w(0) + w(1) * w(1);
+    const double sx = w(0) + w_back(0), sy = w(1) + w_back(1);
+    occlusion = cue_value(sx * sx + sy * sy, 0.01 * 2 * w_norm2 + 0.5);
+    variation = cue_value(_flow_derivative_energy(forward_flow, n), 0.01 * w_norm2 + 0.002);
 }
 
 template <typename C, typename F, typename P>
@@ -257,28 +276,27 @@ void TrajectoryTracking<C, F, P>::calculate_structure_tensor(C& video) {
     if (frames <= 1) {
         return;
     }
-    const std::size_t first_mean = structure_frame_means.size();
     const long long interior = (size(0) - 2) * (size(1) - 2);
-    std::vector<float> gx, gy, gt;
-    for (long long t = 0; t + 1 < frames; ++t) {
-        if (size(0) < 3 || size(1) < 3) {
-            structure_frame_means.push_back(0.0);  // no interior pixel: structure 0 everywhere
-            continue;
-        }
-        _frame_gradients(video, t, gx, gy, gt);
-        double sum = 0.0;
-        for (long long y = 1; y + 1 < size(1); ++y) {
-            for (long long x = 1; x + 1 < size(0); ++x) {
-                const double lambda = static_cast<double>(_middle_eigenvalue(x, y, gx, gy, gt));
-                structure_tensor_map.at(x, y, t)[0] = lambda;
-                sum += lambda;
+    // Each frame's structure and its normalisation read that frame and the next only.
+    std::vector<double> means(static_cast<std::size_t>(frames - 1), 0.0);
+    parallel_for(means.size(), threads, [&](std::size_t k) {
+        const auto t = static_cast<long long>(k);
+        if (size(0) >= 3 && size(1) >= 3) {  // else no interior pixel: structure 0 everywhere
+            std::vector<float> gx, gy, gt;
+            _frame_gradients(video, t, gx, gy, gt);
+            double sum = 0.0;
+            for (long long y = 1; y + 1 < size(1); ++y) {
+                for (long long x = 1; x + 1 < size(0); ++x) {
+                    const double lambda = static_cast<double>(_middle_eigenvalue(x, y, gx, gy, gt));
+                    structure_tensor_map.at(x, y, t)[0] = lambda;
+                    sum += lambda;
+                }
             }
+            means[k] = sum / static_cast<double>(interior);
         }
-        structure_frame_means.push_back(sum / static_cast<double>(interior));
-    }
-    for (long long t = 0; t + 1 < frames; ++t) {
-        _normalise_structure(t, structure_frame_means[first_mean + static_cast<std::size_t>(t)]);
-    }
+        _normalise_structure(t, means[k]);
+    });
+    structure_frame_means.insert(structure_frame_means.end(), means.begin(), means.end());
 }
 
 template <typename C, typename F, typename P>

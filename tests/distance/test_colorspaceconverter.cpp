@@ -102,6 +102,15 @@ TEST_F(ColorFormulas, LabRoundTripIsCloseOverTheRgbCube) {
     }
 }
 
+TEST_F(ColorFormulas, WholeLevelsAreLookedUpExactlyAndOthersComputed) {
+    // The look-up must give the very bits of the formula, at every 8-bit level and elsewhere.
+    for (double level = -1.0; level <= 256.0; level += 0.25) {
+        const double looked_up = vorada::gma::color::srgb_byte_to_linear(level);
+        const double computed = vorada::gma::color::srgb_to_linear(level / 255.0);
+        EXPECT_EQ(std::memcmp(&looked_up, &computed, sizeof(double)), 0) << level;
+    }
+}
+
 TEST(ColorSpaceConverter, SameSpaceLeavesEveryBitUnchanged) {
     Video video = random_rgb_video(5, 4, 3, 7);
     video.values[0] = std::numeric_limits<double>::quiet_NaN();

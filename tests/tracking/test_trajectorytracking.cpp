@@ -519,6 +519,25 @@ TEST_P(TrackingOnSyntheticVideo, LabelsAreDenseChainsAndMapsStayInRange) {
     EXPECT_LT(next - 1, labels.values.size());  // some trajectories were followed
 }
 
+TEST_P(TrackingOnSyntheticVideo, MapsAndLabelsDoNotDependOnTheThreadCount) {
+    auto synthetic = vorada::synthetic::make_synthetic(
+        vorada::synthetic::random_options(40, 30, 6, 3, GetParam()));
+    vorada::gma::ColorSpaceConverter<Video>().convert(synthetic.video, CIELab);
+    Tracker alone(synthetic.video.size);
+    Tracker shared(synthetic.video.size);
+    alone.threads = 1;
+    shared.threads = 4;
+    const LabelVolume labels =
+        alone.calculate(synthetic.video, synthetic.forward_flow, synthetic.backward_flow);
+    EXPECT_EQ(shared.calculate(synthetic.video, synthetic.forward_flow, synthetic.backward_flow).values,
+              labels.values);
+    EXPECT_EQ(shared.structure_frame_means, alone.structure_frame_means);
+    EXPECT_EQ(shared.reliability_map.values, alone.reliability_map.values);
+    EXPECT_EQ(shared.occlusion_map.values, alone.occlusion_map.values);
+    EXPECT_EQ(shared.flow_variation_map.values, alone.flow_variation_map.values);
+    EXPECT_EQ(shared.structure_tensor_map.values, alone.structure_tensor_map.values);
+}
+
 INSTANTIATE_TEST_SUITE_P(Seeds, TrackingOnSyntheticVideo, ::testing::Values(1u, 2u, 3u));
 
 }  // namespace
