@@ -121,10 +121,10 @@ private:
         }
     };
 
-    std::vector<unsigned char> top_level;  ///< per label: region present, not yet merged
+    std::vector<bool> top_level;  ///< per label: region present, not yet merged (a bit each: in cache)
     // A key is live while both its regions are unmerged.
     struct BothTopLevel {
-        const std::vector<unsigned char>* top_level;
+        const std::vector<bool>* top_level;
         bool operator()(const QueuedLink& key) const {
             return (*top_level)[key.first] && (*top_level)[key.second()];
         }
@@ -192,9 +192,9 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
         std::cerr << "Starting from " << partition.max_index + 1 << " regions " << std::endl;
     }
 
-    top_level.assign(std::max(partition.regions.capacity(), partition.regions.size()), 0);
+    top_level.assign(std::max(partition.regions.capacity(), partition.regions.size()), false);
     for (const Region& region : partition.regions) {
-        top_level[static_cast<std::size_t>(region.label)] = region.parent ? 0 : 1;
+        top_level[static_cast<std::size_t>(region.label)] = !region.parent;
     }
     _queue_first_links(*model, video);
 
@@ -211,12 +211,12 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
         Region& merged = *partition.merge_units(a, b, last_index);
         graph.prefetch(closest.first, closest.second());
         // The queued entries of a's and b's links go stale with this.
-        top_level[static_cast<std::size_t>(a.label)] = 0;
-        top_level[static_cast<std::size_t>(b.label)] = 0;
+        top_level[static_cast<std::size_t>(a.label)] = false;
+        top_level[static_cast<std::size_t>(b.label)] = false;
         if (merged.label >= top_level.size()) {
-            top_level.resize(static_cast<std::size_t>(merged.label) + 1, 0);
+            top_level.resize(static_cast<std::size_t>(merged.label) + 1, false);
         }
-        top_level[static_cast<std::size_t>(merged.label)] = 1;
+        top_level[static_cast<std::size_t>(merged.label)] = true;
         // The children's descriptors are never asked for again once the parent has its own
         // (which are combined from them), so they are released to bound memory.
         model->prepare_descriptors(merged, video, descriptor_manager);
