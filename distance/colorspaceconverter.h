@@ -48,21 +48,15 @@ void ColorSpaceConverter<SignalType>::convert(SignalType& signal, ColorSpaceType
         return;
     }
     // Every point on its own: frames go to separate threads.
-    const long long frames = signal.upper(2) - signal.lower(2) + 1;
-    parallel_for(frames > 0 ? static_cast<std::size_t>(frames) : 0, default_thread_count(),
-                 [&](std::size_t k) {
-                     const long long t = signal.lower(2) + static_cast<long long>(k);
-                     for (long long y = signal.lower(1); y <= signal.upper(1); ++y) {
-                         for (long long x = signal.lower(0); x <= signal.upper(0); ++x) {
-                             auto* v = signal.at(x, y, t);
-                             const ColorValue result =
-                                 _convert_value(ColorValue(v[0], v[1], v[2]), from, to);
-                             v[0] = result(0);
-                             v[1] = result(1);
-                             v[2] = result(2);
-                         }
-                     }
-                 });
+    parallel_for(frame_count(signal), default_thread_count(), [&](std::size_t k) {
+        for_each_frame_point(signal, k, [&](long long x, long long y, long long t) {
+            auto* v = signal.at(x, y, t);
+            const ColorValue result = _convert_value(ColorValue(v[0], v[1], v[2]), from, to);
+            v[0] = result(0);
+            v[1] = result(1);
+            v[2] = result(2);
+        });
+    });
     signal.color_space = target;
 }
 

@@ -215,14 +215,10 @@ void TrajectoryTracking<C, F, P>::calculate_flow_variation(F& forward_flow, F& b
     _check_size(forward_flow.size, "forward flow");
     _check_size(backward_flow.size, "backward flow");
     // Every point on its own: frames go to separate threads.
-    const auto frames = static_cast<std::size_t>(forward_flow.upper(2) - forward_flow.lower(2) + 1);
-    parallel_for(frames, threads, [&](std::size_t k) {
-        const long long t = forward_flow.lower(2) + static_cast<long long>(k);
-        for (long long y = forward_flow.lower(1); y <= forward_flow.upper(1); ++y) {
-            for (long long x = forward_flow.lower(0); x <= forward_flow.upper(0); ++x) {
-                _flow_cues(forward_flow, backward_flow, x, y, t);
-            }
-        }
+    parallel_for(frame_count(forward_flow), threads, [&](std::size_t k) {
+        for_each_frame_point(forward_flow, k, [&](long long x, long long y, long long t) {
+            _flow_cues(forward_flow, backward_flow, x, y, t);
+        });
     });
 }
 
