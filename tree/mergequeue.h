@@ -66,8 +66,13 @@ class MergeQueue {
             return;
         }
         if (waiting.size() == waiting.capacity()) {
-            // Dead keys make room before the storage grows.
+            // Dead keys make room before the storage grows; when they make little, it grows
+            // anyway, so that every scan is paid for by many pushes (a scan after every few
+            // pushes would read the waiting keys over and over).
             _drop_dead_waiting();
+            if (waiting.size() > waiting.capacity() - waiting.capacity() / 8) {
+                waiting.reserve(waiting.capacity() + waiting.capacity() / 8);
+            }
         }
         waiting.push_back(key);
         if (!near_takes_all && !(has_far_threshold && Order()(key, far_threshold))) {
@@ -200,7 +205,11 @@ class MergeQueue {
         std::make_heap(front.begin(), front.end(), After());
         waiting.resize(waiting.size() - taken);
         if (waiting.capacity() > 4 * waiting.size() + batch_size) {
-            waiting.shrink_to_fit();
+            // Smaller storage, with room left for a quarter more before the next scan.
+            std::vector<QueuedLink> kept;
+            kept.reserve(waiting.size() + waiting.size() / 4);
+            kept.assign(waiting.begin(), waiting.end());
+            waiting.swap(kept);
         }
     }
 

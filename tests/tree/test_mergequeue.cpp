@@ -113,6 +113,43 @@ TEST(MergeQueue, PopsInTheOrderOfAnOrderedSetOfLiveKeys) {
     }
 }
 
+// Keys die one at a time while twice as many far keys are pushed: the waiting storage stays
+// nearly full of live keys. Dropping the dead ones whenever it is full must not turn into a scan
+// of every waiting key after every few pushes.
+TEST(MergeQueue, ScansForDeadKeysArePaidForByThePushes) {
+    struct CountingAlive {
+        const std::vector<char>* alive;
+        std::size_t* checks;
+        bool operator()(const QueuedLink& k) const {
+            ++*checks;
+            return (*alive)[k.first] && (*alive)[k.second()];
+        }
+    };
+    const std::uint32_t initial = 20000;
+    const std::uint32_t steps = 5000;
+    std::vector<char> alive(2 * initial + 4 * steps, 1);
+    std::size_t checks = 0;
+    gma::MergeQueue<ByDistanceThenLabels, CountingAlive> queue(CountingAlive{&alive, &checks}, 64);
+    std::vector<QueuedLink> keys;
+    keys.reserve(initial);
+    for (std::uint32_t i = 0; i < initial; ++i) {
+        keys.emplace_back(i, 2 * i, 2 * i + 1, QueuedLink::exact);
+    }
+    queue.push_all(std::move(keys));
+    std::uint32_t fresh = 2 * initial;
+    for (std::uint32_t step = 0; step < steps; ++step) {
+        QueuedLink popped;
+        ASSERT_TRUE(queue.pop(popped));
+        ASSERT_EQ(popped.distance, static_cast<double>(step));
+        alive[2 * (initial - 1 - step)] = 0;  // a far key dies
+        for (int k = 0; k < 2; ++k, fresh += 2) {
+            queue.push(QueuedLink(1e9 + fresh, fresh, fresh + 1, QueuedLink::exact));
+        }
+    }
+    const std::size_t operations = initial + 3 * steps;
+    EXPECT_LT(checks, 8 * operations);
+}
+
 }  // namespace
 }  // namespace testing
 }  // namespace vorada
