@@ -126,7 +126,11 @@ private:
     static constexpr std::size_t block_size = std::size_t(1) << offset_bits;
     static constexpr Run offset_mask = Run(block_size - 1);
 
-    static constexpr std::size_t repack_group = 32;  ///< old blocks emptied per pass
+    /// Old blocks emptied per pass, at the least: they bound the blocks a repack holds on top.
+    static constexpr std::size_t repack_group = 32;
+    /// Passes per repack, at the most. Each pass walks every live run, so a bounded number of
+    /// them keeps a repack proportional to the pool (groups grow with larger pools instead).
+    static constexpr std::size_t repack_passes = 4;
 
     std::vector<PoolBlock<T>> blocks;
     std::vector<std::size_t> empty_blocks;  ///< places in `blocks` given back, for reuse
@@ -203,8 +207,10 @@ void RunPool<T>::repack(ForEachLive for_each_live) {
         }
     }
     std::vector<unsigned char> in_group(blocks.size(), 0);
-    for (std::size_t first = 0; first < old_blocks.size(); first += repack_group) {
-        const std::size_t last = std::min(first + repack_group, old_blocks.size());
+    const std::size_t group =
+        std::max(repack_group, (old_blocks.size() + repack_passes - 1) / repack_passes);
+    for (std::size_t first = 0; first < old_blocks.size(); first += group) {
+        const std::size_t last = std::min(first + group, old_blocks.size());
         for (std::size_t k = first; k < last; ++k) {
             in_group[old_blocks[k]] = 1;
         }

@@ -88,4 +88,28 @@ TEST(RunPool, RepackKeepsTheGivenRunsInOrderAndDropsTheRest) {
     EXPECT_EQ(pool.allocate(3), runs[50]);
 }
 
+// A pool of many blocks is repacked in a few walks over the live runs, not one walk per few
+// blocks: the walks visit every live run, so their number must not grow with the pool.
+TEST(RunPool, RepackOfALargePoolWalksTheLiveRunsAFewTimes) {
+    Pool pool;
+    const int length = 1000;
+    std::vector<Pool::Run> runs;
+    while (pool.reserved() < 200 * std::size_t(65536)) {
+        runs.push_back(pool.allocate(length));
+        pool.at(runs.back())[0] = static_cast<int>(runs.size());
+    }
+    int walks = 0;
+    pool.repack([&](auto move) {
+        ++walks;
+        for (std::size_t i = 0; i < runs.size(); i += 2) {
+            move(runs[i], length);
+        }
+    });
+    EXPECT_LE(walks, 4);
+    for (std::size_t i = 0; i < runs.size(); i += 2) {
+        ASSERT_EQ(pool.at(runs[i])[0], static_cast<int>(i + 1));
+    }
+    EXPECT_LT(pool.reserved(), 110 * std::size_t(65536));
+}
+
 }  // namespace
