@@ -66,11 +66,12 @@ class MergeQueue {
             return;
         }
         if (waiting.size() == waiting.capacity()) {
-            // Dead keys make room before the storage grows; when they make little, it grows
-            // anyway, so that every scan is paid for by many pushes (a scan after every few
-            // pushes would read the waiting keys over and over).
+            // Dead keys make room before the storage grows. When they make almost none, it
+            // grows anyway: otherwise the next scan of every waiting key would come after a
+            // few pushes, and the next after a few more. (Growing at every scan that frees
+            // little would cost a run's peak memory for little time.)
             _drop_dead_waiting();
-            if (waiting.size() > waiting.capacity() - waiting.capacity() / 8) {
+            if (waiting.size() > waiting.capacity() - waiting.capacity() / 64) {
                 waiting.reserve(waiting.capacity() + waiting.capacity() / 8);
             }
         }
