@@ -18,6 +18,7 @@
 #include "descriptors/area.h"
 #include "descriptors/colorsignature.h"
 #include "descriptors/descriptormanager.h"
+#include "descriptors/flowsums.h"
 #include "descriptors/temporalmean.h"
 #include "math/emd.h"
 #include "signals/videosignal.h"
@@ -100,8 +101,9 @@ public:
     ReliabilitySignal reliability_map;
 
 private:
-    using FlowMean = TemporalMean<MotionSignal>;
-    using ReliabilityMean = TemporalMean<ReliabilitySignal>;
+    using Motion = FlowSums<MotionSignal, ReliabilitySignal>;
+
+    typename Motion::Parameters _motion_parameters() const { return {&reliability_map}; }
 
     ColorMeanDescriptorParameters colour_parameters;
     std::vector<SignatureView> neighbour_colours;  ///< scratch of region_distance_bounds
@@ -184,9 +186,7 @@ void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::prepare_desc
     Region& region, Signal& video, DescriptorManager& manager) {
     _colour(region, video, manager);
     manager.calc_descriptor<Area>(video, region, Area::Parameters{});
-    manager.calc_descriptor<FlowMean>(flow, region, typename FlowMean::Parameters{});
-    manager.calc_descriptor<ReliabilityMean>(reliability_map, region,
-                                             typename ReliabilityMean::Parameters{});
+    manager.calc_descriptor<Motion>(flow, region, _motion_parameters());
 }
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
@@ -263,9 +263,8 @@ void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_prefetch_pa
         return;
     }
     const auto* signatures = manager.values<ColorSignature<Signal>>(video);
-    const auto* flows = manager.values<FlowMean>(flow);
-    const auto* reliabilities = manager.values<ReliabilityMean>(reliability_map);
-    if (!signatures || !flows || !reliabilities) {
+    const auto* motions = manager.values<Motion>(flow);
+    if (!signatures || !motions) {
         return;
     }
     __builtin_prefetch(&a);
@@ -279,14 +278,12 @@ void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_prefetch_pa
         signatures->prefetch_run(labels[k]);
         slots[k] = manager.slot(labels[k]);
         if (slots[k] != DescriptorManager::no_slot) {
-            flows->prefetch_entry(slots[k]);
-            reliabilities->prefetch_entry(slots[k]);
+            motions->prefetch_entry(slots[k]);
         }
     }
     for (const std::uint32_t slot : slots) {
         if (slot != DescriptorManager::no_slot) {
-            flows->prefetch_runs(slot);
-            reliabilities->prefetch_runs(slot);
+            motions->prefetch_runs(slot);
         }
     }
 }
@@ -309,19 +306,13 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::motion_dist
     if (t1 < t0) {
         return 0;
     }
-    const typename FlowMean::Parameters flow_none{};
-    const typename ReliabilityMean::Parameters reliability_none{};
-    const auto flow_a = manager.calc_descriptor<FlowMean>(flow, a, flow_none);
-    const auto flow_b = manager.calc_descriptor<FlowMean>(flow, b, flow_none);
-    const auto reliability_a =
-        manager.calc_descriptor<ReliabilityMean>(reliability_map, a, reliability_none);
-    const auto reliability_b =
-        manager.calc_descriptor<ReliabilityMean>(reliability_map, b, reliability_none);
+    const auto motion_a = manager.calc_descriptor<Motion>(flow, a, _motion_parameters());
+    const auto motion_b = manager.calc_descriptor<Motion>(flow, b, _motion_parameters());
 
-    // Position of frame t in a descriptor, or -1 when the descriptor has no entry for it.
-    auto index = [](const auto& mean, long long t) -> long long {
-        const long long k = t - mean.first_frame;
-        return k >= 0 && k < static_cast<long long>(mean.counts.size()) ? k : -1;
+    // Position of frame t in a record, or -1 when the record has no entry for it.
+    auto index = [](const auto& sums, long long t) -> long long {
+        const long long k = t - sums.first_frame;
+        return k >= 0 && k < static_cast<long long>(sums.counts.size()) ? k : -1;
     };
     const long long frame_count = static_cast<long long>(video.frames);
     double result = 0;
@@ -330,23 +321,20 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::motion_dist
         if (t == frame_count - 1) {
             break;
         }
-        const long long fa = index(flow_a, t);
-        const long long fb = index(flow_b, t);
-        const long long ra = index(reliability_a, t);
-        const long long rb = index(reliability_b, t);
-        if (fa < 0 || fb < 0 || ra < 0 || rb < 0 || flow_a.counts[fa] == 0 ||
-            flow_b.counts[fb] == 0 || reliability_a.counts[ra] == 0 ||
-            reliability_b.counts[rb] == 0) {
+        const long long fa = index(motion_a, t);
+        const long long fb = index(motion_b, t);
+        if (fa < 0 || fb < 0 || motion_a.counts[fa] == 0 || motion_b.counts[fb] == 0) {
             continue;
         }
-        const double r_a = reliability_a.sums[ra](0) * (1.0 / reliability_a.counts[ra]);
-        const double r_b = reliability_b.sums[rb](0) * (1.0 / reliability_b.counts[rb]);
-        const double scale_a = 1.0 / flow_a.counts[fa];
-        const double scale_b = 1.0 / flow_b.counts[fb];
-        const double dx = motion_weight * (flow_a.sums[fa](0) * scale_a) -
-                          motion_weight * (flow_b.sums[fb](0) * scale_b);
-        const double dy = motion_weight * (flow_a.sums[fa](1) * scale_a) -
-                          motion_weight * (flow_b.sums[fb](1) * scale_b);
+        // One count per frame serves the flow and the reliability: both sum the same points.
+        const double r_a = motion_a.sums[fa](2) * (1.0 / motion_a.counts[fa]);
+        const double r_b = motion_b.sums[fb](2) * (1.0 / motion_b.counts[fb]);
+        const double scale_a = 1.0 / motion_a.counts[fa];
+        const double scale_b = 1.0 / motion_b.counts[fb];
+        const double dx = motion_weight * (motion_a.sums[fa](0) * scale_a) -
+                          motion_weight * (motion_b.sums[fb](0) * scale_b);
+        const double dy = motion_weight * (motion_a.sums[fa](1) * scale_a) -
+                          motion_weight * (motion_b.sums[fb](1) * scale_b);
         const double w = std::min(r_a, r_b);
         const double d = std::sqrt(dx * dx + dy * dy);
         result = std::max(result, 1.0 - std::exp(-w * d));

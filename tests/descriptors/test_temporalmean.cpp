@@ -1,5 +1,7 @@
 #include "descriptors/temporalmean.h"
 
+#include "descriptors/flowsums.h"
+
 #include <gtest/gtest.h>
 
 #include "tests/descriptors/regions.h"
@@ -10,6 +12,7 @@ using vorada::gma::Coordinate;
 using vorada::gma::CueMap;
 using vorada::gma::DescriptorManager;
 using vorada::gma::Flow;
+using vorada::gma::FlowSums;
 using vorada::gma::TemporalMean;
 using vorada::testing::RegionForest;
 
@@ -94,6 +97,39 @@ TEST_F(TemporalMeanTest, FlowAndReliabilityLiveSideBySideUnderOneName) {
     EXPECT_EQ(manager.stored_count(), 2u);
     EXPECT_DOUBLE_EQ(motion.sums[0](0), 3);
     EXPECT_DOUBLE_EQ(trust.sums[0](0), 0.3);
+}
+
+// The joint record must hold, bit for bit, what the two means give on their own signals, for a
+// leaf and for a merged region whose children share a frame.
+TEST_F(TemporalMeanTest, FlowSumsHoldTheFlowAndReliabilityMeansBitForBit) {
+    for (long long t = 0; t < 10; ++t) {
+        for (long long x = 0; x < 5; ++x) {
+            reliability.at(x, 2, t)[0] = 1.0 / (3.0 + static_cast<double>(x + t));
+            flow.at(x, 2, t)[0] = 0.1f * static_cast<float>(t) - 0.7f;
+        }
+    }
+    auto& a = forest.leaf({Coordinate(0, 2, 3), Coordinate(1, 2, 4), Coordinate(4, 2, 4)});
+    auto& b = forest.leaf({Coordinate(2, 2, 4), Coordinate(3, 2, 6), Coordinate(1, 0, 6)});
+    auto& merged = forest.merge(a, b);
+    const FlowSums<Flow, CueMap>::Parameters with{&reliability};
+    for (auto* region : {&a, &merged}) {
+        const auto joint = manager.calc_descriptor<FlowSums<Flow, CueMap>>(flow, *region, with);
+        const auto motion = manager.calc_descriptor<TemporalMean<Flow>>(flow, *region, {});
+        const auto trust = manager.calc_descriptor<TemporalMean<CueMap>>(reliability, *region, {});
+        EXPECT_EQ(joint.first_frame, motion.first_frame);
+        ASSERT_EQ(joint.counts.size(), motion.counts.size());
+        ASSERT_EQ(joint.counts.size(), trust.counts.size());
+        for (std::size_t k = 0; k < joint.counts.size(); ++k) {
+            EXPECT_EQ(joint.counts[k], motion.counts[k]) << k;
+            EXPECT_EQ(joint.counts[k], trust.counts[k]) << k;
+            EXPECT_EQ(joint.sums[k](0), motion.sums[k](0)) << k;
+            EXPECT_EQ(joint.sums[k](1), motion.sums[k](1)) << k;
+            EXPECT_EQ(joint.sums[k](2), trust.sums[k](0)) << k;
+        }
+    }
+    using Sums = FlowSums<Flow, CueMap>;
+    auto& alone = forest.leaf({Coordinate(1, 1, 1)});
+    EXPECT_THROW(manager.calc_descriptor<Sums>(flow, alone, {}), vorada::VoradaError);
 }
 
 TEST_F(TemporalMeanTest, RegionWithoutPointsHasNoEntries) {

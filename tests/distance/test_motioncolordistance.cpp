@@ -309,7 +309,7 @@ TEST_F(MotionColorDistanceTest, ReleasedRegionsAreMeasuredAfreshWhenTheirPlaceIs
     const double before = model->region_distance(a, other, video, partition, manager);
     const std::size_t stored = manager.stored_count();
     manager.release(a.label);
-    EXPECT_EQ(manager.stored_count(), stored - 3);  // its signature (with its area) and two means
+    EXPECT_EQ(manager.stored_count(), stored - 2);  // its signature (with its area), its flow sums
     auto& b = column(2, 1, 3);  // takes a's slot and runs
     const double b_distance = model->region_distance(b, other, video, partition, manager);
     EXPECT_EQ(model->region_distance(a, other, video, partition, manager), before);
