@@ -5,36 +5,154 @@
 // the count both would keep twice is kept once. Each sum is the one TemporalMean gives on its
 // own signal, added in the same order.
 
-#include <Eigen/Core>
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "common/errors.h"
 #include "descriptors/descriptorbase.h"
 #include "descriptors/descriptormanager.h"
-#include "descriptors/temporalmean.h"
+#include "descriptors/runpool.h"
+#include "math/inlinevector.h"
 #include "signals/region.h"
 
 namespace vorada {
 namespace gma {
 
-/// Entry k of a region's record belongs to frame first_frame + k: sums(0) and sums(1) the flow's
-/// two components, sums(2) the reliability, counts the points. Stored as "flow_sums", on the flow
-/// signal; the reliability signal comes with the parameters.
+/// One frame of a region's record: the flow's two components and the reliability summed over
+/// the region's points in that frame, and the number of those points.
+struct FlowFrame {
+    double flow_x = 0;
+    double flow_y = 0;
+    double reliability = 0;
+    double points = 0;  ///< a count, exact in a double
+};
+
+/// A region's frames first_frame … last_frame as computed (`frames`) or as the manager hands
+/// them out (`view`, into its pool: valid until the next release of any region).
+struct FlowSumsValues {
+    math::InlineVector<FlowFrame, 2> frames;
+    long long first_frame = 0;
+    long long last_frame = 0;
+};
+struct FlowSumsView {
+    ConstSpan<FlowFrame> frames;
+    long long first_frame = 0;
+    long long last_frame = 0;
+};
+
+/// How the manager keeps flow sums: per slot the frame span and one run of frames in a pool,
+/// so a region's whole record is one look-up away from its slot.
+class FlowSumsStorage {
+public:
+    using result = FlowSumsView;
+
+    bool has(std::uint32_t slot) const {
+        return slot < entries.size() && entries[slot].first_frame != absent;
+    }
+    result get(std::uint32_t slot) const {
+        const Entry& entry = entries[slot];
+        result view;
+        view.first_frame = entry.first_frame;
+        view.last_frame = entry.last_frame;
+        const std::size_t frames = _frames(entry);
+        if (frames > 0) {
+            view.frames = ConstSpan<FlowFrame>(pool.at(entry.run), frames);
+        }
+        return view;
+    }
+    /// Hints that `slot`'s entry, and then its run, will be read soon.
+    void prefetch_entry(std::uint32_t slot) const {
+        if (slot < entries.size()) {
+            __builtin_prefetch(&entries[slot]);
+        }
+    }
+    void prefetch_run(std::uint32_t slot) const {
+        if (has(slot) && _frames(entries[slot]) > 0) {
+            const FlowFrame* run = pool.at(entries[slot].run);
+            __builtin_prefetch(run);
+            __builtin_prefetch(run + _frames(entries[slot]) - 1);
+        }
+    }
+    result put(std::uint32_t slot, FlowSumsValues&& values) {
+        const long long limit = 0x7FFFFFFF;
+        if (values.first_frame <= -limit || values.first_frame > limit ||
+            values.last_frame <= -limit || values.last_frame > limit) {
+            throw VoradaError("Frame index out of range for the per-frame sums");
+        }
+        if (entries.size() <= slot) {
+            entries.resize(slot + 1);
+        }
+        Entry& entry = entries[slot];
+        entry.first_frame = static_cast<std::int32_t>(values.first_frame);
+        entry.last_frame = static_cast<std::int32_t>(values.last_frame);
+        const std::size_t frames = _frames(entry);
+        if (values.frames.size() != frames) {
+            entry.first_frame = absent;
+            throw VoradaError("Per-frame sums do not match their frame span");
+        }
+        entry.run = pool.allocate(frames);
+        live += frames;
+        if (frames > 0) {
+            std::copy(values.frames.begin(), values.frames.end(), pool.at(entry.run));
+        }
+        return get(slot);
+    }
+    /// Frees a region's run; when enough of the pool is then free, the live runs are repacked
+    /// (which moves them).
+    void clear(std::uint32_t slot) {
+        Entry& entry = entries[slot];
+        const std::size_t frames = _frames(entry);
+        pool.free(entry.run, frames);
+        live -= frames;
+        entry = Entry();
+        if (pool.reserved() > repack_above && pool.worth_repacking(live)) {
+            pool.repack([this](auto move) {
+                for (Entry& kept : entries) {
+                    if (kept.first_frame != absent) {
+                        move(kept.run, _frames(kept));
+                    }
+                }
+            });
+        }
+    }
+
+private:
+    static constexpr std::int32_t absent = -0x7FFFFFFF - 1;
+    struct Entry {
+        std::int32_t first_frame = absent;
+        std::int32_t last_frame = 0;
+        RunPool<FlowFrame>::Run run = RunPool<FlowFrame>::none;
+    };
+    static std::size_t _frames(const Entry& entry) {
+        return entry.last_frame >= entry.first_frame
+                   ? static_cast<std::size_t>(entry.last_frame - entry.first_frame + 1)
+                   : 0;
+    }
+
+    static constexpr std::size_t repack_above = std::size_t(1) << 18;  ///< frames
+
+    std::vector<Entry> entries;
+    RunPool<FlowFrame> pool;
+    std::size_t live = 0;  ///< frames in runs in use
+};
+
+/// Stored as "flow_sums", on the flow signal; the reliability signal comes with the parameters.
 template <typename FlowSignal, typename ReliabilitySignal>
 class FlowSums : public DescriptorBase {
 public:
     static_assert(FlowSignal::channels == 2 && ReliabilitySignal::channels == 1,
                   "flow sums take a two-channel flow and a one-channel reliability");
-    using type = MotionMeanType<3>;
-    using storage = MotionMeanStorage<3>;
+    using type = FlowSumsView;
+    using storage = FlowSumsStorage;
     struct Parameters {
         const ReliabilitySignal* reliability = nullptr;
     };
     using capacity_error = VoradaError;
     static const char* name() { return "flow_sums"; }
 
-    MotionMeanValues<3> value;
+    FlowSumsValues value;
 
     template <typename Region>
     void calculate(FlowSignal& flow, Region& region, const Parameters& parameters,
@@ -48,8 +166,7 @@ private:
         value.first_frame = first;
         value.last_frame = last;
         const long long frames = last >= first ? last - first + 1 : 0;
-        value.sums.assign(static_cast<std::size_t>(frames), MotionMeanValues<3>::Vector::Zero());
-        value.counts.assign(static_cast<std::size_t>(frames), 0ULL);
+        value.frames.assign(static_cast<std::size_t>(frames), FlowFrame());
     }
 };
 
@@ -63,7 +180,7 @@ void FlowSums<FlowSignal, ReliabilitySignal>::calculate(FlowSignal& flow, Region
         throw VoradaError("Flow sums need a reliability signal");
     }
     _reset(region.first_frame, region.last_frame);
-    const long long frames = static_cast<long long>(value.counts.size());
+    const long long frames = static_cast<long long>(value.frames.size());
     for_each_region_point(region, [&](const Coordinate& point) {
         const long long k = point(2) - value.first_frame;
         if (k < 0 || k >= frames || !flow.contains(point(0), point(1), point(2)) ||
@@ -71,11 +188,11 @@ void FlowSums<FlowSignal, ReliabilitySignal>::calculate(FlowSignal& flow, Region
             throw VoradaError("Region point outside its frame span or the signal");
         }
         const auto* vector = flow.at(point(0), point(1), point(2));
-        auto& sum = value.sums[static_cast<std::size_t>(k)];
-        sum(0) += vector[0];
-        sum(1) += vector[1];
-        sum(2) += reliability->at(point(0), point(1), point(2))[0];
-        ++value.counts[static_cast<std::size_t>(k)];
+        FlowFrame& frame = value.frames[static_cast<std::size_t>(k)];
+        frame.flow_x += vector[0];
+        frame.flow_y += vector[1];
+        frame.reliability += reliability->at(point(0), point(1), point(2))[0];
+        frame.points += 1;
     });
 }
 
@@ -84,7 +201,7 @@ template <typename Region, typename Children>
 void FlowSums<FlowSignal, ReliabilitySignal>::recursive_calculate(
     FlowSignal& flow, Region& /*region*/, const Children& children, const Parameters& parameters,
     DescriptorManager* manager) {
-    // Views into the manager's pools, which stay in place while other regions are stored.
+    // Views into the manager's pool, which stays in place while other regions are stored.
     type parts[2];
     std::vector<type> more;  // only for regions with more than two children
     std::size_t n = 0;
@@ -110,11 +227,12 @@ void FlowSums<FlowSignal, ReliabilitySignal>::recursive_calculate(
         }
         const std::size_t span = static_cast<std::size_t>(part.last_frame - part.first_frame + 1);
         const std::size_t offset = static_cast<std::size_t>(part.first_frame - first);
-        for (std::size_t j = 0; j < span && j < part.sums.size(); ++j) {
-            for (int k = 0; k < 3; ++k) {
-                value.sums[offset + j](k) += part.sums[j](k);
-            }
-            value.counts[offset + j] += part.counts[j];
+        for (std::size_t j = 0; j < span && j < part.frames.size(); ++j) {
+            FlowFrame& sum = value.frames[offset + j];
+            sum.flow_x += part.frames[j].flow_x;
+            sum.flow_y += part.frames[j].flow_y;
+            sum.reliability += part.frames[j].reliability;
+            sum.points += part.frames[j].points;
         }
     }
 }

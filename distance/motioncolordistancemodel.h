@@ -283,7 +283,7 @@ void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_prefetch_pa
     }
     for (const std::uint32_t slot : slots) {
         if (slot != DescriptorManager::no_slot) {
-            motions->prefetch_runs(slot);
+            motions->prefetch_run(slot);
         }
     }
 }
@@ -310,9 +310,9 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::motion_dist
     const auto motion_b = manager.calc_descriptor<Motion>(flow, b, _motion_parameters());
 
     // Position of frame t in a record, or -1 when the record has no entry for it.
-    auto index = [](const auto& sums, long long t) -> long long {
+    auto index = [](const FlowSumsView& sums, long long t) -> long long {
         const long long k = t - sums.first_frame;
-        return k >= 0 && k < static_cast<long long>(sums.counts.size()) ? k : -1;
+        return k >= 0 && k < static_cast<long long>(sums.frames.size()) ? k : -1;
     };
     const long long frame_count = static_cast<long long>(video.frames);
     double result = 0;
@@ -323,18 +323,21 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::motion_dist
         }
         const long long fa = index(motion_a, t);
         const long long fb = index(motion_b, t);
-        if (fa < 0 || fb < 0 || motion_a.counts[fa] == 0 || motion_b.counts[fb] == 0) {
+        if (fa < 0 || fb < 0 || motion_a.frames[fa].points == 0 ||
+            motion_b.frames[fb].points == 0) {
             continue;
         }
+        const FlowFrame& frame_a = motion_a.frames[fa];
+        const FlowFrame& frame_b = motion_b.frames[fb];
         // One count per frame serves the flow and the reliability: both sum the same points.
-        const double r_a = motion_a.sums[fa](2) * (1.0 / motion_a.counts[fa]);
-        const double r_b = motion_b.sums[fb](2) * (1.0 / motion_b.counts[fb]);
-        const double scale_a = 1.0 / motion_a.counts[fa];
-        const double scale_b = 1.0 / motion_b.counts[fb];
-        const double dx = motion_weight * (motion_a.sums[fa](0) * scale_a) -
-                          motion_weight * (motion_b.sums[fb](0) * scale_b);
-        const double dy = motion_weight * (motion_a.sums[fa](1) * scale_a) -
-                          motion_weight * (motion_b.sums[fb](1) * scale_b);
+        const double r_a = frame_a.reliability * (1.0 / frame_a.points);
+        const double r_b = frame_b.reliability * (1.0 / frame_b.points);
+        const double scale_a = 1.0 / frame_a.points;
+        const double scale_b = 1.0 / frame_b.points;
+        const double dx = motion_weight * (frame_a.flow_x * scale_a) -
+                          motion_weight * (frame_b.flow_x * scale_b);
+        const double dy = motion_weight * (frame_a.flow_y * scale_a) -
+                          motion_weight * (frame_b.flow_y * scale_b);
         const double w = std::min(r_a, r_b);
         const double d = std::sqrt(dx * dx + dy * dy);
         result = std::max(result, 1.0 - std::exp(-w * d));

@@ -117,14 +117,14 @@ TEST_F(TemporalMeanTest, FlowSumsHoldTheFlowAndReliabilityMeansBitForBit) {
         const auto motion = manager.calc_descriptor<TemporalMean<Flow>>(flow, *region, {});
         const auto trust = manager.calc_descriptor<TemporalMean<CueMap>>(reliability, *region, {});
         EXPECT_EQ(joint.first_frame, motion.first_frame);
-        ASSERT_EQ(joint.counts.size(), motion.counts.size());
-        ASSERT_EQ(joint.counts.size(), trust.counts.size());
-        for (std::size_t k = 0; k < joint.counts.size(); ++k) {
-            EXPECT_EQ(joint.counts[k], motion.counts[k]) << k;
-            EXPECT_EQ(joint.counts[k], trust.counts[k]) << k;
-            EXPECT_EQ(joint.sums[k](0), motion.sums[k](0)) << k;
-            EXPECT_EQ(joint.sums[k](1), motion.sums[k](1)) << k;
-            EXPECT_EQ(joint.sums[k](2), trust.sums[k](0)) << k;
+        ASSERT_EQ(joint.frames.size(), motion.counts.size());
+        ASSERT_EQ(joint.frames.size(), trust.counts.size());
+        for (std::size_t k = 0; k < joint.frames.size(); ++k) {
+            EXPECT_EQ(joint.frames[k].points, motion.counts[k]) << k;
+            EXPECT_EQ(joint.frames[k].points, trust.counts[k]) << k;
+            EXPECT_EQ(joint.frames[k].flow_x, motion.sums[k](0)) << k;
+            EXPECT_EQ(joint.frames[k].flow_y, motion.sums[k](1)) << k;
+            EXPECT_EQ(joint.frames[k].reliability, trust.sums[k](0)) << k;
         }
     }
     using Sums = FlowSums<Flow, CueMap>;
