@@ -29,8 +29,9 @@ struct FlowFrame {
     double points = 0;  ///< a count, exact in a double
 };
 
-/// A region's frames first_frame … last_frame as computed (`frames`) or as the manager hands
-/// them out (`view`, into its pool: valid until the next release of any region).
+/// A region's frames first_frame … last_frame as a descriptor computes them (FlowSumsValues)
+/// and as the manager hands them out (FlowSumsView, into its pool: valid until the next
+/// release of any region).
 struct FlowSumsValues {
     math::InlineVector<FlowFrame, 2> frames;
     long long first_frame = 0;

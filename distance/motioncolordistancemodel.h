@@ -19,7 +19,6 @@
 #include "descriptors/colorsignature.h"
 #include "descriptors/descriptormanager.h"
 #include "descriptors/flowsums.h"
-#include "descriptors/temporalmean.h"
 #include "math/emd.h"
 #include "signals/videosignal.h"
 
