@@ -14,6 +14,7 @@
 #include "descriptors/descriptorbase.h"
 #include "descriptors/descriptormanager.h"
 #include "descriptors/runpool.h"
+#include "descriptors/temporalmean.h"
 #include "math/inlinevector.h"
 #include "signals/region.h"
 
@@ -42,6 +43,7 @@ struct FlowSumsView {
     long long first_frame = 0;
     long long last_frame = 0;
 };
+inline std::size_t stored_frames(const FlowSumsView& view) { return view.frames.size(); }
 
 /// How the manager keeps flow sums: per slot the frame span and one run of frames in a pool,
 /// so a region's whole record is one look-up away from its slot.
@@ -50,14 +52,14 @@ public:
     using result = FlowSumsView;
 
     bool has(std::uint32_t slot) const {
-        return slot < entries.size() && entries[slot].first_frame != absent;
+        return slot < entries.size() && entries[slot].present();
     }
     result get(std::uint32_t slot) const {
         const Entry& entry = entries[slot];
         result view;
         view.first_frame = entry.first_frame;
         view.last_frame = entry.last_frame;
-        const std::size_t frames = _frames(entry);
+        const std::size_t frames = entry.frames();
         if (frames > 0) {
             view.frames = ConstSpan<FlowFrame>(pool.at(entry.run), frames);
         }
@@ -70,27 +72,23 @@ public:
         }
     }
     void prefetch_run(std::uint32_t slot) const {
-        if (has(slot) && _frames(entries[slot]) > 0) {
+        if (has(slot) && entries[slot].frames() > 0) {
             const FlowFrame* run = pool.at(entries[slot].run);
             __builtin_prefetch(run);
-            __builtin_prefetch(run + _frames(entries[slot]) - 1);
+            __builtin_prefetch(run + entries[slot].frames() - 1);
         }
     }
     result put(std::uint32_t slot, FlowSumsValues&& values) {
-        const long long limit = 0x7FFFFFFF;
-        if (values.first_frame <= -limit || values.first_frame > limit ||
-            values.last_frame <= -limit || values.last_frame > limit) {
-            throw VoradaError("Frame index out of range for the per-frame sums");
-        }
+        FrameSpan span;
+        span.set(values.first_frame, values.last_frame);
         if (entries.size() <= slot) {
             entries.resize(slot + 1);
         }
         Entry& entry = entries[slot];
-        entry.first_frame = static_cast<std::int32_t>(values.first_frame);
-        entry.last_frame = static_cast<std::int32_t>(values.last_frame);
-        const std::size_t frames = _frames(entry);
+        static_cast<FrameSpan&>(entry) = span;
+        const std::size_t frames = entry.frames();
         if (values.frames.size() != frames) {
-            entry.first_frame = absent;
+            entry.first_frame = FrameSpan::absent;
             throw VoradaError("Per-frame sums do not match their frame span");
         }
         entry.run = pool.allocate(frames);
@@ -104,15 +102,15 @@ public:
     /// (which moves them).
     void clear(std::uint32_t slot) {
         Entry& entry = entries[slot];
-        const std::size_t frames = _frames(entry);
+        const std::size_t frames = entry.frames();
         pool.free(entry.run, frames);
         live -= frames;
         entry = Entry();
         if (pool.reserved() > repack_above && pool.worth_repacking(live)) {
             pool.repack([this](auto move) {
                 for (Entry& kept : entries) {
-                    if (kept.first_frame != absent) {
-                        move(kept.run, _frames(kept));
+                    if (kept.present()) {
+                        move(kept.run, kept.frames());
                     }
                 }
             });
@@ -120,17 +118,9 @@ public:
     }
 
 private:
-    static constexpr std::int32_t absent = -0x7FFFFFFF - 1;
-    struct Entry {
-        std::int32_t first_frame = absent;
-        std::int32_t last_frame = 0;
+    struct Entry : FrameSpan {
         RunPool<FlowFrame>::Run run = RunPool<FlowFrame>::none;
     };
-    static std::size_t _frames(const Entry& entry) {
-        return entry.last_frame >= entry.first_frame
-                   ? static_cast<std::size_t>(entry.last_frame - entry.first_frame + 1)
-                   : 0;
-    }
 
     static constexpr std::size_t repack_above = std::size_t(1) << 18;  ///< frames
 
@@ -202,40 +192,16 @@ template <typename Region, typename Children>
 void FlowSums<FlowSignal, ReliabilitySignal>::recursive_calculate(
     FlowSignal& flow, Region& /*region*/, const Children& children, const Parameters& parameters,
     DescriptorManager* manager) {
-    // Views into the manager's pool, which stays in place while other regions are stored.
-    type parts[2];
-    std::vector<type> more;  // only for regions with more than two children
-    std::size_t n = 0;
-    long long first = 1000000000;
-    long long last = -1;
-    for (auto* child : children) {
-        const type part =
-            manager->calc_descriptor<FlowSums>(flow, static_cast<Region&>(*child), parameters);
-        if (n < 2) {
-            parts[n] = part;
-        } else {
-            more.push_back(part);
-        }
-        ++n;
-        first = part.first_frame < first ? part.first_frame : first;
-        last = part.last_frame > last ? part.last_frame : last;
-    }
-    _reset(first, last);
-    for (std::size_t c = 0; c < n; ++c) {
-        const type& part = c < 2 ? parts[c] : more[c - 2];
-        if (part.last_frame < part.first_frame) {
-            continue;
-        }
-        const std::size_t span = static_cast<std::size_t>(part.last_frame - part.first_frame + 1);
-        const std::size_t offset = static_cast<std::size_t>(part.first_frame - first);
-        for (std::size_t j = 0; j < span && j < part.frames.size(); ++j) {
-            FlowFrame& sum = value.frames[offset + j];
+    add_children_frames<FlowSums, FlowSignal, Region>(
+        flow, children, parameters, manager,
+        [this](long long first, long long last) { _reset(first, last); },
+        [this](const type& part, std::size_t j, std::size_t k) {
+            FlowFrame& sum = value.frames[k];
             sum.flow_x += part.frames[j].flow_x;
             sum.flow_y += part.frames[j].flow_y;
             sum.reliability += part.frames[j].reliability;
             sum.points += part.frames[j].points;
-        }
-    }
+        });
 }
 
 }  // namespace gma

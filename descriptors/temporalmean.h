@@ -41,6 +41,75 @@ struct MotionMeanType {
     long long last_frame = 0;
 };
 
+/// A region's frame span as the per-frame storages keep it, in 32 bits; `absent` marks a place
+/// without a record.
+struct FrameSpan {
+    static constexpr std::int32_t absent = -0x7FFFFFFF - 1;
+    std::int32_t first_frame = absent;
+    std::int32_t last_frame = 0;
+
+    bool present() const { return first_frame != absent; }
+    std::size_t frames() const {
+        return last_frame >= first_frame ? static_cast<std::size_t>(last_frame - first_frame + 1)
+                                         : 0;
+    }
+    /// Takes a computed span, or throws when 32 bits do not hold it.
+    void set(long long first, long long last) {
+        const long long limit = 0x7FFFFFFF;
+        if (first <= -limit || first > limit || last <= -limit || last > limit) {
+            throw VoradaError("Frame index out of range for the per-frame sums");
+        }
+        first_frame = static_cast<std::int32_t>(first);
+        last_frame = static_cast<std::int32_t>(last);
+    }
+};
+
+template <int N>
+std::size_t stored_frames(const MotionMeanType<N>& view) {
+    return view.sums.size();
+}
+
+/// A merged region's per-frame record from its children's, each obtained through the manager
+/// (computed first if missing): `reset(first, last)` sizes the record over the union of the
+/// children's spans, then `add(part, j, k)` adds frame j of each child's record into frame k,
+/// child by child in the order of the children list.
+template <typename D, typename Signal, typename Region, typename Children, typename Reset,
+          typename Add>
+void add_children_frames(Signal& signal, const Children& children,
+                         const typename D::Parameters& parameters, DescriptorManager* manager,
+                         Reset reset, Add add) {
+    using View = typename D::type;
+    // Views into the manager's pools, which stay in place while other regions are stored.
+    View parts[2];
+    std::vector<View> more;  // only for regions with more than two children
+    long long first = 1000000000;
+    long long last = -1;
+    std::size_t n = 0;
+    for (auto* child : children) {
+        const View part = manager->calc_descriptor<D>(signal, static_cast<Region&>(*child), parameters);
+        if (n < 2) {
+            parts[n] = part;
+        } else {
+            more.push_back(part);
+        }
+        ++n;
+        first = part.first_frame < first ? part.first_frame : first;
+        last = part.last_frame > last ? part.last_frame : last;
+    }
+    reset(first, last);
+    for (std::size_t c = 0; c < n; ++c) {
+        const View& part = c < 2 ? parts[c] : more[c - 2];
+        if (part.last_frame < part.first_frame) {
+            continue;
+        }
+        const std::size_t span = static_cast<std::size_t>(part.last_frame - part.first_frame + 1);
+        const std::size_t offset = static_cast<std::size_t>(part.first_frame - first);
+        for (std::size_t j = 0; j < span && j < stored_frames(part); ++j) {
+            add(part, j, offset + j);
+        }
+    }
+}
+
 /// How the manager keeps per-frame sums: per region its frame span and one run of sums and
 /// one of counts in pools; a count is at most the points of one frame, so 32 bits hold it.
 template <int N>
@@ -50,7 +119,7 @@ public:
     using Vector = typename MotionMeanValues<N>::Vector;
 
     bool has(std::uint32_t slot) const {
-        return slot < entries.size() && entries[slot].first_frame != absent;
+        return slot < entries.size() && entries[slot].present();
     }
     result get(std::uint32_t slot) const {
         const Entry& entry = entries[slot];
@@ -77,20 +146,16 @@ public:
         }
     }
     result put(std::uint32_t slot, MotionMeanValues<N>&& values) {
-        const long long limit = 0x7FFFFFFF;
-        if (values.first_frame <= -limit || values.first_frame > limit ||
-            values.last_frame <= -limit || values.last_frame > limit) {
-            throw VoradaError("Frame index out of range for the per-frame sums");
-        }
+        FrameSpan span;
+        span.set(values.first_frame, values.last_frame);
         if (entries.size() <= slot) {
             entries.resize(slot + 1);
         }
         Entry& entry = entries[slot];
-        entry.first_frame = static_cast<std::int32_t>(values.first_frame);
-        entry.last_frame = static_cast<std::int32_t>(values.last_frame);
+        static_cast<FrameSpan&>(entry) = span;
         const std::size_t frames = _frames(entry);
         if (values.sums.size() != frames || values.counts.size() != frames) {
-            entry.first_frame = absent;
+            entry.first_frame = FrameSpan::absent;
             throw VoradaError("Per-frame sums do not match their frame span");
         }
         entry.sums = sum_pool.allocate(frames);
@@ -103,7 +168,7 @@ public:
                 sum_pool.free(entry.sums, frames);
                 count_pool.free(entry.counts, frames);
                 live -= frames;
-                entry.first_frame = absent;
+                entry.first_frame = FrameSpan::absent;
                 throw VoradaError("Too many points in one frame of a region");
             }
             sums[k] = values.sums[k];
@@ -123,14 +188,14 @@ public:
         if (sum_pool.reserved() > repack_above && sum_pool.worth_repacking(live)) {
             sum_pool.repack([this](auto move) {
                 for (Entry& kept : entries) {
-                    if (kept.first_frame != absent) {
+                    if (kept.present()) {
                         move(kept.sums, _frames(kept));
                     }
                 }
             });
             count_pool.repack([this](auto move) {
                 for (Entry& kept : entries) {
-                    if (kept.first_frame != absent) {
+                    if (kept.present()) {
                         move(kept.counts, _frames(kept));
                     }
                 }
@@ -139,18 +204,11 @@ public:
     }
 
 private:
-    static constexpr std::int32_t absent = -0x7FFFFFFF - 1;
-    struct Entry {
-        std::int32_t first_frame = absent;
-        std::int32_t last_frame = 0;
+    struct Entry : FrameSpan {
         typename RunPool<Vector>::Run sums = RunPool<Vector>::none;
         RunPool<std::uint32_t>::Run counts = RunPool<std::uint32_t>::none;
     };
-    static std::size_t _frames(const Entry& entry) {
-        return entry.last_frame >= entry.first_frame
-                   ? static_cast<std::size_t>(entry.last_frame - entry.first_frame + 1)
-                   : 0;
-    }
+    static std::size_t _frames(const Entry& entry) { return entry.frames(); }
 
     static constexpr std::size_t repack_above = std::size_t(1) << 18;  ///< frames
 
@@ -227,39 +285,15 @@ void TemporalMean<Signal>::recursive_calculate(Signal& signal, Region& /*region*
                                                const Children& children,
                                                const Parameters& parameters,
                                                DescriptorManager* manager) {
-    // Views into the manager's pools, which stay in place while other regions are stored.
-    type parts[2];
-    std::vector<type> more;  // only for regions with more than two children
-    long long first = 1000000000;
-    long long last = -1;
-    std::size_t n = 0;
-    for (auto* child : children) {
-        const type part =
-            manager->calc_descriptor<TemporalMean>(signal, static_cast<Region&>(*child), parameters);
-        if (n < 2) {
-            parts[n] = part;
-        } else {
-            more.push_back(part);
-        }
-        ++n;
-        first = part.first_frame < first ? part.first_frame : first;
-        last = part.last_frame > last ? part.last_frame : last;
-    }
-    _reset(first, last);
-    for (std::size_t c = 0; c < n; ++c) {
-        const type& part = c < 2 ? parts[c] : more[c - 2];
-        if (part.last_frame < part.first_frame) {
-            continue;
-        }
-        const std::size_t span = static_cast<std::size_t>(part.last_frame - part.first_frame + 1);
-        const std::size_t offset = static_cast<std::size_t>(part.first_frame - first);
-        for (std::size_t j = 0; j < span && j < part.sums.size(); ++j) {
-            for (int k = 0; k < channels; ++k) {
-                value.sums[offset + j](k) += part.sums[j](k);
+    add_children_frames<TemporalMean, Signal, Region>(
+        signal, children, parameters, manager,
+        [this](long long first, long long last) { _reset(first, last); },
+        [this](const type& part, std::size_t j, std::size_t k) {
+            for (int c = 0; c < channels; ++c) {
+                value.sums[k](c) += part.sums[j](c);
             }
-            value.counts[offset + j] += part.counts[j];
-        }
-    }
+            value.counts[k] += part.counts[j];
+        });
 }
 
 }  // namespace gma
