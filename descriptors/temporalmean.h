@@ -86,7 +86,8 @@ void add_children_frames(Signal& signal, const Children& children,
     long long last = -1;
     std::size_t n = 0;
     for (auto* child : children) {
-        const View part = manager->calc_descriptor<D>(signal, static_cast<Region&>(*child), parameters);
+        const View part =
+            manager->calc_descriptor<D>(signal, static_cast<Region&>(*child), parameters);
         if (n < 2) {
             parts[n] = part;
         } else {
@@ -176,8 +177,9 @@ public:
         }
         return get(slot);
     }
-    /// Frees a region's runs. When enough of the pools is then free (see RunPool::worth_repacking), the live runs are repacked,
-    /// which moves them: views of any region are valid only until the next release.
+    /// Frees a region's runs. When enough of the pools is then free (see
+    /// RunPool::worth_repacking), the live runs are repacked, which moves them: views of any
+    /// region are valid only until the next release.
     void clear(std::uint32_t slot) {
         Entry& entry = entries[slot];
         const std::size_t frames = _frames(entry);
