@@ -5,6 +5,7 @@
 
 #include <Eigen/Core>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -167,6 +168,11 @@ public:
 
 private:
     static void _check(const Parameters& descriptor_parameters);
+    // Most leaves hold a voxel or two. For a region of at most this many own points whose
+    // distinct colours need no k-means, calculate's result is found without its map.
+    static constexpr std::size_t small_region = 4;
+    template <typename Region>
+    bool _calculate_small(Signal& signal, const Region& region);
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -186,6 +192,9 @@ void ColorSignature<Signal>::calculate(Signal& signal, Region& region,
                                        DescriptorManager* /*manager*/) {
     _check(descriptor_parameters);
     parameters = descriptor_parameters;
+    if (_calculate_small(signal, region)) {
+        return;
+    }
     std::vector<Eigen::Vector3d> colours;
     // Keyed by the channels compared lexicographically: occurrences and the colour itself.
     std::map<std::array<double, 3>, std::pair<unsigned long long, Eigen::Vector3d>> distinct;
@@ -217,6 +226,61 @@ void ColorSignature<Signal>::calculate(Signal& signal, Region& region,
         value.weights.push_back(static_cast<double>(entry.second.first) /
                                 static_cast<double>(count));
     }
+}
+
+// The map's result from a short list: distinct keys (channels, compared lexicographically) in
+// ascending order, each with its count and the colour last seen for it. Colours with a NaN
+// channel, which the map orders in its own way, are left to it.
+template <typename Signal>
+template <typename Region>
+bool ColorSignature<Signal>::_calculate_small(Signal& signal, const Region& region) {
+    if (region.is_virtual() || region.size() > small_region) {
+        return false;
+    }
+    std::array<double, 3> keys[small_region];
+    unsigned long long counts[small_region];
+    Eigen::Vector3d colours[small_region];
+    std::size_t distinct = 0;
+    unsigned long long count = 0;
+    for (auto stored = region.stored_begin(); stored != region.stored_end(); ++stored) {
+        const Coordinate point = as_coordinate(*stored);
+        if (!signal.contains(point(0), point(1), point(2))) {
+            throw VoradaError("Region point outside the signal");
+        }
+        const double* sample = signal.at(point(0), point(1), point(2));
+        const std::array<double, 3> key = {sample[0], sample[1], sample[2]};
+        if (std::isnan(key[0]) || std::isnan(key[1]) || std::isnan(key[2])) {
+            return false;
+        }
+        std::size_t i = 0;
+        while (i < distinct && keys[i] < key) {
+            ++i;
+        }
+        if (i == distinct || key < keys[i]) {
+            for (std::size_t j = distinct; j > i; --j) {
+                keys[j] = keys[j - 1];
+                counts[j] = counts[j - 1];
+                colours[j] = colours[j - 1];
+            }
+            keys[i] = key;
+            counts[i] = 0;
+            ++distinct;
+        }
+        counts[i] += 1;
+        colours[i] = Eigen::Vector3d(sample[0], sample[1], sample[2]);
+        ++count;
+    }
+    if (parameters.num_colors < distinct) {
+        return false;
+    }
+    value.features.clear();
+    value.weights.clear();
+    value.area = count;
+    for (std::size_t i = 0; i < distinct; ++i) {
+        value.features.push_back(colours[i]);
+        value.weights.push_back(static_cast<double>(counts[i]) / static_cast<double>(count));
+    }
+    return true;
 }
 
 template <typename Signal>

@@ -101,6 +101,27 @@ TEST_F(ColorSignatureTest, ExactSignatureListsDistinctColoursInLexicographicOrde
     EXPECT_EQ(s.weights[2], 0.5);
 }
 
+// Small leaves take a short list instead of the map; both must keep the map's rules: equal
+// keys (0 and -0 among them) are one colour holding the value seen last.
+TEST_F(ColorSignatureTest, SmallAndLargeLeavesKeepTheLastSeenValueOfEqualColours) {
+    for (const long long points : {2, 6}) {
+        SCOPED_TRACE(points);
+        std::vector<Coordinate> coordinates;
+        for (long long x = 0; x < points; ++x) {
+            paint(x, 0, 1, Colour(x + 1 < points ? 0.0 : -0.0, 7, 7));
+            coordinates.emplace_back(x, 0, 1);
+        }
+        DescriptorManager fresh;
+        fresh.capacity = 1;
+        RegionForest leaves;
+        const auto s = fresh.calc_descriptor<Descriptor>(video, leaves.leaf(coordinates), colours(3));
+        ASSERT_EQ(s.features.size(), 1u);
+        EXPECT_TRUE(std::signbit(s.features[0](0)));
+        EXPECT_EQ(s.weights[0], 1.0);
+        EXPECT_EQ(s.area, static_cast<unsigned long long>(points));
+    }
+}
+
 TEST_F(ColorSignatureTest, OneColourTooManySwitchesToKMeansOverAllPoints) {
     const std::vector<Colour> painted = {Colour(5, 0, 0), Colour(1, 9, 9), Colour(1, 2, 3),
                                          Colour(5, 0, 0)};
