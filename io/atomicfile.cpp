@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -59,6 +60,12 @@ void unlist(int& slot) {
     }
 }
 
+// Uncached writes need their memory, offsets and sizes aligned to the device's blocks: 4096
+// covers both sizes in use. The buffer holds a number of them, enough that the waits for the
+// device add up to less than the copy through the cache would cost.
+constexpr std::size_t direct_block = 4096;
+constexpr std::size_t direct_buffer = std::size_t(1) << 20;
+
 std::string reason(const std::string& what, int error) {
     return what + ": " + std::strerror(error);
 }
@@ -102,14 +109,48 @@ void AtomicFile::_fail(const std::string& what, int error) {
     throw VoradaFileError(final_path, reason(what, error));
 }
 
-void AtomicFile::write(const void* data, std::size_t size) {
-    if (fd < 0) {
-        throw VoradaFileError(final_path, "written after it was closed");
+void AtomicFile::bypass_cache() {
+    if (fd < 0 || uncached) {
+        return;
     }
-    const char* bytes = static_cast<const char*>(data);
+    void* memory = nullptr;
+    if (::posix_memalign(&memory, direct_block, direct_buffer) != 0) {
+        return;  // written through the cache then
+    }
+    buffer.reset(static_cast<char*>(memory));
+    const int flags = ::fcntl(fd, F_GETFL);
+    uncached = flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0;
+    if (!uncached) {
+        buffer.reset();
+    }
+}
+
+bool AtomicFile::_use_cache() {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) != 0) {
+        return false;
+    }
+    uncached = false;
+    return true;
+}
+
+void AtomicFile::_write_all(const char* bytes, std::size_t size) {
     while (size > 0) {
         const ssize_t done = ::write(fd, bytes, size);
         if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (uncached && (done < 0 ? errno == EINVAL : static_cast<std::size_t>(done) != size)) {
+            // Refused past the cache (EINVAL: this file system or device wants otherwise), or
+            // cut short, which leaves the position unaligned: the rest goes through the cache,
+            // where a full disk shows as itself.
+            if (done > 0) {
+                bytes += done;
+                size -= static_cast<std::size_t>(done);
+            }
+            if (!_use_cache()) {
+                _fail("cannot be written", errno);
+            }
             continue;
         }
         if (done <= 0) {
@@ -120,6 +161,37 @@ void AtomicFile::write(const void* data, std::size_t size) {
     }
 }
 
+void AtomicFile::_flush_blocks() {
+    const std::size_t whole = buffered - buffered % direct_block;
+    _write_all(buffer.get(), whole);
+    std::memmove(buffer.get(), buffer.get() + whole, buffered - whole);
+    buffered -= whole;
+}
+
+void AtomicFile::write(const void* data, std::size_t size) {
+    if (fd < 0) {
+        throw VoradaFileError(final_path, "written after it was closed");
+    }
+    const char* bytes = static_cast<const char*>(data);
+    while (uncached && size > 0) {
+        const std::size_t taken = std::min(size, direct_buffer - buffered);
+        std::memcpy(buffer.get() + buffered, bytes, taken);
+        buffered += taken;
+        bytes += taken;
+        size -= taken;
+        if (buffered == direct_buffer) {
+            _flush_blocks();
+        }
+    }
+    if (buffered > 0 && !uncached) {
+        // Left the uncached mode on the way: what it still held comes first.
+        const std::size_t held = buffered;
+        buffered = 0;
+        _write_all(buffer.get(), held);
+    }
+    _write_all(bytes, size);
+}
+
 void AtomicFile::commit() {
     if (fd < 0) {
         throw VoradaFileError(final_path, "committed after it was closed");
@@ -127,6 +199,19 @@ void AtomicFile::commit() {
     // A kill or a crash leaves the old file or the whole new one. Flushing each file to the disk
     // as well cost a second of a run's wall time; the run flushes everything once, before it
     // records itself as complete (sync_file_system).
+    if (uncached) {
+        _flush_blocks();
+        // The last part block cannot go past the cache.
+        if (buffered > 0 && !_use_cache()) {
+            _fail("cannot be written", errno);
+        }
+    }
+    if (buffered > 0) {
+        const std::size_t held = buffered;
+        buffered = 0;
+        _write_all(buffer.get(), held);
+    }
+    buffer.reset();
     const int closed = ::close(fd);
     fd = -1;
     if (closed != 0) {

@@ -4,6 +4,8 @@
 // either the previous file or the complete new one under that name.
 
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace vorada {
@@ -24,6 +26,11 @@ class AtomicFile {
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
+    /// From here on the bytes go to the disk past the page cache, in aligned blocks from a
+    /// buffer of the file's own: for large files written once, which then cost the process no
+    /// copy into the cache (the kernel's copy cost more than the rest of writing them). Where the
+    /// file system refuses this, the file is written as usual. Call it before the first write.
+    void bypass_cache();
     /// Appends bytes; a failed or short write (a full disk) throws VoradaFileError.
     void write(const void* data, std::size_t size);
     /// Closes the file and renames it to its final name; throws
@@ -33,12 +40,25 @@ class AtomicFile {
     const std::string& path() const { return final_path; }
 
   private:
+    struct FreeBuffer {
+        void operator()(char* buffer) const { std::free(buffer); }
+    };
+
     void _fail(const std::string& what, int error);
+    // Writes all `size` bytes at the file's position (through the cache or past it).
+    void _write_all(const char* bytes, std::size_t size);
+    // Leaves the uncached mode: the rest is written through the cache. False if it cannot.
+    bool _use_cache();
+    // Writes the buffered whole blocks past the cache and keeps the rest.
+    void _flush_blocks();
 
     std::string final_path;
     std::string temp_path;
     int fd = -1;
     int slot = -1;  // entry in the list of unfinished files, -1 when not listed
+    bool uncached = false;
+    std::unique_ptr<char, FreeBuffer> buffer;  ///< block-aligned, while uncached
+    std::size_t buffered = 0;                  ///< bytes waiting in `buffer`
 };
 
 /// Writes `size` bytes as the whole new content of `path`, through an AtomicFile.

@@ -116,6 +116,7 @@ void write_label_file(const LabelSignal& labels,
     }
     // Under a temporary name until complete: a cut file never passes for a segmentation.
     io::AtomicFile file(path);
+    file.bypass_cache();  // written once, read by others later: no use keeping it in memory
     file.write(header, sizeof(header));
     file.write(labels.values.data(), sizeof(std::uint64_t) * labels.values.size());
     file.commit();

@@ -49,6 +49,28 @@ TEST(AtomicFile, TheFinalNameHoldsTheOldFileUntilTheNewOneIsComplete) {
     EXPECT_EQ(read_bytes(path), "new content");
 }
 
+// Past the cache the file goes out in aligned blocks from a buffer: a size that is not a whole
+// number of blocks, written in pieces that straddle the buffer's end, must arrive unchanged.
+TEST(AtomicFile, WrittenPastTheCacheTheBytesArriveWhole) {
+    vorada::testing::TempDir directory;
+    const std::string path = directory.file("frames.sgm");
+    std::string content(3 * (std::size_t(1) << 20) + 4096 + 24 + 5, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i * 7 + i / 4099);
+    }
+    AtomicFile file(path);
+    file.bypass_cache();
+    const std::size_t pieces[] = {24, 1000, (std::size_t(1) << 20) - 1000, 5, 3 << 19};
+    std::size_t at = 0;
+    for (const std::size_t piece : pieces) {
+        file.write(content.data() + at, piece);
+        at += piece;
+    }
+    file.write(content.data() + at, content.size() - at);
+    file.commit();
+    EXPECT_EQ(read_bytes(path), content);
+}
+
 }  // namespace
 }  // namespace io
 }  // namespace vorada
