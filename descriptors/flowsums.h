@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <type_traits>
 #include <vector>
 
 #include "common/errors.h"
@@ -28,6 +30,56 @@ struct FlowFrame {
     double flow_y = 0;
     double reliability = 0;
     double points = 0;  ///< a count, exact in a double
+};
+
+/// The flow's two components (in the flow signal's own type) and the reliability at one point.
+template <typename FlowValue>
+struct PointMotion {
+    FlowValue flow_x = 0;
+    FlowValue flow_y = 0;
+    double reliability = 0;
+};
+
+/// The flow and its reliability at every point of a partition's point store, in store order.
+/// A leaf's points lie together in the store, so its sums read one short run here instead of
+/// two values at each point, far apart in two volumes; the tree asks for leaves' sums in merge
+/// order, all over the video, and those reads were the larger part of computing them.
+template <typename FlowValue>
+class PointMotionTable {
+public:
+    using Entry = PointMotion<FlowValue>;
+
+    /// Gathers the values at `points`; a point outside either signal throws.
+    template <typename FlowSignal, typename ReliabilitySignal>
+    void build(const std::vector<StoredPoint>& points, const FlowSignal& flow,
+               const ReliabilitySignal& reliability) {
+        entries.clear();
+        entries.reserve(points.size());
+        for (const StoredPoint& point : points) {
+            if (!flow.contains(point.x, point.y, point.t) ||
+                !reliability.contains(point.x, point.y, point.t)) {
+                entries.clear();
+                throw VoradaError("Region point outside its frame span or the signal");
+            }
+            const auto* vector = flow.at(point.x, point.y, point.t);
+            entries.push_back(Entry{vector[0], vector[1], reliability.at(point.x, point.y, point.t)[0]});
+        }
+        base = points.data();
+    }
+    bool empty() const { return entries.empty(); }
+    /// The values of the stored points [begin, end), or nullptr unless all of them are indexed.
+    const Entry* find(const StoredPoint* begin, const StoredPoint* end) const {
+        const std::less_equal<const StoredPoint*> not_after;
+        if (!base || !not_after(base, begin) || !not_after(begin, end) ||
+            !not_after(end, base + entries.size())) {
+            return nullptr;
+        }
+        return entries.data() + (begin - base);
+    }
+
+private:
+    const StoredPoint* base = nullptr;
+    std::vector<Entry> entries;
 };
 
 /// A region's frames first_frame … last_frame as a descriptor computes them (FlowSumsValues)
@@ -137,8 +189,11 @@ public:
                   "flow sums take a two-channel flow and a one-channel reliability");
     using type = FlowSumsView;
     using storage = FlowSumsStorage;
+    using PointTable = PointMotionTable<typename FlowSignal::value_type>;
     struct Parameters {
         const ReliabilitySignal* reliability = nullptr;
+        /// When set, the points it indexes are read from it instead of the two signals.
+        const PointTable* points = nullptr;
     };
     using capacity_error = VoradaError;
     static const char* name() { return "flow_sums"; }
@@ -172,18 +227,37 @@ void FlowSums<FlowSignal, ReliabilitySignal>::calculate(FlowSignal& flow, Region
     }
     _reset(region.first_frame, region.last_frame);
     const long long frames = static_cast<long long>(value.frames.size());
-    for_each_region_point(region, [&](const Coordinate& point) {
-        const long long k = point(2) - value.first_frame;
-        if (k < 0 || k >= frames || !flow.contains(point(0), point(1), point(2)) ||
-            !reliability->contains(point(0), point(1), point(2))) {
+    auto add = [&](long long t, double flow_x, double flow_y, double point_reliability) {
+        const long long k = t - value.first_frame;
+        if (k < 0 || k >= frames) {
             throw VoradaError("Region point outside its frame span or the signal");
         }
-        const auto* vector = flow.at(point(0), point(1), point(2));
         FlowFrame& frame = value.frames[static_cast<std::size_t>(k)];
-        frame.flow_x += vector[0];
-        frame.flow_y += vector[1];
-        frame.reliability += reliability->at(point(0), point(1), point(2))[0];
+        frame.flow_x += flow_x;
+        frame.flow_y += flow_y;
+        frame.reliability += point_reliability;
         frame.points += 1;
+    };
+    for_each_region_run(region, [&](const auto* begin, const auto* end) {
+        using Stored = std::remove_cv_t<std::remove_pointer_t<decltype(begin)>>;
+        if constexpr (std::is_same<Stored, StoredPoint>::value) {
+            const auto* motion = parameters.points ? parameters.points->find(begin, end) : nullptr;
+            if (motion) {
+                for (const StoredPoint* point = begin; point != end; ++point, ++motion) {
+                    add(point->t, motion->flow_x, motion->flow_y, motion->reliability);
+                }
+                return;
+            }
+        }
+        for (auto stored = begin; stored != end; ++stored) {
+            const Coordinate point = as_coordinate(*stored);
+            if (!flow.contains(point(0), point(1), point(2)) ||
+                !reliability->contains(point(0), point(1), point(2))) {
+                throw VoradaError("Region point outside its frame span or the signal");
+            }
+            const auto* vector = flow.at(point(0), point(1), point(2));
+            add(point(2), vector[0], vector[1], reliability->at(point(0), point(1), point(2))[0]);
+        }
     });
 }
 

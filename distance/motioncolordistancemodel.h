@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <type_traits>
@@ -24,6 +25,13 @@
 
 namespace vorada {
 namespace gma {
+
+/// Whether a partition keeps the points of its leaves in one store (`point_store()`).
+template <typename Partition, typename = void>
+struct has_point_store : std::false_type {};
+template <typename Partition>
+struct has_point_store<Partition, std::void_t<decltype(std::declval<const Partition&>().point_store())>>
+    : std::true_type {};
 
 /// Whether a partition keeps its regions of type Region in one store indexed by label
 /// (`regions`).
@@ -92,6 +100,9 @@ public:
     void prepare_descriptors(Region& region, Signal& video, DescriptorManager& manager);
 
     Solver emd;
+    /// The flow and the reliability are read at the points of leaves only. The first distance
+    /// asked of a partition that keeps its leaves' points in one store gathers their values
+    /// into a table in store order, and releases both signals (which are then empty).
     MotionSignal flow;
     unsigned long long num_colors;
     double color_weight;
@@ -102,7 +113,14 @@ public:
 private:
     using Motion = FlowSums<MotionSignal, ReliabilitySignal>;
 
-    typename Motion::Parameters _motion_parameters() const { return {&reliability_map}; }
+    typename Motion::Parameters _motion_parameters() const {
+        return {&reliability_map, point_motion.empty() ? nullptr : &point_motion};
+    }
+    template <typename Partition>
+    void _index_points(const Partition& partition);
+
+    typename Motion::PointTable point_motion;
+    bool points_indexed = false;  ///< _index_points has run
 
     ColorMeanDescriptorParameters colour_parameters;
     std::vector<SignatureView> neighbour_colours;  ///< scratch of region_distance_bounds
@@ -192,6 +210,7 @@ template <typename Signal, typename Region, typename MotionSignal, typename Valu
 template <typename Partition>
 Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_distance(
     Region& a, Region& b, Signal& video, Partition& partition, DescriptorManager& manager) {
+    _index_points(partition);
     _prefetch_pair(a, b, video, partition, manager);
     const SignatureView colour_a = _colour(a, video, partition, manager);
     const SignatureView colour_b = _colour(b, video, partition, manager);
@@ -217,6 +236,7 @@ template <typename Partition>
 void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_distance_bounds(
     Region& a, Region* const* others, std::size_t count, Value* bounds, Signal& video,
     Partition& partition, DescriptorManager& manager) {
+    _index_points(partition);
     const SignatureView colour_a = _colour(a, video, partition, manager);
     // Views stay valid while more signatures are computed: runs are only moved by a release.
     neighbour_colours.resize(count);
@@ -246,6 +266,38 @@ void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_dista
         const SignatureView& colour_b = neighbour_colours[i];
         bounds[i] = _bound_from(emd.lower_bound(colour_a, colour_b),
                                 std::min(colour_a.area, colour_b.area));
+    }
+}
+
+// Only when every region with points of its own refers into the store: the signals go, so no
+// point may be left to read from them. (A region given points later throws when its sums are
+// computed.)
+template <typename Signal, typename Region, typename MotionSignal, typename Value>
+template <typename Partition>
+void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_index_points(
+    const Partition& partition) {
+    if (points_indexed) {
+        return;
+    }
+    points_indexed = true;
+    if constexpr (has_point_store<Partition>::value && has_region_store<Partition, Region>::value &&
+                  std::is_same<typename Region::value_type, StoredPoint>::value) {
+        const auto& store = partition.point_store();
+        if (store.empty()) {
+            return;
+        }
+        const StoredPoint* first = store.data();
+        const StoredPoint* last = first + store.size();
+        const std::less<const StoredPoint*> before;
+        for (const Region& region : partition.regions) {
+            if (region.stored_begin() &&
+                (before(region.stored_begin(), first) || before(last, region.stored_end()))) {
+                return;
+            }
+        }
+        point_motion.build(store, flow, reliability_map);
+        flow = MotionSignal();
+        reliability_map = ReliabilitySignal();
     }
 }
 

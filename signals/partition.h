@@ -192,6 +192,10 @@ class HierarchicalRepresentation {
     /// True between detach_links and reattach_links.
     bool links_are_detached() const { return links_detached; }
 
+    /// The store that init fills with every voxel, grouped by leaf: the leaves' point lists
+    /// refer into it.
+    const std::vector<typename Region::value_type>& point_store() const { return points; }
+
   protected:
     /// Releases all links and regions and empties the coordinate store.
     void _release_regions() {

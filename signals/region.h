@@ -306,11 +306,12 @@ class Trajectory
     }
 };
 
-/// Visits every voxel of `region` exactly once: a region with stored points stands for its
-/// whole subtree; otherwise its children are visited, first before second, down to the leaves.
-/// Walks the tree through the parent links, without recursion (trees can be very deep).
+/// Visits the stored point lists that make up `region`, as `visit(begin, end)`: a region with
+/// stored points stands for its whole subtree; otherwise its children are visited, first before
+/// second, down to the leaves. Walks the tree through the parent links, without recursion
+/// (trees can be very deep).
 template <typename Region, typename Visitor>
-void for_each_region_point(const Region& region, Visitor visit) {
+void for_each_region_run(const Region& region, Visitor visit) {
     using Node = typename std::remove_pointer<decltype(region.parent)>::type;
     const Node* root = &region;
     const Node* node = root;
@@ -318,9 +319,7 @@ void for_each_region_point(const Region& region, Visitor visit) {
         while (node->stored_begin() == node->stored_end() && !node->children.empty()) {
             node = node->children[0];
         }
-        for (auto point = node->stored_begin(); point != node->stored_end(); ++point) {
-            visit(as_coordinate(*point));
-        }
+        visit(node->stored_begin(), node->stored_end());
         for (;;) {
             if (node == root) {
                 return;
@@ -333,6 +332,16 @@ void for_each_region_point(const Region& region, Visitor visit) {
             node = parent;
         }
     }
+}
+
+/// Visits every voxel of `region` exactly once, in the order of for_each_region_run.
+template <typename Region, typename Visitor>
+void for_each_region_point(const Region& region, Visitor visit) {
+    for_each_region_run(region, [&visit](const auto* begin, const auto* end) {
+        for (auto point = begin; point != end; ++point) {
+            visit(as_coordinate(*point));
+        }
+    });
 }
 
 /// Visits the region's own coordinate list in order (a merged region without a parent: every

@@ -132,6 +132,45 @@ TEST_F(TemporalMeanTest, FlowSumsHoldTheFlowAndReliabilityMeansBitForBit) {
     EXPECT_THROW(manager.calc_descriptor<Sums>(flow, alone, {}), vorada::VoradaError);
 }
 
+// Points of the table's store are read from the table, others from the signals; the sums are
+// the same, bit for bit, as when every point is read from the signals.
+TEST_F(TemporalMeanTest, FlowSumsReadIndexedPointsFromTheTableAndTheRestFromTheSignals) {
+    using Sums = FlowSums<Flow, CueMap>;
+    for (long long x = 0; x < 5; ++x) {
+        reliability.at(x, 2, 4)[0] = 1.0 / (3.0 + static_cast<double>(x));
+    }
+    const std::vector<Coordinate> own = {Coordinate(0, 2, 3), Coordinate(1, 2, 4)};
+    const std::vector<Coordinate> indexed = {Coordinate(2, 2, 4), Coordinate(4, 2, 4),
+                                             Coordinate(3, 2, 6)};
+    Sums expected;
+    expected.calculate(flow, forest.merge(forest.leaf(own), forest.leaf(indexed)), {&reliability},
+                       nullptr);
+
+    std::vector<vorada::gma::StoredPoint> store;
+    for (const Coordinate& point : indexed) {
+        store.emplace_back(point);
+    }
+    auto& shared = forest.leaf({});
+    shared.assign_shared(store.data(), store.size());
+    shared.first_frame = 4;
+    shared.last_frame = 6;
+    Sums::PointTable table;
+    table.build(store, flow, reliability);
+    for (const Coordinate& point : indexed) {  // the table holds the values from before
+        flow.at(point(0), point(1), point(2))[0] = 1e9;
+        reliability.at(point(0), point(1), point(2))[0] = 1e9;
+    }
+    Sums read;
+    read.calculate(flow, forest.merge(forest.leaf(own), shared), {&reliability, &table}, nullptr);
+    ASSERT_EQ(read.value.frames.size(), expected.value.frames.size());
+    for (std::size_t k = 0; k < read.value.frames.size(); ++k) {
+        EXPECT_EQ(read.value.frames[k].flow_x, expected.value.frames[k].flow_x) << k;
+        EXPECT_EQ(read.value.frames[k].flow_y, expected.value.frames[k].flow_y) << k;
+        EXPECT_EQ(read.value.frames[k].reliability, expected.value.frames[k].reliability) << k;
+        EXPECT_EQ(read.value.frames[k].points, expected.value.frames[k].points) << k;
+    }
+}
+
 TEST_F(TemporalMeanTest, RegionWithoutPointsHasNoEntries) {
     auto& empty = forest.leaf({});
     const auto& mean = manager.calc_descriptor<TemporalMean<Flow>>(flow, empty, {});
