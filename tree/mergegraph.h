@@ -5,6 +5,8 @@
 // met, and a label that has since been merged is read as the top-level region now holding it
 // (a union–find over labels, whose array is small enough to stay in cache).
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -57,19 +59,22 @@ public:
         });
         std::size_t end = pool.size();
         for (std::size_t i = 0; i < next.size(); ++i) {
-            end += next[i] ? 1 + next[i] : 0;
+            end += next[i] ? header + next[i] : 0;
         }
         if (end >= no_list) {
             throw VoradaError("Merge graph: too many neighbour entries");
         }
         std::size_t place = pool.size();
+        // Room for the lists merges append until the first compaction (see _store).
+        pool.reserve(end + end / 3 + 1024);
         pool.resize(end);
         for (std::size_t i = 0; i < next.size(); ++i) {
             if (next[i]) {
                 list_at[i] = static_cast<std::uint32_t>(place);
                 pool[place] = next[i];
-                next[i] = static_cast<std::uint32_t>(place + 1);
-                place += 1 + pool[place];
+                pool[place + 1] = static_cast<Label>(i);
+                next[i] = static_cast<std::uint32_t>(place + header);
+                place += header + pool[place];
             }
         }
         for_each_pair([&](Label a, Label b) {
@@ -94,10 +99,10 @@ public:
         // The entries' places in `up` are scattered: ask for all of them before following any.
         for (const Label label : {a, b}) {
             if (list_at[label] != no_list) {
-                const Label* entry = pool.data() + list_at[label];
-                for (std::uint32_t k = 1; k <= entry[0]; ++k) {
-                    if (entry[k] < up.size()) {
-                        __builtin_prefetch(&up[entry[k]]);
+                const Label* list = pool.data() + list_at[label];
+                for (std::uint32_t k = 0; k < list[0]; ++k) {
+                    if (list[header + k] < up.size()) {
+                        __builtin_prefetch(&up[list[header + k]]);
                     }
                 }
             }
@@ -117,9 +122,9 @@ public:
     void prefetch(Label a, Label b) const {
         for (const Label label : {a, b}) {
             if (label < list_at.size() && list_at[label] != no_list) {
-                const Label* entry = pool.data() + list_at[label];
-                __builtin_prefetch(entry);
-                __builtin_prefetch(entry + entry[0]);
+                const Label* list = pool.data() + list_at[label];
+                __builtin_prefetch(list);
+                __builtin_prefetch(list + header + list[0] - 1);
             }
         }
     }
@@ -155,6 +160,7 @@ public:
 
 private:
     static constexpr std::uint32_t no_list = 0xFFFFFFFFu;
+    static constexpr std::uint32_t header = 2;  ///< size and owner before a list's labels
 
     void _check(Label label) const {
         if (label >= up.size()) {
@@ -168,7 +174,7 @@ private:
         }
         const std::uint32_t at = list_at[label];
         const std::uint32_t size = pool[at];
-        for (std::uint32_t k = 1; k <= size; ++k) {
+        for (std::uint32_t k = header; k < header + size; ++k) {
             const Label holder = top(pool[at + k]);
             if (holder != self) {
                 joined.push_back(holder);
@@ -177,38 +183,60 @@ private:
     }
     void _drop(Label label) {
         if (list_at[label] != no_list) {
-            garbage += 1 + pool[list_at[label]];
+            garbage += header + pool[list_at[label]];
+            pool[list_at[label] + 1] = no_list;  // the list has no owner any more
             list_at[label] = no_list;
         }
     }
-    // A list is its size followed by its labels; lists are appended to one pool, and when more
-    // of it is dropped than kept, the kept lists move to a new pool.
+    // A list is its size and its owner followed by its labels; lists are appended to one pool,
+    // and when a quarter of it is dropped, the kept lists move to its front, in place. The pool
+    // thus stays within a third above its live lists, in memory it has used before: a new
+    // pool at each compaction was memory the system handed out afresh, page by page.
     void _store(Label label, const Label* neighbours, std::size_t count) {
         if (count == 0) {
             return;
         }
-        if (garbage > pool.size() / 2 && garbage > compact_above) {
+        if (garbage > pool.size() / 4 && garbage > compact_above) {
             _compact();
         }
-        if (pool.size() + 1 + count >= no_list) {
+        if (pool.size() + header + count >= no_list) {
             throw VoradaError("Merge graph: too many neighbour entries");
         }
         list_at[label] = static_cast<std::uint32_t>(pool.size());
         pool.push_back(static_cast<std::uint32_t>(count));
+        pool.push_back(label);
         pool.insert(pool.end(), neighbours, neighbours + count);
     }
     void _compact() {
-        std::vector<Label> kept;
-        kept.reserve(pool.size() - garbage + pool.size() / 4);
-        for (std::uint32_t& at : list_at) {
-            if (at != no_list) {
-                const std::uint32_t moved = static_cast<std::uint32_t>(kept.size());
-                kept.insert(kept.end(), pool.begin() + at, pool.begin() + at + 1 + pool[at]);
-                at = moved;
+        std::size_t kept = 0;
+        for (std::size_t at = 0; at < pool.size();) {
+            const std::size_t length = header + pool[at];
+            const Label owner = pool[at + 1];
+            if (owner != no_list) {
+                std::copy(pool.begin() + static_cast<std::ptrdiff_t>(at),
+                          pool.begin() + static_cast<std::ptrdiff_t>(at + length),
+                          pool.begin() + static_cast<std::ptrdiff_t>(kept));
+                list_at[owner] = static_cast<std::uint32_t>(kept);
+                kept += length;
             }
+            at += length;
         }
-        pool.swap(kept);
+        pool.resize(kept);
         garbage = 0;
+        _release_beyond(kept + kept / 3);
+    }
+    // Hands the pool's pages past `entries` (room it may not need again before the next
+    // compaction: the live lists only shrink) back to the system, so that the pool's memory
+    // follows its live lists down.
+    void _release_beyond(std::size_t entries) {
+        const std::size_t page = 4096;
+        const auto begin = reinterpret_cast<std::uintptr_t>(pool.data() + std::min(entries, pool.capacity()));
+        const auto end = reinterpret_cast<std::uintptr_t>(pool.data() + pool.capacity());
+        const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
+        const std::uintptr_t last = end & ~(page - 1);
+        if (first < last && last - first >= (std::uintptr_t(1) << 20)) {
+            ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+        }
     }
 
     std::size_t compact_above;  ///< entries
