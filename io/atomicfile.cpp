@@ -183,13 +183,18 @@ void AtomicFile::write(const void* data, std::size_t size) {
             _flush_blocks();
         }
     }
-    if (buffered > 0 && !uncached) {
-        // Left the uncached mode on the way: what it still held comes first.
-        const std::size_t held = buffered;
-        buffered = 0;
-        _write_all(buffer.get(), held);
+    if (!uncached) {
+        _write_held();  // left the uncached mode on the way: what it still held comes first
     }
     _write_all(bytes, size);
+}
+
+void AtomicFile::_write_held() {
+    const std::size_t held = buffered;
+    buffered = 0;
+    if (held > 0) {
+        _write_all(buffer.get(), held);
+    }
 }
 
 void AtomicFile::commit() {
@@ -206,11 +211,7 @@ void AtomicFile::commit() {
             _fail("cannot be written", errno);
         }
     }
-    if (buffered > 0) {
-        const std::size_t held = buffered;
-        buffered = 0;
-        _write_all(buffer.get(), held);
-    }
+    _write_held();
     buffer.reset();
     const int closed = ::close(fd);
     fd = -1;

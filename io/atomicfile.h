@@ -51,6 +51,8 @@ class AtomicFile {
     bool _use_cache();
     // Writes the buffered whole blocks past the cache and keeps the rest.
     void _flush_blocks();
+    // Writes whatever the buffer still holds, as the file is opened now.
+    void _write_held();
 
     std::string final_path;
     std::string temp_path;
