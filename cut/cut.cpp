@@ -70,16 +70,33 @@ void require_output_directory(const std::string& output_directory) {
 
 std::string cut_usage(const std::string& program) {
     return "Usage: " + program +
-           " OUTPUT_DIR (--regions N[,N…] | --distance D) [--out DIR] [--png exact|fast|none]\n";
+           " OUTPUT_DIR (--regions N[,N…] | --distance D) [--out DIR] [--png exact|fast|none]\n"
+           "       [--format sgm|png16|npy]\n";
+}
+
+std::string cut_help(const std::string& program) {
+    return cut_usage(program) +
+           "Cuts the tree of a vseg run (OUTPUT_DIR/trees/tree.bpt) and writes each cut to\n"
+           "DIR/<R-1>/, R its number of regions.\n"
+           "  --regions N[,N…]   cuts with N regions each\n"
+           "  --distance D       the cut before the first merge at distance D or more\n"
+           "  --out DIR          where the cuts go (default OUTPUT_DIR/cuts)\n"
+           "  --png MODE         colour images as vseg writes them: exact, fast or none (sgm only)\n"
+           "  --format sgm       frames.sgm and one colour PNG per frame, as vseg (default)\n"
+           "  --format png16     one 16-bit grey PNG per frame, labels 1…N (N at most 65535)\n"
+           "  --format npy       labels.npy: int32 (T, H, W), labels 0…N-1\n"
+           "  -h, --help         print this help and exit\n"
+           "  --version          print the version and exit\n";
 }
 
 CutOptions parse_cut_arguments(int argc, const char* const* argv) {
     CutOptions options;
     bool have_regions = false;
+    bool have_png = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const bool takes_value = argument == "--regions" || argument == "--distance" || argument == "--out" ||
-                                 argument == "--png";
+                                 argument == "--png" || argument == "--format";
         if (takes_value && i + 1 >= argc) {
             throw std::invalid_argument(argument + " needs a value");
         }
@@ -110,6 +127,15 @@ CutOptions parse_cut_arguments(int argc, const char* const* argv) {
             if (!io::parse_png_mode(mode, options.png)) {
                 throw std::invalid_argument("--png takes exact, fast or none, not '" + mode + "'");
             }
+            have_png = true;
+        } else if (argument == "--format") {
+            const std::string format = argv[++i];
+            if (format != "sgm" && format != "png16" && format != "npy") {
+                throw std::invalid_argument("--format takes sgm, png16 or npy, not '" + format + "'");
+            }
+            options.format = format == "sgm"     ? LabelFormat::sgm
+                             : format == "png16" ? LabelFormat::png16
+                                                 : LabelFormat::npy;
         } else {
             take_output_directory(argument, options.output_directory);
         }
@@ -117,6 +143,9 @@ CutOptions parse_cut_arguments(int argc, const char* const* argv) {
     require_output_directory(options.output_directory);
     if (have_regions == options.by_distance) {
         throw std::invalid_argument("give exactly one of --regions and --distance");
+    }
+    if (have_png && options.format != LabelFormat::sgm) {
+        throw std::invalid_argument("--png goes with --format sgm only");
     }
     if (options.out.empty()) {
         options.out = options.output_directory + "/cuts";
@@ -167,6 +196,17 @@ void MergeReplay::labels_after(std::uint64_t merges, std::vector<unsigned long l
 
 int run_vseg_cut(int argc, const char* const* argv) {
     const std::string program = argc > 0 ? argv[0] : "vseg-cut";
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "-h" || argument == "--help") {
+            std::cout << cut_help(program);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::cout << "vseg-cut " << VSEG_VERSION << "\n";
+            return 0;
+        }
+    }
     CutOptions options;
     try {
         options = parse_cut_arguments(argc, argv);
@@ -177,7 +217,7 @@ int run_vseg_cut(int argc, const char* const* argv) {
     // The queue forks its writer processes: before the tree fills memory.
     io::ImageWriteQueue image_writer(
         io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
-        std::size_t(256) << 20, options.png);
+        std::size_t(256) << 20, options.format == LabelFormat::sgm ? options.png : io::PngMode::none);
     const io::TreeFile tree =
         io::read_tree_file(options.output_directory + "/trees/tree.bpt");
 
@@ -187,6 +227,15 @@ int run_vseg_cut(int argc, const char* const* argv) {
     } else {
         for (std::uint64_t regions : options.regions) {
             cuts.push_back(merges_for_regions(tree, regions));
+        }
+    }
+    if (options.format == LabelFormat::png16) {
+        for (std::uint64_t merges : cuts) {
+            if (tree.leaf_count - merges > max_png16_regions) {
+                throw VoradaError("--format png16 holds at most 65535 regions, the cut at " +
+                                  std::to_string(tree.leaf_count - merges) +
+                                  " has more (use --format npy or sgm)");
+            }
         }
     }
 
@@ -207,7 +256,14 @@ int run_vseg_cut(int argc, const char* const* argv) {
         const std::string directory = options.out + "/" + std::to_string(level);
         boost::filesystem::create_directory(directory);
         replay.labels_after(merges, labels.values);
-        gma::write_segmentation(labels, video, directory, &image_writer);
+        if (options.format == LabelFormat::sgm) {
+            gma::write_segmentation(labels, video, directory, &image_writer);
+        } else {
+            std::size_t count = 0;
+            const std::vector<std::uint32_t> compact = compact_labels(
+                labels.values, static_cast<std::size_t>(tree.leaf_count + merges), count);
+            write_labels(options.format, compact, count, tree, directory);
+        }
         std::cerr << directory << ": " << level + 1 << " regions\n";
     }
     image_writer.finish();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cut/labelformats.h"
 #include "io/imagewritequeue.h"
 #include "io/treefile.h"
 
@@ -20,10 +21,13 @@ struct CutOptions {
     double distance = 0;
     std::string out;                       ///< where the segmentations go
     io::PngMode png = io::PngMode::exact;  ///< frame images as vseg's --png
+    LabelFormat format = LabelFormat::sgm;
 };
 
 /// Usage line of the program.
 std::string cut_usage(const std::string& program);
+/// The usage line and what every option does (--help).
+std::string cut_help(const std::string& program);
 
 // Command-line pieces shared with vseg-view; each throws std::invalid_argument with a message
 // for the user.
@@ -37,9 +41,9 @@ void take_output_directory(const std::string& argument, std::string& output_dire
 /// Refuses a command line without an output directory.
 void require_output_directory(const std::string& output_directory);
 
-/// Parses `program OUTPUT_DIR (--regions N,N,… | --distance D) [--out DIR] [--png MODE]`; throws
-/// std::invalid_argument with a one-line reason for anything else. --out defaults to
-/// OUTPUT_DIR/cuts.
+/// Parses `program OUTPUT_DIR (--regions N,N,… | --distance D) [--out DIR] [--png MODE]
+/// [--format sgm|png16|npy]`; throws std::invalid_argument with a one-line reason for anything
+/// else (--png goes with sgm only). --out defaults to OUTPUT_DIR/cuts.
 CutOptions parse_cut_arguments(int argc, const char* const* argv);
 
 /// Number of merges that leave `regions` regions; throws VoradaError if the tree never has

@@ -49,6 +49,9 @@ void WriteImage::_write(const ImageRGB<unsigned short>& image) {
 void WriteImage::_write(const ImageGray<unsigned char>& image) {
     _write_gray(image);
 }
+void WriteImage::_write(const ImageGray<unsigned short>& image) {
+    _write_gray(image);
+}
 
 void WriteImage::_refuse_multiarray() const {
     if (file_format == FORMAT_MULTIARRAY) {
@@ -94,6 +97,11 @@ void WriteImage::_write_gray(const ImageGray<T>& image) {
     output.type(Magick::GrayscaleType);
     output.colorSpace(Magick::GRAYColorspace);
     output.depth(sizeof(T) * 8);
+    if (sizeof(T) == 2) {
+        // The PNG coder would store samples that 8 bits can hold (multiples of 257) in 8 bits.
+        output.defineValue("png", "bit-depth", "16");
+        output.defineValue("png", "color-type", "0");
+    }
     encode_to_file(output, file_path);
 }
 

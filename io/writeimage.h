@@ -38,6 +38,8 @@ class WriteImage {
     void _write(const ImageRGB<unsigned short>& image);
     /// 8-bit grey.
     void _write(const ImageGray<unsigned char>& image);
+    /// 16-bit grey; a PNG keeps all 16 bits even where 8 would hold the samples.
+    void _write(const ImageGray<unsigned short>& image);
     /// A partition (ImagePartition<unsigned int> or any one-channel volume of 32-bit labels),
     /// label coded into a multi-array file; any other format throws VoradaError untouched.
     void _write(const ImaVol<unsigned int, 1, 2>& partition);

@@ -12,6 +12,7 @@
 
 #include "common/errors.h"
 #include "cut/cut.h"
+#include "driver/arguments.h"
 #include "driver/pipeline.h"
 #include "view/font.h"
 
@@ -62,6 +63,17 @@ std::string regions_text(std::uint64_t regions) {
 std::string view_usage(const std::string& program) {
     return "Usage: " + program +
            " OUTPUT_DIR [--levels L[,L…]] [--frames K] [--input INPUT_DIR]\n";
+}
+
+std::string view_help(const std::string& program) {
+    return view_usage(program) +
+           "Draws what a vseg run found, from OUTPUT_DIR/trees/tree.bpt and the run's frames:\n"
+           "OUTPUT_DIR/overview.png, OUTPUT_DIR/preview/<L>.gif and OUTPUT_DIR/regions.csv.\n"
+           "  --levels L[,L…]    levels to show, L + 1 regions each (default 900,100,20,5)\n"
+           "  --frames K         columns of the overview, evenly spaced frames (default 6)\n"
+           "  --input DIR        the run's input directory (default: from trees/input.txt)\n"
+           "  -h, --help         print this help and exit\n"
+           "  --version          print the version and exit\n";
 }
 
 ViewOptions parse_view_arguments(int argc, const char* const* argv) {
@@ -330,6 +342,17 @@ Sheet render_overview(const io::TreeFile& tree, const Frames& frames,
 
 int run_vseg_view(int argc, const char* const* argv) {
     const std::string program = argc > 0 ? argv[0] : "vseg-view";
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "-h" || argument == "--help") {
+            std::cout << view_help(program);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::cout << "vseg-view " << gma::version_text() << "\n";
+            return 0;
+        }
+    }
     ViewOptions options;
     try {
         options = parse_view_arguments(argc, argv);
@@ -392,7 +415,8 @@ int run_vseg_view(int argc, const char* const* argv) {
         throw VoradaFileError(out + "/regions.csv", "could not be written completely");
     }
     std::cerr << "Overview of " << views.size() << (views.size() == 1 ? " level" : " levels")
-              << " written to " << out << "/overview.png\n";
+              << " written to " << out << "/overview.png, previews to " << out
+              << "/preview/, regions to " << out << "/regions.csv\n";
     return 0;
 }
 

@@ -21,6 +21,8 @@ struct ViewOptions {
 };
 
 std::string view_usage(const std::string& program);
+/// The usage line and what every option does (--help).
+std::string view_help(const std::string& program);
 
 /// Parses `program OUTPUT_DIR [--levels L,L,…] [--frames K] [--input DIR]`; throws
 /// std::invalid_argument with a one-line reason.

@@ -9,13 +9,16 @@
 #include <boost/filesystem.hpp>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "common/errors.h"
 #include "cut/cut.h"
 #include "driver/pipeline.h"
+#include "io/readimage.h"
 #include "io/treefile.h"
+#include "tests/support/labelfile.h"
 #include "tests/support/tempdir.h"
 #include "tools/synthetic/synthetic.h"
 
@@ -157,6 +160,8 @@ TEST(CutArguments, OneOfRegionsOrDistanceAndNothingElse) {
     EXPECT_EQ(options.out, "out/cuts");
     EXPECT_EQ(parse({"--distance", "0.5", "out", "--out", "x"}).out, "x");
     EXPECT_EQ(parse({"out", "--regions", "3", "--png", "none"}).png, io::PngMode::none);
+    EXPECT_EQ(parse({"out", "--regions", "3"}).format, cut::LabelFormat::sgm);
+    EXPECT_EQ(parse({"out", "--format", "png16", "--regions", "3"}).format, cut::LabelFormat::png16);
     for (const auto& words : std::vector<std::vector<const char*>>{
              {"out"},
              {"out", "--regions", "3", "--distance", "1"},
@@ -167,6 +172,8 @@ TEST(CutArguments, OneOfRegionsOrDistanceAndNothingElse) {
              {"out", "--regions"},
              {"out", "--levels", "3"},
              {"out", "--regions", "3", "--png", "small"},
+             {"out", "--regions", "3", "--format", "png"},
+             {"out", "--regions", "3", "--format", "npy", "--png", "none"},
              {"--regions", "3"}}) {
         EXPECT_THROW(parse(words), std::invalid_argument) << words.size();
     }
@@ -249,6 +256,92 @@ TEST(CutRun, AMissingTreeIsAnErrorAndBadArgumentsGiveTheUsage) {
                 ThrowsMessage<VoradaFileNotFound>(
                     StrEq("File " + dir.path() + "/trees/tree.bpt not found")));
     EXPECT_EQ(run_quietly(cut::run_vseg_cut, {"vseg-cut", dir.path()}), 2);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Label formats: the same partition as frames.sgm, numbered 1…N (png16) or 0…N−1 (npy).
+
+// Expects `other` to split the voxels exactly as `labels` does, with the values first … first+N−1
+// for N regions, numbered by first appearance.
+void expect_same_partition(const std::vector<std::uint64_t>& labels,
+                           const std::vector<std::int64_t>& other, std::int64_t first) {
+    ASSERT_EQ(labels.size(), other.size());
+    std::map<std::uint64_t, std::int64_t> forward;
+    std::map<std::int64_t, std::uint64_t> backward;
+    for (std::size_t v = 0; v < labels.size(); ++v) {
+        const auto ours = forward.emplace(labels[v], other[v]);
+        const auto theirs = backward.emplace(other[v], labels[v]);
+        if (ours.second) {
+            ASSERT_EQ(other[v], first + static_cast<std::int64_t>(forward.size()) - 1) << v;
+        }
+        ASSERT_EQ(ours.first->second, other[v]) << v;
+        ASSERT_EQ(theirs.first->second, labels[v]) << v;
+    }
+}
+
+TEST(CutFormats, Png16AndNpyHoldTheSamePartitionAsTheLabelFile) {
+    ASSERT_TRUE(magick_ready);
+    TempDir dir;
+    synthetic::Synthetic sample = synthetic::make_synthetic(synthetic::random_options(48, 36, 3, 3, 7));
+    synthetic::write_sample(dir.file("in"), sample);
+    const std::string out = dir.file("out");
+    ASSERT_EQ(run_quietly(gma::run_vseg, {"vseg", "0", "2", "5", "1.5", "0.001", "4", dir.file("in"), out,
+                                          "--png", "none"}),
+              0);
+    for (const char* format : {"sgm", "png16", "npy"}) {
+        ASSERT_EQ(run_quietly(cut::run_vseg_cut, {"vseg-cut", out, "--regions", "40,3", "--format", format,
+                                                  "--out", dir.file(format)}),
+                  0);
+    }
+    for (const std::string level : {"39", "2"}) {
+        const LabelFile sgm = read_label_file(dir.file("sgm/" + level + "/frames.sgm"));
+        ASSERT_EQ(sgm.labels.size(), 48u * 36 * 3);
+
+        std::vector<std::int64_t> png16;
+        for (int t = 0; t < 3; ++t) {
+            ImageGray<unsigned short> image;
+            io::ReadImage(dir.file("png16/" + level + "/0000" + std::to_string(t) + ".png")).read(image);
+            ASSERT_EQ(image.width() * image.height(), 48u * 36);
+            png16.insert(png16.end(), image.channels[0].data(), image.channels[0].data() + 48 * 36);
+        }
+        expect_same_partition(sgm.labels, png16, 1);
+
+        const std::string npy = read_bytes(dir.file("npy/" + level + "/labels.npy"));
+        const std::string header = cut::npy_header(3, 36, 48);
+        ASSERT_EQ(npy.size(), header.size() + 4 * sgm.labels.size());
+        ASSERT_EQ(npy.substr(0, header.size()), header);
+        std::vector<std::int64_t> values(sgm.labels.size());
+        for (std::size_t v = 0; v < values.size(); ++v) {
+            std::int32_t value;
+            std::memcpy(&value, npy.data() + header.size() + 4 * v, 4);
+            values[v] = value;
+        }
+        expect_same_partition(sgm.labels, values, 0);
+    }
+    // NumPy's own reader needs the header padded to 64 bytes and ended by a newline.
+    EXPECT_EQ(cut::npy_header(3, 36, 48),
+              std::string("\x93NUMPY\x01\x00\x76\x00", 10) +
+                  "{'descr': '<i4', 'fortran_order': False, 'shape': (3, 36, 48), }" +
+                  std::string(53, ' ') + "\n");
+}
+
+TEST(CutFormats, Png16RefusesMoreThan65535RegionsBeforeWritingAnything) {
+    TempDir dir;
+    boost::filesystem::create_directories(dir.file("run/trees"));
+    std::vector<std::uint64_t> leaves(256 * 257);
+    for (std::size_t v = 0; v < leaves.size(); ++v) {
+        leaves[v] = v;
+    }
+    io::TreeFileWriter writer(dir.file("run/trees/tree.bpt"), 256, 257, 1, leaves.data(), leaves.size());
+    writer.finish();
+    EXPECT_THAT(
+        [&] {
+            run_quietly(cut::run_vseg_cut, {"vseg-cut", dir.file("run"), "--regions", "65792", "--format",
+                                            "png16"});
+        },
+        ThrowsMessage<VoradaError>(StrEq("--format png16 holds at most 65535 regions, the cut at 65792 "
+                                         "has more (use --format npy or sgm)")));
+    EXPECT_FALSE(boost::filesystem::exists(dir.file("run/cuts/65791")));
 }
 
 }  // namespace
