@@ -1,4 +1,5 @@
-// make_sample <dir>: writes the bundled synthetic sample (frames and exact flows) into <dir>.
+// make_sample <dir>: writes the bundled synthetic sample (frames, exact flows and the ground-truth
+// labels) into <dir>.
 
 #include <exception>
 #include <iostream>
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
         vorada::synthetic::Synthetic sample =
             vorada::synthetic::make_synthetic(vorada::synthetic::default_sample_options());
         vorada::synthetic::write_sample(argv[1], sample);
+        vorada::synthetic::write_ground_truth(argv[1], sample);
     } catch (const std::exception& error) {
         std::cerr << error.what() << "\n";
         return 1;

@@ -4,6 +4,7 @@
 #include <array>
 #include <boost/filesystem.hpp>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -11,6 +12,8 @@
 
 #include "common/errors.h"
 #include "driver/pipeline.h"
+#include "image/imagegray.h"
+#include "io/writeimage.h"
 #include "signals/raster.h"
 
 namespace vorada {
@@ -246,6 +249,26 @@ void write_sample(const std::string& directory, gma::Video& video, const gma::Fl
 
 void write_sample(const std::string& directory, Synthetic& synthetic) {
     write_sample(directory, synthetic.video, synthetic.forward_flow, synthetic.backward_flow);
+}
+
+void write_ground_truth(const std::string& directory, const Synthetic& synthetic) {
+    const gma::LabelVolume& layers = synthetic.layers;
+    if (layers.size(0) > 0 && *std::max_element(layers.values.begin(), layers.values.end()) > 255) {
+        throw VoradaError("write_ground_truth: more layers than an 8-bit image holds");
+    }
+    boost::filesystem::create_directories(directory + "/gt");
+    for (long long t = 0; t < layers.size(2); ++t) {
+        ImageGray<unsigned char> image(static_cast<unsigned long long>(layers.size(0)),
+                                       static_cast<unsigned long long>(layers.size(1)));
+        unsigned char* pixels = image.channels[0].data();
+        const unsigned long long* frame = layers.at(0, 0, t);
+        for (long long i = 0; i < layers.size(0) * layers.size(1); ++i) {
+            pixels[i] = static_cast<unsigned char>(frame[i]);
+        }
+        char name[48];
+        std::snprintf(name, sizeof(name), "/gt/frame%03lld.png", t);
+        io::WriteImage(directory + name).write(image);
+    }
 }
 
 }  // namespace synthetic

@@ -61,5 +61,9 @@ void write_sample(const std::string& directory, gma::Video& video, const gma::Fl
 /// The same for a generated video.
 void write_sample(const std::string& directory, Synthetic& synthetic);
 
+/// Writes directory/gt/frameNNN.png: the visible layer of every pixel as an 8-bit grey label
+/// image (0 the background, k+1 shape k), one per frame; creates the directory.
+void write_ground_truth(const std::string& directory, const Synthetic& synthetic);
+
 }  // namespace synthetic
 }  // namespace vorada
