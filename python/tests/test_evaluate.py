@@ -2,6 +2,7 @@
 format, and agreement with the reference script on a real clip."""
 
 import csv
+import importlib
 import importlib.util
 import os
 import subprocess
@@ -9,7 +10,8 @@ import subprocess
 import numpy as np
 import pytest
 
-from vseg import evaluate as ev
+# The module itself: the package's name `evaluate` is the function.
+ev = importlib.import_module("vseg.evaluate")
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SHARED = os.environ.get("VORADA_SHARED_DIR", os.path.join(ROOT, "..", "shared"))
@@ -120,6 +122,7 @@ def test_every_label_format_scores_alike_and_the_outputs_are_written(tmp_path):
 def test_region_counts_cut_the_tree(monkeypatch, tmp_path):
     assert ev.parse_regions("50:200:50") == [50, 100, 150, 200]
     assert ev.parse_regions("20,100,900") == [20, 100, 900]
+    assert ev.parse_regions("7,5:10:5,10") == [7, 5, 10]
     for text in ("50:200:0", "5,x", "0,3"):
         with pytest.raises(Exception):
             ev.parse_regions(text)
@@ -142,21 +145,31 @@ def test_region_counts_cut_the_tree(monkeypatch, tmp_path):
     assert rows[0]["asa"] == pytest.approx(14 / 16)
 
 
-def test_agrees_with_the_reference_script_on_a_real_clip(tmp_path):
-    pytest.importorskip("cv2")
-    script = os.path.join(SHARED, "tools", "seg_metrics.py")
+@pytest.fixture(scope="module")
+def clip_run(tmp_path_factory):
+    """(run folder, clip folder): a vseg run of alley_1_half, frames 0-2 unless VSEG_EVAL_RUN
+    names a finished run of the clip; skips without the shared data."""
     clip = os.path.join(SHARED, "data", "alley_1_half")
-    program = os.path.join(os.environ.get("VSEG_BUILD", os.path.join(ROOT, "build")),
-                           "driver", "vseg")
-    if not (os.path.isfile(script) and os.path.isdir(clip)):
-        pytest.skip("the shared data and tools are absent")
-    run = os.environ.get("VSEG_EVAL_RUN")  # a finished run of the clip, if at hand
+    if not os.path.isdir(clip):
+        pytest.skip("the shared data are absent")
+    run = os.environ.get("VSEG_EVAL_RUN")
     if not run:
+        program = os.path.join(os.environ.get("VSEG_BUILD", os.path.join(ROOT, "build")),
+                               "driver", "vseg")
         if not os.access(program, os.X_OK):
             pytest.skip("%s is not built (set VSEG_BUILD)" % program)
-        run = str(tmp_path / "run")
+        run = str(tmp_path_factory.mktemp("alley") / "run")
         subprocess.run([program, "0", "2", "5", "1.5", "0.001", "4", clip, run, "--png", "none"],
                        check=True, capture_output=True)
+    return run, clip
+
+
+def test_agrees_with_the_reference_script_on_a_real_clip(clip_run):
+    pytest.importorskip("cv2")
+    run, clip = clip_run
+    script = os.path.join(SHARED, "tools", "seg_metrics.py")
+    if not os.path.isfile(script):
+        pytest.skip("the shared tools are absent")
     spec = importlib.util.spec_from_file_location("seg_metrics", script)
     reference = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(reference)
@@ -173,3 +186,12 @@ def test_agrees_with_the_reference_script_on_a_real_clip(tmp_path):
         assert theirs["ev"] is not None
         for metric in ev.METRICS:
             assert row[metric] == pytest.approx(theirs[metric], rel=1e-9, abs=1e-12), metric
+
+
+def test_cuts_of_the_tree_score_as_the_levels_written(clip_run):
+    pytest.importorskip("vseg._core")
+    run, clip = clip_run
+    levels = {row["level"]: row for row in ev.evaluate(run, os.path.join(clip, "gt"))}
+    for row in ev.evaluate(run, os.path.join(clip, "gt"), regions=[901, 3]):
+        level = levels[str(int(row["level"]) - 1)]
+        assert {m: row[m] for m in ev.METRICS} == {m: level[m] for m in ev.METRICS}

@@ -495,20 +495,23 @@ def plot(rows, path):
 
 
 def parse_regions(text):
-    """Region counts from "A:B:S" (A to B inclusive, step S) or "N,N,..."."""
+    """Region counts from a comma-separated list of counts N and ranges A:B:STEP (A to B
+    inclusive), e.g. "20,100,900" or "50:1000:50" or "10,50:1000:50"; repeats dropped."""
+    counts = []
     try:
-        if ":" in text:
-            start, stop, step = (int(v) for v in text.split(":"))
-            if step <= 0:
-                raise ValueError
-            counts = list(range(start, stop + 1, step))
-        else:
-            counts = [int(v) for v in text.split(",")]
+        for item in text.split(","):
+            if ":" in item:
+                start, stop, step = (int(v) for v in item.split(":"))
+                if step <= 0:
+                    raise ValueError
+                counts.extend(range(start, stop + 1, step))
+            else:
+                counts.append(int(item))
     except ValueError:
-        raise argparse.ArgumentTypeError("--regions takes A:B:STEP or N,N,..., not %r" % text)
+        raise argparse.ArgumentTypeError("--regions takes N,N,... or A:B:STEP, not %r" % text)
     if not counts or min(counts) < 1:
         raise argparse.ArgumentTypeError("--regions takes positive region counts, not %r" % text)
-    return counts
+    return list(dict.fromkeys(counts))
 
 
 def main(argv=None):
