@@ -34,7 +34,8 @@ def test_region_metrics_by_hand():
     assert result["asa"] == pytest.approx((8 + 6) / 16)
     assert result["mean_duration"] == 2.0
     # Labels need not be small or dense.
-    assert ev.score(SEG * 10**9 + 7, ev.prepare_truth(GT, 0), tolerance=0)["ue_xc"] == result["ue_xc"]
+    sparse = ev.score(SEG * 10**9 + 7, ev.prepare_truth(GT, 0), tolerance=0)
+    assert sparse["ue_xc"] == result["ue_xc"]
 
 
 def test_boundary_metrics_by_hand():
@@ -67,9 +68,9 @@ def test_explained_variation_by_hand():
     # 2 * (0 - 10)^2 + 2 * (20 - 10)^2 = 400 per channel.
     video = np.repeat(np.array([0.0, 0, 10, 30]).reshape(1, 1, 4, 1), 3, axis=3)
     seg = np.array([[[0, 0, 1, 1]]])
-    result = ev.score(seg, ev.prepare_truth(np.array([[[1, 1, 1, 1]]]), 0), tolerance=0, video=video)
-    assert result["ev"] == pytest.approx(400 / 600)
-    assert ev.score(seg, ev.prepare_truth(np.array([[[1, 1, 1, 1]]]), 0), 0)["ev"] is None
+    truth = ev.prepare_truth(np.array([[[1, 1, 1, 1]]]), 0)
+    assert ev.score(seg, truth, tolerance=0, video=video)["ev"] == pytest.approx(400 / 600)
+    assert ev.score(seg, truth, tolerance=0)["ev"] is None
 
 
 def save_png(path, array):

@@ -291,6 +291,8 @@ def score(segmentation, truth, tolerance=2, video=None):
     if valid is not None:
         sv, gv = sv[valid.ravel()], gv[valid.ravel()]
     scored = float(sv.size)
+    if not scored:
+        raise ValueError("the ground truth has no voxel left to score")
     pairs, overlap = _pair_counts(sv, gv, count_g)
     ps, pg = pairs // count_g, pairs % count_g
     overlap = overlap.astype(np.float64)
@@ -408,17 +410,17 @@ def evaluate(run_dirs, gt_dir, regions=None, tolerance=2, ignore_label=None, *, 
         else:
             cuts = segmentations(run_dir)
         _, first = run_record(run_dir)
-        video = None
+        colours = {}  # per volume shape: the run's colours, None without frames
         for level, loader in cuts:
             labels = loader()
             if labels.ndim != 3:
                 raise ValueError("%s level %s: labels are not a (T, H, W) volume" % (name, level))
-            if video is None:
+            if labels.shape not in colours:
                 video = _run_frames(run_dir, frames, first, labels.shape[0], labels.shape)
-                video = _Colours(video) if video is not None else False
+                colours[labels.shape] = _Colours(video) if video is not None else None
             row = {"run": name, "level": level}
             row.update(score(labels, truth.get(first, labels.shape[0], labels.shape), tolerance,
-                             video if video is not False else None))
+                             colours[labels.shape]))
             rows.append(row)
     return rows
 
