@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "cut/cut.h"
 #include "driver/pipeline.h"
 #include "io/treefile.h"
 #include "tests/support/tempdir.h"
@@ -168,6 +169,20 @@ TEST(ViewRun, WritesTheSheetPreviewsAndRegionSummaryFromTheRecordedOrGivenInput)
                 ThrowsMessage<VoradaFileError>(HasSubstr("give the input directory with --input")));
     write_bytes(run.out + "/trees/input.txt", "input " + run.in + "\nfirst 0\nlast 1\n");
     EXPECT_EQ(view::read_run_record(run.out).input, run.in);
+}
+
+TEST(ViewRun, BothToolsAnswerHelpAndVersionOnStandardOutput) {
+    for (auto program : {view::run_vseg_view, cut::run_vseg_cut}) {
+        for (const char* option : {"--help", "-h", "--version"}) {
+            std::vector<const char*> argv{"tool", "out", option};
+            ::testing::internal::CaptureStdout();
+            EXPECT_EQ(program(static_cast<int>(argv.size()), argv.data()), 0) << option;
+            const std::string text = ::testing::internal::GetCapturedStdout();
+            const std::string expected =
+                option[2] == 'v' ? " " + gma::version_text() + "\n" : "Usage: tool OUTPUT_DIR";
+            EXPECT_THAT(text, HasSubstr(expected)) << option;
+        }
+    }
 }
 
 TEST(ViewChoices, EvenlySpacedFramesAndLevelsWithinTheTree) {
