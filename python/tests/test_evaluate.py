@@ -171,9 +171,9 @@ def test_agrees_with_the_reference_script_on_a_real_clip(clip_run):
     script = os.path.join(SHARED, "tools", "seg_metrics.py")
     if not os.path.isfile(script):
         pytest.skip("the shared tools are absent")
-    spec = importlib.util.spec_from_file_location("seg_metrics", script)
-    reference = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(reference)
+    found = importlib.util.spec_from_file_location("seg_metrics", script)
+    reference = importlib.util.module_from_spec(found)
+    found.loader.exec_module(reference)
 
     rows = ev.evaluate(run, os.path.join(clip, "gt"))
     assert len(rows) == 16
