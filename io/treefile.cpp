@@ -151,13 +151,16 @@ TreeFile read_tree_file(const std::string& path) {
     if (std::memcmp(header.magic, tree_magic, sizeof(tree_magic)) != 0) {
         throw corrupt("not a tree file (wrong magic number)");
     }
+    // The products are checked for overflow: a header whose product wraps to a small number
+    // would pass for a small video.
     const std::uint64_t limit = std::uint64_t(1) << 40;
-    if (header.width == 0 || header.height == 0 || header.frames == 0 || header.width > limit ||
-        header.height > limit || header.frames > limit ||
-        header.width * header.height > limit || header.width * header.height * header.frames > limit) {
+    std::uint64_t area = 0;
+    std::uint64_t voxels = 0;
+    if (header.width == 0 || header.height == 0 || header.frames == 0 ||
+        __builtin_mul_overflow(header.width, header.height, &area) || area > limit ||
+        __builtin_mul_overflow(area, header.frames, &voxels) || voxels > limit) {
         throw corrupt("implausible video size in the header");
     }
-    const std::uint64_t voxels = header.width * header.height * header.frames;
     if (header.leaf_count == 0 || header.leaf_count > voxels ||
         header.merge_count >= header.leaf_count) {
         throw corrupt("implausible leaf or merge count in the header");

@@ -112,6 +112,21 @@ TEST(TreeFile, UnfinishedMissingTruncatedOrInconsistentFilesAreRefused) {
     bad = good;
     bad[8] = 0;  // width 0
     refused(bad, "implausible video size");
+    // Two voxels on leaves 0 and 1 under a header too large for them: plainly, and with a
+    // product X·Y·T that wraps to 2 in 64 bits.
+    auto two_voxels = [](std::uint64_t x, std::uint64_t y, std::uint64_t t) {
+        std::string bytes = "VSEGBPT1";
+        for (const std::uint64_t field : {x, y, t, std::uint64_t(2), std::uint64_t(0), std::uint64_t(0)}) {
+            append(bytes, field);
+        }
+        append<std::uint32_t>(bytes, 0);
+        append<std::uint32_t>(bytes, 1);
+        return bytes;
+    };
+    refused(two_voxels(std::uint64_t(1) << 20, std::uint64_t(1) << 20, 2), "implausible video size");
+    refused(two_voxels(79691814, 1, 231476021787), "implausible video size");
+    write_bytes(path, two_voxels(2, 1, 1));
+    EXPECT_EQ(io::read_tree_file(path).leaves, (std::vector<std::uint32_t>{0, 1}));
 }
 
 // Four leaves merged three times; distances not monotonic.
