@@ -103,6 +103,9 @@ class FlowSumsStorage {
 public:
     using result = FlowSumsView;
 
+    /// `repack_at`: the frames the pool holds, at the least, before it is repacked.
+    explicit FlowSumsStorage(std::size_t repack_at = std::size_t(1) << 18) : repack_above(repack_at) {}
+
     bool has(std::uint32_t slot) const {
         return slot < entries.size() && entries[slot].present();
     }
@@ -174,7 +177,7 @@ private:
         RunPool<FlowFrame>::Run run = RunPool<FlowFrame>::none;
     };
 
-    static constexpr std::size_t repack_above = std::size_t(1) << 18;  ///< frames
+    std::size_t repack_above;  ///< frames
 
     std::vector<Entry> entries;
     RunPool<FlowFrame> pool;

@@ -171,6 +171,51 @@ TEST_F(TemporalMeanTest, FlowSumsReadIndexedPointsFromTheTableAndTheRestFromTheS
     }
 }
 
+// Slots of up to 120 frames, enough for a repack once three in four are released: every slot
+// still held, the highest included, gives back exactly the frames put into it.
+TEST(FlowSumsStorage, RepackKeepsTheFramesOfEverySlotStillHeld) {
+    using vorada::gma::FlowFrame;
+    vorada::gma::FlowSumsStorage storage(1024);
+    auto frame = [](std::uint32_t slot, std::size_t k) {
+        return FlowFrame{slot + 0.5, -static_cast<double>(k), slot * 1e-4 + static_cast<double>(k),
+                         static_cast<double>(k + 1)};
+    };
+    const std::uint32_t slots = 8000;
+    std::vector<const FlowFrame*> placed(slots);
+    for (std::uint32_t slot = 0; slot < slots; ++slot) {
+        vorada::gma::FlowSumsValues values;
+        values.first_frame = slot % 7;
+        values.last_frame = values.first_frame + slot % 120;
+        for (std::size_t k = 0; k <= slot % 120; ++k) {
+            values.frames.push_back(frame(slot, k));
+        }
+        placed[slot] = storage.put(slot, std::move(values)).frames.data();
+    }
+    for (std::uint32_t slot = 0; slot < slots; ++slot) {
+        if (slot % 4 != 3) {
+            storage.clear(slot);
+        }
+    }
+    bool moved = false;
+    for (std::uint32_t slot = 3; slot < slots; slot += 4) {
+        ASSERT_TRUE(storage.has(slot));
+        const auto view = storage.get(slot);
+        ASSERT_EQ(view.first_frame, slot % 7);
+        ASSERT_EQ(view.last_frame, slot % 7 + slot % 120);
+        ASSERT_EQ(view.frames.size(), slot % 120 + 1);
+        for (std::size_t k = 0; k < view.frames.size(); ++k) {
+            const FlowFrame expected = frame(slot, k);
+            ASSERT_EQ(view.frames[k].flow_x, expected.flow_x) << slot << " " << k;
+            ASSERT_EQ(view.frames[k].flow_y, expected.flow_y) << slot << " " << k;
+            ASSERT_EQ(view.frames[k].reliability, expected.reliability) << slot << " " << k;
+            ASSERT_EQ(view.frames[k].points, expected.points) << slot << " " << k;
+        }
+        moved = moved || view.frames.data() != placed[slot];
+    }
+    EXPECT_TRUE(moved);  // the runs were repacked
+    EXPECT_FALSE(storage.has(slots - 2));
+}
+
 TEST_F(TemporalMeanTest, RegionWithoutPointsHasNoEntries) {
     auto& empty = forest.leaf({});
     const auto& mean = manager.calc_descriptor<TemporalMean<Flow>>(flow, empty, {});
