@@ -149,6 +149,20 @@ public:
         return joined;
     }
 
+    /// For checks: the pool's entries and, of those, the entries of dropped lists.
+    std::size_t pool_entries() const { return pool.size(); }
+    std::size_t dropped_entries() const { return garbage; }
+    /// For checks: whether `label` has a list, and where: its first entry in the pool and its
+    /// length, size and owner included (0 when its place lies past the pool's end).
+    bool list_place(Label label, std::size_t& first, std::size_t& length) const {
+        if (label >= list_at.size() || list_at[label] == no_list) {
+            return false;
+        }
+        first = list_at[label];
+        length = first < pool.size() ? header + pool[first] : 0;
+        return true;
+    }
+
     /// Frees everything.
     void clear() {
         std::vector<Label>().swap(up);
