@@ -33,7 +33,8 @@ test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The suites that read external data or manage memory by hand, under address and
-# undefined-behaviour sanitizers (the image container suites are left out for build time).
+# undefined-behaviour sanitizers and the standard library's assertions (the image container
+# suites are left out for build time).
 SANITIZE_SUITES ?= test_common test_signals test_tree test_io test_math test_descriptors \
                    test_distance test_tracking test_driver
 
