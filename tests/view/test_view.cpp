@@ -36,13 +36,14 @@ constexpr int width = 8, height = 6, frames = 2;
 const std::array<std::uint8_t, 3> left_color{40, 60, 80}, right_color{90, 40, 30};
 
 // A run of 8 × 6 × 2 voxels: leaf 0 the left half, leaf 1 the right half, merged once. Its
-// frames are the two colours of the halves.
+// frames are the two colours of the halves. With `late_leaf`, the right half of frame 1 is a
+// leaf 2 of its own, joined to leaf 1 first.
 struct TinyRun {
     TempDir dir;
     std::string out = dir.file("out");
     std::string in = dir.file("in");
 
-    TinyRun() {
+    explicit TinyRun(bool late_leaf = false) {
         boost::filesystem::create_directories(out + "/trees");
         std::vector<std::uint64_t> leaves;
         gma::Video video(width, height, frames);
@@ -52,14 +53,18 @@ struct TinyRun {
         for (int t = 0; t < frames; ++t) {
             for (int y = 0; y < height; ++y) {
                 for (int x = 0; x < width; ++x) {
-                    leaves.push_back(x < 4 ? 0 : 1);
+                    leaves.push_back(x < 4 ? 0 : late_leaf && t == 1 ? 2 : 1);
                     const auto& color = x < 4 ? left_color : right_color;
                     std::copy(color.begin(), color.end(), video.at(x, y, t));
                 }
             }
         }
-        io::TreeFileWriter writer(out + "/trees/tree.bpt", width, height, frames, leaves.data(), 2);
-        writer.add(io::TreeMerge{2, 0, 1, 1, 0.5});
+        io::TreeFileWriter writer(out + "/trees/tree.bpt", width, height, frames, leaves.data(),
+                                  late_leaf ? 3 : 2);
+        if (late_leaf) {
+            writer.add(io::TreeMerge{3, 1, 2, 2, 0.25});
+        }
+        writer.add(io::TreeMerge{late_leaf ? 4u : 2u, 0, late_leaf ? 3u : 1u, 1, 0.5});
         writer.finish();
         boost::filesystem::create_directories(in + "/frames");
         for (int t = 0; t < frames; ++t) {
@@ -183,6 +188,23 @@ TEST(ViewRun, BothToolsAnswerHelpAndVersionOnStandardOutput) {
             EXPECT_THAT(text, HasSubstr(expected)) << option;
         }
     }
+}
+
+// Each region's frame span is its own: one that begins after frame 0, one that ends before
+// the last frame.
+TEST(ViewRun, RegionSummaryGivesEachRegionTheFramesItSpans) {
+    ASSERT_TRUE(magick_ready);
+    TinyRun run(true);
+    std::vector<const char*> argv{"vseg-view", run.out.c_str(), "--levels", "2", "--input", run.in.c_str()};
+    ::testing::internal::CaptureStderr();
+    const int status = view::run_vseg_view(static_cast<int>(argv.size()), argv.data());
+    ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(read_bytes(run.out + "/regions.csv"),
+              "level,regions,label,voxels,first_frame,last_frame,mean_r,mean_g,mean_b\n"
+              "2,3,0,48,0,1,40,60,80\n"
+              "2,3,1,24,0,0,90,40,30\n"
+              "2,3,2,24,1,1,90,40,30\n");
 }
 
 TEST(ViewChoices, EvenlySpacedFramesAndLevelsWithinTheTree) {
