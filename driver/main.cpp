@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 #include <iostream>
 #include <string>
 
+#include "driver/memorylimit.h"
 #include "driver/pipeline.h"
 
 int main(int argc, char** argv) {
@@ -18,6 +20,11 @@ int main(int argc, char** argv) {
     Magick::InitializeMagick(argc > 0 ? argv[0] : nullptr);
     try {
         return vorada::gma::run_vseg(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // The run's memory is released by now: the message can be made.
+        const std::string note = vorada::gma::memory_check_note();
+        std::cerr << "Memory ran out" << (note.empty() ? "" : ": " + note) << std::endl;
+        return 1;
     } catch (const std::exception& error) {
         // Every error ends the run with its message alone on one line.
         std::string message = error.what();

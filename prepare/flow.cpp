@@ -2,10 +2,10 @@
 
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "common/errors.h"
+#include "io/atomicfile.h"
 
 namespace vorada {
 namespace prepare {
@@ -42,6 +42,22 @@ cv::Ptr<cv::DISOpticalFlow> make_flow_estimator(FlowQuality quality) {
     return estimator;
 }
 
+std::pair<int, int> smallest_flow_frame(FlowQuality quality) {
+    // The estimator builds a pyramid of 8-pixel patches down from its finest scale (2 fast, 1
+    // medium, 0 fine) and needs one level of its own below that: a shorter side of 8 patches
+    // times 2^scale, and a longer side of 32 times 2^(scale - 1/2), rounded up. Measured: fast
+    // crashes at 100x16, medium at 100x12.
+    switch (quality) {
+        case FlowQuality::fast:
+            return {32, 91};
+        case FlowQuality::medium:
+            return {16, 46};
+        case FlowQuality::fine:
+            break;
+    }
+    return {8, 23};
+}
+
 cv::Mat compute_flow(cv::DISOpticalFlow& estimator, const cv::Mat& from, const cv::Mat& to) {
     cv::Mat flow;
     estimator.calc(from, to, flow);
@@ -63,13 +79,7 @@ void write_flow_file(const std::string& path, const cv::Mat& flow) {
             put_float(out, row[i]);
         }
     }
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    if (!file) {
-        throw VoradaError(path + ": cannot write this file");
-    }
+    io::write_file_atomically(path, bytes.data(), bytes.size());
 }
 
 }  // namespace prepare
