@@ -280,7 +280,7 @@ int run_vseg(int argc, const char* const* argv) {
         io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
         std::size_t(256) << 20, arguments.png_mode);
     // A stopped run takes its writers and its unfinished files with it.
-    StopSignalHandling stop_signal_handling;
+    const StopSignalHandling stop_signal_handling;
     StageClock clock(record);
 
     Video video(frame_count);
@@ -341,8 +341,7 @@ int run_vseg(int argc, const char* const* argv) {
     stopwatch.toc("BPT algorithm");
     image_writer.reset();  // the writer processes end here
     clock.stop("output");
-    write_run_record(arguments.output_directory, record);
-    stop_signal_handling.run_complete();
+    write_run_record(arguments.output_directory, record, StopSignalHandling::run_complete);
     return 0;
 }
 

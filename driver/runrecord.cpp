@@ -96,7 +96,8 @@ std::string run_record_json(const RunRecord& record) {
     return json.str();
 }
 
-void write_run_record(const std::string& output_directory, RunRecord record) {
+void write_run_record(const std::string& output_directory, RunRecord record,
+                      void (*recorded)()) {
     rusage self{};
     rusage children{};
     getrusage(RUSAGE_SELF, &self);
@@ -108,6 +109,9 @@ void write_run_record(const std::string& output_directory, RunRecord record) {
     io::sync_file_system(output_directory);
     const std::string json = run_record_json(record);
     io::write_file_atomically(run_record_path(output_directory), json.data(), json.size());
+    if (recorded) {
+        recorded();
+    }
     io::sync_directory(output_directory);
 }
 

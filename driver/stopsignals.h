@@ -14,7 +14,7 @@ class StopSignalHandling {
     StopSignalHandling();
     ~StopSignalHandling();
     /// From now on a stop says that the run had finished (its record is written).
-    void run_complete();
+    static void run_complete();
     StopSignalHandling(const StopSignalHandling&) = delete;
     StopSignalHandling& operator=(const StopSignalHandling&) = delete;
 

@@ -43,19 +43,18 @@ cv::Ptr<cv::DISOpticalFlow> make_flow_estimator(FlowQuality quality) {
 }
 
 std::pair<int, int> smallest_flow_frame(FlowQuality quality) {
-    // The estimator builds a pyramid of 8-pixel patches down from its finest scale (2 fast, 1
-    // medium, 0 fine) and needs one level of its own below that: a shorter side of 8 patches
-    // times 2^scale, and a longer side of 32 times 2^(scale - 1/2), rounded up. Measured: fast
-    // crashes at 100x16, medium at 100x12.
+    // Measured with the estimator in use: below 12 pixels on both sides it refuses the frames,
+    // and frames wide and low crash it (fast at 200x16, medium at 200x12) while these sizes
+    // work in every proportion.
     switch (quality) {
         case FlowQuality::fast:
-            return {32, 91};
+            return {32, 32};
         case FlowQuality::medium:
-            return {16, 46};
+            return {16, 16};
         case FlowQuality::fine:
             break;
     }
-    return {8, 23};
+    return {8, 12};
 }
 
 cv::Mat compute_flow(cv::DISOpticalFlow& estimator, const cv::Mat& from, const cv::Mat& to) {

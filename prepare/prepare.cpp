@@ -82,8 +82,12 @@ void check_flow_size(const cv::Size& size, const PrepareOptions& options) {
                           std::to_string(size.height) +
                           " are too small for the optical flow: --flow " +
                           flow_quality_name(options.flow) + " needs at least " +
-                          std::to_string(smallest.first) + " pixels on the shorter side and " +
-                          std::to_string(smallest.second) + " on the longer one");
+                          (smallest.first == smallest.second
+                               ? std::to_string(smallest.first) + "x" +
+                                     std::to_string(smallest.second) + " pixels"
+                               : std::to_string(smallest.first) +
+                                     " pixels on the shorter side and " +
+                                     std::to_string(smallest.second) + " on the longer one"));
     }
 }
 
