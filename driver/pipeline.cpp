@@ -1,10 +1,12 @@
 #include "driver/pipeline.h"
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cmath>
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <thread>
 
@@ -343,6 +345,22 @@ int run_vseg(int argc, const char* const* argv) {
     clock.stop("output");
     write_run_record(arguments.output_directory, record, StopSignalHandling::run_complete);
     return 0;
+}
+
+int vseg_main(int argc, const char* const* argv) {
+    try {
+        return run_vseg(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // The run's memory is released by now: the message can be made.
+        const std::string note = memory_check_note();
+        std::cerr << "Memory ran out" << (note.empty() ? "" : ": " + note) << std::endl;
+    } catch (const std::exception& error) {
+        // Every error ends the run with its message alone on one line.
+        std::string message = error.what();
+        std::replace(message.begin(), message.end(), '\n', ' ');
+        std::cerr << message << std::endl;
+    }
+    return 1;
 }
 
 }  // namespace gma

@@ -104,5 +104,9 @@ void write_input_record(const Arguments& arguments);
 /// The whole run of vseg; returns the exit status (errors propagate as exceptions).
 int run_vseg(int argc, const char* const* argv);
 
+/// run_vseg with every error ended in one line on the standard error stream and status 1; an
+/// allocation that fails says that memory ran out, with the run's estimate and limit.
+int vseg_main(int argc, const char* const* argv);
+
 }  // namespace gma
 }  // namespace vorada

@@ -74,7 +74,7 @@ for round in $(seq 1 "$rounds"); do
     fi
     for k in 0 1; do
         status=0
-        wait "${pids[k]}" || status=$?
+        wait "${pids[k]}" 2>/dev/null || status=$?  # (quiet about the killed one)
         if [ "$k" = "$victim" ]; then
             continue
         fi
