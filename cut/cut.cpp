@@ -216,7 +216,7 @@ int run_vseg_cut(int argc, const char* const* argv) {
         std::cerr << program << ": " << error.what() << "\n" << cut_usage(program);
         return 2;
     }
-    // Cuts written into the run's folder (the default) wait for no one: while another program
+    // Cuts written into the run's folder (the default) take its lock: while another program
     // writes that folder, this one is refused. Cuts elsewhere only read the run.
     std::unique_ptr<io::OutputLock> lock;
     if (boost::filesystem::is_directory(options.output_directory) &&
