@@ -4,12 +4,14 @@
 #include <cmath>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include "common/errors.h"
 #include "io/imagewritequeue.h"
+#include "io/outputlock.h"
 #include "io/segmentation.h"
 #include "signals/videosignal.h"
 
@@ -213,6 +215,13 @@ int run_vseg_cut(int argc, const char* const* argv) {
     } catch (const std::invalid_argument& error) {
         std::cerr << program << ": " << error.what() << "\n" << cut_usage(program);
         return 2;
+    }
+    // Cuts written into the run's folder (the default) take its lock: while another program
+    // writes that folder, this one is refused. Cuts elsewhere only read the run.
+    std::unique_ptr<io::OutputLock> lock;
+    if (boost::filesystem::is_directory(options.output_directory) &&
+        io::lies_within(options.out, options.output_directory)) {
+        lock = std::make_unique<io::OutputLock>(options.output_directory);
     }
     // The queue forks its writer processes: before the tree fills memory.
     io::ImageWriteQueue image_writer(

@@ -124,6 +124,18 @@ bool parse_options(int argc, const char* const* argv, Arguments& arguments) {
     return true;
 }
 
+void reject_negative_frame_numbers(const Arguments& arguments) {
+    for (int i = 0; i < 2; ++i) {
+        const std::string& text = arguments.texts[i];
+        const std::size_t start = text.find_first_not_of(" \t\n\r\f\v");
+        if (start != std::string::npos && text[start] == '-') {
+            throw VoradaError(std::string("Invalid ") + (i == 0 ? "first" : "last") +
+                              " frame (argument " + std::to_string(i + 1) + ") \"" + text +
+                              "\": frame numbers cannot be negative");
+        }
+    }
+}
+
 void validate_run_arguments(const Arguments& arguments) {
     if (arguments.last_frame < arguments.first_frame ||
         arguments.last_frame - arguments.first_frame >= max_frames) {

@@ -41,6 +41,10 @@ Arguments parse_arguments(const char* const* argv);
 /// `--png=MODE`, MODE one of exact, fast, none. Returns false for anything else.
 bool parse_options(int argc, const char* const* argv, Arguments& arguments);
 
+/// Rejects a first or last frame number written with a minus sign (stream extraction would
+/// wrap it around to a huge number) with a VoradaError.
+void reject_negative_frame_numbers(const Arguments& arguments);
+
 /// Rejects arguments a run cannot use (a range too large to hold, weights that would be infinite
 /// or not a number, a colour count the distance solver cannot hold) with a VoradaError.
 void validate_run_arguments(const Arguments& arguments);

@@ -36,41 +36,52 @@ bool read_word(std::ifstream& in, std::uint32_t& word) {
     return true;
 }
 
+// The first word of every .flo file: the float 202021.25, "PIEH" in ASCII.
+constexpr std::uint32_t flo_tag = 0x48454950;
+
 }  // namespace
 
 void read_optical_flow(VideoSignal<double, 2>& signal, std::string path, unsigned long long t) {
     if (path.empty()) {
         throw VoradaError("read_flow_file: empty filename");
     }
+    // Every other message names the file.
+    const auto fail = [&path](const std::string& reason) {
+        return VoradaError("read_flow_file: " + path + ": " + reason);
+    };
     const std::size_t dot = path.rfind('.');
     if (dot == std::string::npos || path.substr(dot) != ".flo") {
-        throw VoradaError("read_flow_file: extension .flo expected");
+        throw fail("extension .flo expected");
     }
     std::ifstream in(path, std::ios::binary);
     if (!in.is_open()) {
-        throw VoradaError("read_flow_file: could not open");
+        throw fail("could not open");
     }
     std::uint32_t tag = 0, width_word = 0, height_word = 0;
     if (!read_word(in, tag) || !read_word(in, width_word) || !read_word(in, height_word)) {
-        throw VoradaError("read_flow_file: problem reading file");
+        throw fail("problem reading file");
+    }
+    if (tag != flo_tag) {
+        throw fail("not a .flo flow file (wrong magic number)");
     }
     const auto width = static_cast<std::int32_t>(width_word);
     const auto height = static_cast<std::int32_t>(height_word);
     if (width < 1 || width > 99999) {
-        throw VoradaError("read_flow_file: illegal width");
+        throw fail("illegal width");
     }
     if (height < 1 || height > 99999) {
-        throw VoradaError("read_flow_file: illegal height");
+        throw fail("illegal height");
     }
-    // A flow larger than the signal would be written outside it.
-    if (width > signal.size(0) || height > signal.size(1)) {
-        throw VoradaError("read_flow_file: flow of " + std::to_string(width) + "x" +
-                          std::to_string(height) + " does not fit a frame of " +
-                          std::to_string(signal.size(0)) + "x" + std::to_string(signal.size(1)));
+    // A flow of another size than the frames belongs to other frames: a larger one would be
+    // written outside the signal, a smaller one would leave part of the frame without motion.
+    if (width != signal.size(0) || height != signal.size(1)) {
+        throw fail("flow of " + std::to_string(width) + "x" + std::to_string(height) +
+                   " differs from the frames of " + std::to_string(signal.size(0)) + "x" +
+                   std::to_string(signal.size(1)));
     }
     if (static_cast<long long>(t) >= signal.size(2)) {
-        throw VoradaError("read_flow_file: frame index " + std::to_string(t) +
-                          " outside a signal of " + std::to_string(signal.size(2)) + " frames");
+        throw fail("frame index " + std::to_string(t) + " outside a signal of " +
+                   std::to_string(signal.size(2)) + " frames");
     }
 
     // Read the whole payload at once; a short file still stores every complete pair it holds.
@@ -86,19 +97,19 @@ void read_optical_flow(VideoSignal<double, 2>& signal, std::string path, unsigne
         // NaN would make the cue maps and the merge order undefined; infinities are no
         // displacement either (the format's "unknown" marker is a finite 1e9 and above).
         if (!std::isfinite(u) || !std::isfinite(v)) {
-            throw VoradaError("read_flow_file: " + path + ": non-finite flow value at pixel (" +
-                              std::to_string(x) + ", " + std::to_string(y) + ")");
+            throw fail("non-finite flow value at pixel (" + std::to_string(x) + ", " +
+                       std::to_string(y) + ")");
         }
         double* value = signal.at(x, y, static_cast<long long>(t));
         value[0] = static_cast<double>(u);
         value[1] = static_cast<double>(v);
     }
     if (pairs_read < pair_count) {
-        throw VoradaError("read_flow_file: file is too short");
+        throw fail("file is too short");
     }
     char extra;
     if (in.read(&extra, 1) && in.gcount() == 1) {
-        throw VoradaError("read_flow_file: file is too long");
+        throw fail("file is too long");
     }
 }
 

@@ -8,9 +8,9 @@ namespace vorada {
 namespace gma {
 
 /// Reads one Middlebury .flo file into frame t of a two-channel signal (u to channel 0, v to 1).
-/// Raises VoradaError with a "read_flow_file: ..." message on every failure, also for a NaN or
-/// infinite value (naming the file and the pixel); the points read before a failure keep their
-/// new values.
+/// Raises VoradaError with a "read_flow_file: PATH: ..." message on every failure: a file that
+/// does not start with the .flo tag, a flow of another size than the signal's frames, a NaN or
+/// infinite value (naming the pixel); the points read before a failure keep their new values.
 void read_optical_flow(VideoSignal<double, 2>& signal, std::string path, unsigned long long t);
 
 }  // namespace gma

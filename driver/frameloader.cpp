@@ -52,7 +52,25 @@ std::string describe_frames(const std::string& input_directory) {
     return folder + " has frames " + ranges;
 }
 
+// Throws the "not found" error of a frame the input does not hold, naming those it holds.
+void require_frame(const std::string& path, const std::string& input_directory) {
+    if (!boost::filesystem::exists(path)) {
+        throw VoradaError("File " + path + " not found: " + describe_frames(input_directory));
+    }
+}
+
 }  // namespace
+
+void check_frames_fit_in_memory(const std::string& input_directory,
+                                unsigned long long first_frame,
+                                unsigned long long frame_count) {
+    const std::string path = frame_path(input_directory, first_frame);
+    require_frame(path, input_directory);
+    std::size_t width = 0;
+    std::size_t height = 0;
+    io::ReadImage(path, io::FORMAT_UNKNOWN).ping(width, height);
+    check_run_fits_in_memory(first_frame, frame_count, width, height);
+}
 
 void load_frames(Video& video,
                  const std::string& input_directory,
@@ -60,15 +78,16 @@ void load_frames(Video& video,
                  unsigned long long frame_count) {
     for (unsigned long long t = 0; t < frame_count; ++t) {
         const std::string path = frame_path(input_directory, first_frame + t);
-        if (!boost::filesystem::exists(path)) {
-            throw VoradaError("File " + path + " not found: " + describe_frames(input_directory));
+        require_frame(path, input_directory);
+        if (!video.initialized) {
+            // From the header: a frame too large for the run is refused before it is decoded.
+            check_frames_fit_in_memory(input_directory, first_frame, frame_count);
         }
         ImageRGB<unsigned char> frame;
         io::ReadImage(path, io::FORMAT_UNKNOWN).read(frame);
         const unsigned long long width = frame.width();
         const unsigned long long height = frame.height();
         if (!video.initialized) {
-            check_run_fits_in_memory(first_frame, frame_count, width, height);
             video.size_on_frame(width, height);
         }
         // Every frame fills a block of the first frame's size; a different size would spill

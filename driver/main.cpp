@@ -3,11 +3,6 @@
 #include <Magick++.h>
 #include <malloc.h>
 
-#include <algorithm>
-#include <exception>
-#include <iostream>
-#include <string>
-
 #include "driver/pipeline.h"
 
 int main(int argc, char** argv) {
@@ -16,13 +11,5 @@ int main(int argc, char** argv) {
     // arrays made and dropped before the merge then stay in its heap: 24 MB of the peak.
     mallopt(M_MMAP_THRESHOLD, 8 << 20);
     Magick::InitializeMagick(argc > 0 ? argv[0] : nullptr);
-    try {
-        return vorada::gma::run_vseg(argc, argv);
-    } catch (const std::exception& error) {
-        // Every error ends the run with its message alone on one line.
-        std::string message = error.what();
-        std::replace(message.begin(), message.end(), '\n', ' ');
-        std::cerr << message << std::endl;
-        return 1;
-    }
+    return vorada::gma::vseg_main(argc, argv);
 }

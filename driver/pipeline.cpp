@@ -1,12 +1,12 @@
 #include "driver/pipeline.h"
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cmath>
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <thread>
 
@@ -15,11 +15,13 @@
 #include "distance/motioncolordistancemodel.h"
 #include "driver/cueimages.h"
 #include "driver/flowreader.h"
+#include "driver/memorylimit.h"
 #include "driver/runrecord.h"
 #include "driver/stopsignals.h"
 #include "driver/tictoc.h"
 #include "io/atomicfile.h"
 #include "io/imagewritequeue.h"
+#include "io/outputlock.h"
 #include "io/segmentation.h"
 #include "io/treefile.h"
 #include "signals/temporalneighbors.h"
@@ -60,8 +62,32 @@ std::string frame_image_path(const std::string& directory, unsigned long long t)
     return segmentation_frame_path(directory, t);
 }
 
+void create_output_directory(const std::string& output_directory) {
+    namespace fs = boost::filesystem;
+    boost::system::error_code error;
+    fs::create_directory(output_directory, error);
+    if (!error) {
+        return;
+    }
+    if (fs::is_directory(output_directory)) {
+        return;
+    }
+    const fs::path parent = fs::absolute(output_directory).parent_path();
+    boost::system::error_code ignored;
+    if (!fs::is_directory(parent, ignored)) {
+        throw VoradaError("Cannot create the output folder " + output_directory + ": " +
+                          parent.string() + " does not exist");
+    }
+    if (fs::exists(output_directory, ignored)) {
+        throw VoradaError("Cannot create the output folder " + output_directory +
+                          ": a file of that name exists");
+    }
+    throw VoradaError("Cannot create the output folder " + output_directory + ": " +
+                      error.message());
+}
+
 void create_output_tree(const std::string& output_directory) {
-    boost::filesystem::create_directory(output_directory);
+    create_output_directory(output_directory);
     for (const char* sub : {"segmentations", "occlusions", "trajectories", "trees", "flow_variation",
                             "structure_tensor"}) {
         boost::filesystem::create_directory(output_directory + "/" + sub);
@@ -74,15 +100,15 @@ void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long
                               unsigned long long width, unsigned long long height) {
     const double voxels = static_cast<double>(width) * static_cast<double>(height) *
                           static_cast<double>(frame_count);
-    const double available = static_cast<double>(sysconf(_SC_PHYS_PAGES)) *
-                             static_cast<double>(sysconf(_SC_PAGESIZE));
+    const MemoryLimit limit = memory_limit();
     const double needed = estimated_run_bytes(voxels);
-    if (needed > available) {
+    note_memory_check(needed, limit);
+    if (needed > limit.bytes) {
         std::ostringstream message;
         message << "Frames " << first_frame << " to " << first_frame + frame_count - 1 << " of "
-                << width << "x" << height << " need about " << std::setprecision(3)
-                << needed / 1073741824.0 << " GiB, more than the " << available / 1073741824.0
-                << " GiB of this machine";
+                << width << "x" << height << " need about " << gibibytes(needed)
+                << ", more than the " << gibibytes(limit.bytes)
+                << " this run may use: " << limit.source;
         throw VoradaError(message.str());
     }
 }
@@ -228,14 +254,24 @@ int run_vseg(int argc, const char* const* argv) {
     }
     RunRecord record;
     record.arguments.assign(argv + 1, argv + argc);
+    reject_negative_frame_numbers(arguments);
+    const bool empty_range = arguments.first_frame > arguments.last_frame;
+    if (!empty_range) {
+        // A refused run touches nothing: the checks come before the output folder.
+        validate_run_arguments(arguments);
+        check_frames_fit_in_memory(arguments.input_directory, arguments.first_frame,
+                                   arguments.frame_count());
+    }
+    create_output_directory(arguments.output_directory);
+    // One run at a time in a folder, or run.json could name one run over another's files.
+    const io::OutputLock output_lock(arguments.output_directory);
     // From here until the run completes, no run.json says that the files are a finished run.
     remove_run_record(arguments.output_directory);
     create_output_tree(arguments.output_directory);
-    if (arguments.first_frame > arguments.last_frame) {
+    if (empty_range) {
         write_run_record(arguments.output_directory, record);
         return 0;
     }
-    validate_run_arguments(arguments);
     // The tree of an earlier run in this directory would not match what this run writes.
     boost::filesystem::remove(tree_file_path(arguments.output_directory));
     boost::filesystem::remove(arguments.output_directory + "/trees/input.txt");
@@ -307,8 +343,24 @@ int run_vseg(int argc, const char* const* argv) {
     stopwatch.toc("BPT algorithm");
     image_writer.reset();  // the writer processes end here
     clock.stop("output");
-    write_run_record(arguments.output_directory, record);
+    write_run_record(arguments.output_directory, record, StopSignalHandling::run_complete);
     return 0;
+}
+
+int vseg_main(int argc, const char* const* argv) {
+    try {
+        return run_vseg(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // The run's memory is released by now: the message can be made.
+        const std::string note = memory_check_note();
+        std::cerr << "Memory ran out" << (note.empty() ? "" : ": " + note) << std::endl;
+    } catch (const std::exception& error) {
+        // Every error ends the run with its message alone on one line.
+        std::string message = error.what();
+        std::replace(message.begin(), message.end(), '\n', ' ');
+        std::cerr << message << std::endl;
+    }
+    return 1;
 }
 
 }  // namespace gma

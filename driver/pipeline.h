@@ -31,6 +31,10 @@ std::string backward_flow_path(const std::string& input_directory, unsigned long
 /// Image of frame index t under output + "/" + folder + "/": t zero-filled to 5 digits + ".png".
 std::string frame_image_path(const std::string& directory, unsigned long long t);
 
+/// Creates the output directory (one level; an existing one is reused), or says in one line
+/// why it cannot.
+void create_output_directory(const std::string& output_directory);
+
 /// Creates the output directory and its six subdirectories, in order; existing ones are reused.
 void create_output_tree(const std::string& output_directory);
 
@@ -48,9 +52,16 @@ void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
 /// per voxel).
 double estimated_run_bytes(double voxels);
 
-/// Rejects a run whose signals could not fit in this machine's memory, naming the range.
+/// Rejects a run whose signals could not fit in the memory this process may use (the smallest
+/// of its cgroup's limit, its address-space limit and the memory available now), naming the
+/// range and the limit.
 void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long frame_count,
                               unsigned long long width, unsigned long long height);
+
+/// The same check for frames first … first+T−1, sized on the first frame's header (nothing is
+/// decoded); a missing first frame is named.
+void check_frames_fit_in_memory(const std::string& input_directory, unsigned long long first_frame,
+                                unsigned long long frame_count);
 
 /// The tree parameters of a run: verbose, labels updated, down to 2 regions, progress every
 /// 10 %, segmentations at 900 … 100, 40, 30, 20, 10, 5, 3 and 2.
@@ -92,6 +103,10 @@ void write_input_record(const Arguments& arguments);
 
 /// The whole run of vseg; returns the exit status (errors propagate as exceptions).
 int run_vseg(int argc, const char* const* argv);
+
+/// run_vseg with every error ended in one line on the standard error stream and status 1; an
+/// allocation that fails says that memory ran out, with the run's estimate and limit.
+int vseg_main(int argc, const char* const* argv);
 
 }  // namespace gma
 }  // namespace vorada

@@ -1,9 +1,11 @@
 #include "driver/runrecord.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iomanip>
@@ -96,7 +98,8 @@ std::string run_record_json(const RunRecord& record) {
     return json.str();
 }
 
-void write_run_record(const std::string& output_directory, RunRecord record) {
+void write_run_record(const std::string& output_directory, RunRecord record,
+                      void (*recorded)()) {
     rusage self{};
     rusage children{};
     getrusage(RUSAGE_SELF, &self);
@@ -107,7 +110,24 @@ void write_run_record(const std::string& output_directory, RunRecord record) {
     // Every file is on the disk under its final name before the record says so.
     io::sync_file_system(output_directory);
     const std::string json = run_record_json(record);
-    io::write_file_atomically(run_record_path(output_directory), json.data(), json.size());
+    // A stop signal arriving between the rename and `recorded` waits for both, so that what it
+    // reports matches what the folder holds.
+    sigset_t stops, previous;
+    sigemptyset(&stops);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&stops, signal_number);
+    }
+    pthread_sigmask(SIG_BLOCK, &stops, &previous);
+    try {
+        io::write_file_atomically(run_record_path(output_directory), json.data(), json.size());
+        if (recorded) {
+            recorded();
+        }
+    } catch (...) {
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        throw;
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     io::sync_directory(output_directory);
 }
 

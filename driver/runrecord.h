@@ -53,8 +53,10 @@ std::string run_record_path(const std::string& output_directory);
 std::string run_record_json(const RunRecord& record);
 
 /// Fills in the peak memory and the writers' processor time from getrusage (call it once the
-/// writer processes have ended), flushes the output tree to the disk, then writes run.json.
-void write_run_record(const std::string& output_directory, RunRecord record);
+/// writer processes have ended), flushes the output tree to the disk, then writes run.json and
+/// calls `recorded` (if given) the moment run.json has its name (stop signals wait meanwhile).
+void write_run_record(const std::string& output_directory, RunRecord record,
+                      void (*recorded)() = nullptr);
 
 /// Removes the run.json of an earlier run, if any; a run.json that cannot be removed throws.
 void remove_run_record(const std::string& output_directory);

@@ -14,13 +14,19 @@ namespace {
 
 constexpr int stop_signals[3] = {SIGINT, SIGTERM, SIGHUP};
 
+volatile sig_atomic_t complete = 0;
+
 // Only async-signal-safe calls from here on.
 void stopped(int signal_number) {
-    const char* text = signal_number == SIGINT    ? "Stopped by SIGINT: the run did not finish\n"
-                       : signal_number == SIGTERM ? "Stopped by SIGTERM: the run did not finish\n"
-                                                  : "Stopped by SIGHUP: the run did not finish\n";
-    ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
-    (void)ignored;
+    const char* name = signal_number == SIGINT    ? "Stopped by SIGINT"
+                       : signal_number == SIGTERM ? "Stopped by SIGTERM"
+                                                  : "Stopped by SIGHUP";
+    const char* outcome = complete ? " after the run had finished: its output is complete\n"
+                                   : ": the run did not finish\n";
+    for (const char* text : {name, outcome}) {
+        ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
+        (void)ignored;
+    }
     io::stop_writer_processes();
     io::remove_unfinished_files();
     ::signal(signal_number, SIG_DFL);
@@ -30,6 +36,7 @@ void stopped(int signal_number) {
 }  // namespace
 
 StopSignalHandling::StopSignalHandling() {
+    complete = 0;
     struct sigaction action {};
     action.sa_handler = stopped;
     sigemptyset(&action.sa_mask);
@@ -43,6 +50,8 @@ StopSignalHandling::StopSignalHandling() {
         }
     }
 }
+
+void StopSignalHandling::run_complete() { complete = 1; }
 
 StopSignalHandling::~StopSignalHandling() {
     for (int k = 0; k < 3; ++k) {

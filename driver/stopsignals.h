@@ -1,7 +1,7 @@
 #pragma once
 // A run stopped by SIGINT, SIGTERM or SIGHUP says so on the standard error stream, ends its
 // image writer processes, removes the files it was writing, then ends by the same signal (so
-// its exit status says how it ended).
+// its exit status says how it ended). Once the run is recorded as complete, a stop says so.
 
 #include <csignal>
 
@@ -13,6 +13,8 @@ class StopSignalHandling {
     /// Installs the handlers; the earlier ones come back when the object goes.
     StopSignalHandling();
     ~StopSignalHandling();
+    /// From now on a stop says that the run had finished (its record is written).
+    static void run_complete();
     StopSignalHandling(const StopSignalHandling&) = delete;
     StopSignalHandling& operator=(const StopSignalHandling&) = delete;
 

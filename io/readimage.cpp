@@ -92,6 +92,17 @@ ReadImage::ReadImage(const std::string& path, ImageFormat format) {
     file_format = settle_read_format(path, header, format, by_extension, image_extension(path));
 }
 
+void ReadImage::ping(std::size_t& width, std::size_t& height) const {
+    Magick::Image header;
+    header.quiet(true);
+    header.ping(file_path);
+    width = header.columns();
+    height = header.rows();
+    if (width == 0 || height == 0) {
+        throw VoradaFileError(file_path, "No image could be decoded from the file");
+    }
+}
+
 void ReadImage::_read(ImageRGB<unsigned char>& image) {
     _read_rgb(image);
 }

@@ -41,6 +41,10 @@ class ReadImage {
     /// YUV from an 8-bit RGB image (to_yuv).
     void _read(ImageYUV<unsigned char>& image);
 
+    /// Width and height from the file's header alone, without decoding the pixels. Fails as a
+    /// read does when the header cannot be read.
+    void ping(std::size_t& width, std::size_t& height) const;
+
     /// The path given at opening.
     const std::string& path() const { return file_path; }
     /// The format settled at opening.

@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/video/tracking.hpp>
 #include <string>
+#include <utility>
 
 #include "prepare/options.h"
 
@@ -12,6 +13,10 @@ namespace prepare {
 
 /// A flow estimator of the given quality; one per thread (the estimator keeps scratch state).
 cv::Ptr<cv::DISOpticalFlow> make_flow_estimator(FlowQuality quality);
+
+/// The smallest frames the estimator of `quality` takes, as (shorter side, longer side): it
+/// refuses smaller frames or, for some shapes, crashes on them.
+std::pair<int, int> smallest_flow_frame(FlowQuality quality);
 
 /// The flow that takes each pixel (x, y) of `from` to (x + u, y + v) in `to`, as CV_32FC2.
 cv::Mat compute_flow(cv::DISOpticalFlow& estimator, const cv::Mat& from, const cv::Mat& to);

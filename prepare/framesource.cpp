@@ -68,8 +68,6 @@ class VideoFileSource : public FrameSource {
         if (!capture.open(path, cv::CAP_FFMPEG) || !capture.isOpened()) {
             throw VoradaError(path + ": cannot open this file as a video");
         }
-        const double estimate = capture.get(cv::CAP_PROP_FRAME_COUNT);
-        estimated = estimate > 0 ? static_cast<unsigned long long>(estimate) : 0;
     }
 
     bool read(cv::Mat& frame) override {
@@ -88,7 +86,9 @@ class VideoFileSource : public FrameSource {
         return true;
     }
 
-    unsigned long long expected_frames() const override { return estimated; }
+    // The count a video's header gives is an estimate at best, and some headers are plainly
+    // wrong (444 frames said, 68 held): frames are counted as they come.
+    unsigned long long expected_frames() const override { return 0; }
 
     std::string last_frame_name() const override {
         return "frame " + std::to_string(position - 1) + " of " + video_path;
@@ -98,7 +98,6 @@ class VideoFileSource : public FrameSource {
     std::string video_path;
     unsigned long long position = 0;
     cv::VideoCapture capture;
-    unsigned long long estimated = 0;
 };
 
 }  // namespace

@@ -25,8 +25,8 @@ class FrameSource {
     virtual bool read(cv::Mat& frame) = 0;
     /// Passes over the next frame, without decoding it where the input allows; false at the end.
     virtual bool skip() = 0;
-    /// Frames of the whole input if known beforehand (a video's count is only an estimate); 0
-    /// when unknown.
+    /// Frames of the whole input if known beforehand (an image folder's); 0 when unknown (a
+    /// video's).
     virtual unsigned long long expected_frames() const = 0;
     /// Names the frame last read, for messages.
     virtual std::string last_frame_name() const = 0;

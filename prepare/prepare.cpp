@@ -17,6 +17,7 @@
 #include "common/errors.h"
 #include "driver/arguments.h"
 #include "driver/pipeline.h"
+#include "io/atomicfile.h"
 #include "prepare/flow.h"
 #include "prepare/framesource.h"
 #include "prepare/progress.h"
@@ -34,7 +35,8 @@ void note_interrupt(int) {
     interrupted = 1;
 }
 
-// Ctrl-C ends the run between two frames, so the private folder is removed; a second one kills.
+// Ctrl-C, SIGTERM or a closed terminal (SIGHUP) ends the run between two frames, so the private
+// folder is removed; a second one kills.
 class InterruptGuard {
   public:
     InterruptGuard() {
@@ -42,18 +44,23 @@ class InterruptGuard {
         action.sa_handler = note_interrupt;
         action.sa_flags = SA_RESETHAND;
         sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &old_int);
-        sigaction(SIGTERM, &action, &old_term);
         interrupted = 0;
+        for (int k = 0; k < 3; ++k) {
+            sigaction(signals[k], nullptr, &previous[k]);
+            if (previous[k].sa_handler != SIG_IGN) {  // nohup and the like keep their choice
+                sigaction(signals[k], &action, nullptr);
+            }
+        }
     }
     ~InterruptGuard() {
-        sigaction(SIGINT, &old_int, nullptr);
-        sigaction(SIGTERM, &old_term, nullptr);
+        for (int k = 0; k < 3; ++k) {
+            sigaction(signals[k], &previous[k], nullptr);
+        }
     }
 
   private:
-    struct sigaction old_int {};
-    struct sigaction old_term {};
+    static constexpr int signals[3] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction previous[3] {};
 };
 
 // vseg reads each argument up to its first blank, so such a folder could not be segmented.
@@ -63,6 +70,24 @@ void check_output_name(const std::string& output_directory) {
         throw VoradaError("OUTPUT_DIR \"" + output_directory +
                           "\" must be non-empty and hold no blanks: vseg reads a path up to its "
                           "first blank");
+    }
+}
+
+// The optical flow refuses frames below a size of its own (or crashes on them): say so first.
+void check_flow_size(const cv::Size& size, const PrepareOptions& options) {
+    const std::pair<int, int> smallest = smallest_flow_frame(options.flow);
+    if (std::min(size.width, size.height) < smallest.first ||
+        std::max(size.width, size.height) < smallest.second) {
+        throw VoradaError("Frames of " + std::to_string(size.width) + "x" +
+                          std::to_string(size.height) +
+                          " are too small for the optical flow: --flow " +
+                          flow_quality_name(options.flow) + " needs at least " +
+                          (smallest.first == smallest.second
+                               ? std::to_string(smallest.first) + "x" +
+                                     std::to_string(smallest.second) + " pixels"
+                               : std::to_string(smallest.first) +
+                                     " pixels on the shorter side and " +
+                                     std::to_string(smallest.second) + " on the longer one"));
     }
 }
 
@@ -167,9 +192,13 @@ class FrameWriter {
     void start(unsigned long long k, cv::Mat colour, cv::Mat grey, cv::Mat previous) {
         jobs.push_back(std::async(policy, [this, k, colour] {
             const std::string path = gma::frame_path(root, k);
-            if (!cv::imwrite(path, colour)) {
-                throw VoradaError(path + ": cannot write this image");
+            // Encoded here and written by the project's writer, whose errors say why (a full
+            // disk, say).
+            std::vector<unsigned char> png;
+            if (!cv::imencode(".png", colour, png)) {
+                throw VoradaError(path + ": cannot encode this image");
             }
+            io::write_file_atomically(path, png.data(), png.size());
         }));
         if (previous.empty()) {
             return;
@@ -217,6 +246,7 @@ const char* const recommended_vseg_numbers = "5 1.5 0.001 4";
 
 PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool terminal) {
     check_output_name(options.output_directory);
+    InterruptGuard interrupt_guard;
     std::unique_ptr<FrameSource> source = open_frame_source(options.input);
     const std::string identity = input_identity(options.input);
     Staging staging(options.output_directory, identity, options.force);
@@ -240,13 +270,13 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
     ++consumed;
     const cv::Size input_size = next.size();
     const cv::Size size = output_size(input_size, options);
+    check_flow_size(size, options);
 
     unsigned long long wanted = options.count;
     if (wanted == 0 && source->expected_frames() > options.first) {
         wanted = (source->expected_frames() - options.first + options.step - 1) / options.step;
     }
     Progress progress(log, wanted, terminal);
-    InterruptGuard interrupt_guard;
     FrameWriter writer(staging.directory(), options.flow, threads);
     PrepareResult result;
     result.width = size.width;

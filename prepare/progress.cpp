@@ -55,8 +55,8 @@ void Progress::_draw(unsigned long long done, bool final_line) {
     const int width = 30;
     const int filled = total > 0 ? static_cast<int>(width * done / total) : 0;
     std::string bar = "[" + std::string(filled, '#') + std::string(width - filled, ' ') + "] ";
-    if (final_line) {
-        bar.clear();
+    if (final_line || total == 0) {
+        bar.clear();  // no bar for a total not known in advance
     }
     out << "\r\033[K" << bar << numbers << (final_line ? "\n" : "") << std::flush;
 }

@@ -3,10 +3,13 @@
 #include <stdlib.h>
 
 #include <boost/filesystem.hpp>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "common/errors.h"
+#include "io/atomicfile.h"
 
 namespace vorada {
 namespace prepare {
@@ -57,40 +60,69 @@ Staging::Staging(const std::string& output_directory, const std::string& input_i
     if (fs::exists(status) && !fs::is_directory(status)) {
         throw VoradaError(output + ": exists and is not a folder");
     }
-    if (!fs::exists(status)) {
-        // Remember each level made, so that a failed run leaves no empty folders behind.
-        std::vector<fs::path> missing;
-        for (fs::path path = fs::absolute(output); !path.empty() && !fs::exists(path, error);
-             path = path.parent_path()) {
-            missing.insert(missing.begin(), path);
-        }
-        for (const fs::path& path : missing) {
-            if (!fs::create_directory(path, error) || error) {
-                throw VoradaError(output + ": cannot create this folder (" + error.message() + ")");
+    try {
+        if (!fs::exists(status)) {
+            // Remember each level made, so that a failed run leaves no empty folders behind.
+            std::vector<fs::path> missing;
+            for (fs::path path = fs::absolute(output); !path.empty() && !fs::exists(path, error);
+                 path = path.parent_path()) {
+                missing.insert(missing.begin(), path);
             }
-            created.push_back(path.string());
+            for (const fs::path& path : missing) {
+                if (fs::create_directory(path, error)) {
+                    created.push_back(path.string());
+                } else if (error || !fs::is_directory(path, error)) {
+                    throw VoradaError(output + ": cannot create this folder (" +
+                                      error.message() + ")");
+                }
+            }
         }
-    } else if (holds_prepared_data(output) && !force) {
-        const std::string previous = recorded_input(output);
-        if (previous != input_identity) {
-            throw VoradaError(output + " already holds frames or flows of " +
-                              (previous.empty() ? std::string("another input") : previous) +
-                              "; use --force to replace them");
+        // Held through the swap: another run could otherwise pass the check below and then
+        // replace what this one commits, or the other way round.
+        lock = std::make_unique<io::OutputLock>(output);
+        if (holds_prepared_data(output) && !force) {
+            const std::string previous = recorded_input(output);
+            if (previous != input_identity) {
+                throw VoradaError(output + " already holds frames or flows of " +
+                                  (previous.empty() ? std::string("another input") : previous) +
+                                  "; use --force to replace them");
+            }
         }
-    }
-    std::string pattern = (fs::path(output) / ".vseg-prepare-XXXXXX").string();
-    if (mkdtemp(&pattern[0]) == nullptr) {
-        throw VoradaError(output + ": cannot write into this folder");
-    }
-    staging = pattern;
-    for (const char* name : replaced_names) {
-        fs::create_directory(fs::path(staging) / name);
+        // Private folders of runs that were killed: with the lock held, none is in use.
+        for (fs::directory_iterator entry(output, error), end; !error && entry != end;
+             entry.increment(error)) {
+            if (entry->path().filename().string().compare(0, 14, ".vseg-prepare-") == 0 &&
+                fs::is_directory(entry->symlink_status())) {
+                boost::system::error_code ignored;
+                fs::remove_all(entry->path(), ignored);
+            }
+        }
+        std::string pattern = (fs::path(output) / ".vseg-prepare-XXXXXX").string();
+        if (mkdtemp(&pattern[0]) == nullptr) {
+            throw VoradaError(output + ": cannot write into this folder (" +
+                              std::strerror(errno) + ")");
+        }
+        staging = pattern;
+        for (const char* name : replaced_names) {
+            if (!fs::create_directory(fs::path(staging) / name, error) || error) {
+                throw VoradaError((fs::path(staging) / name).string() +
+                                  ": cannot create this folder (" + error.message() + ")");
+            }
+        }
+    } catch (...) {
+        _clean_up();
+        throw;
     }
 }
 
-Staging::~Staging() {
+Staging::~Staging() { _clean_up(); }
+
+void Staging::_clean_up() {
     boost::system::error_code ignored;
-    fs::remove_all(staging, ignored);
+    if (!staging.empty()) {
+        fs::remove_all(staging, ignored);
+    }
+    lock.reset();
     if (!committed) {
         for (auto level = created.rbegin(); level != created.rend(); ++level) {
             fs::remove(*level, ignored);  // only removes a folder left empty
@@ -100,18 +132,13 @@ Staging::~Staging() {
 
 void Staging::commit(const std::string& record) {
     const fs::path out(output), stage(staging), old = stage / "replaced";
-    {
-        std::ofstream file((stage / record_file_name).string(), std::ios::trunc);
-        file << record;
-        file.close();
-        if (!file) {
-            throw VoradaError(output + ": cannot write " + record_file_name);
-        }
+    io::write_file_atomically((stage / record_file_name).string(), record.data(), record.size());
+    boost::system::error_code error;
+    if (!fs::create_directory(old, error) || error) {
+        throw VoradaError(old.string() + ": cannot create this folder (" + error.message() + ")");
     }
-    fs::create_directory(old);
     // The old record goes first and the new one comes last: a folder caught between the two
     // has no record, so it is never taken for a complete run of this input.
-    boost::system::error_code error;
     if (fs::exists(out / record_file_name, error)) {
         rename_or_throw(out / record_file_name, old / record_file_name);
     }

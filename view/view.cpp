@@ -8,12 +8,14 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 
 #include "common/errors.h"
 #include "cut/cut.h"
 #include "driver/arguments.h"
 #include "driver/pipeline.h"
+#include "io/outputlock.h"
 #include "view/font.h"
 
 namespace vorada {
@@ -361,6 +363,11 @@ int run_vseg_view(int argc, const char* const* argv) {
         return 2;
     }
     const std::string out = options.output_directory;
+    // The pictures go into the run's folder: not while another program writes it.
+    std::unique_ptr<io::OutputLock> lock;
+    if (boost::filesystem::is_directory(out)) {
+        lock = std::make_unique<io::OutputLock>(out);
+    }
     const io::TreeFile tree = io::read_tree_file(out + "/trees/tree.bpt");
     RunRecord record;
     if (options.input.empty()) {

@@ -16,6 +16,7 @@
 #include "common/errors.h"
 #include "cut/cut.h"
 #include "driver/pipeline.h"
+#include "io/outputlock.h"
 #include "io/readimage.h"
 #include "io/treefile.h"
 #include "tests/support/labelfile.h"
@@ -357,6 +358,26 @@ TEST(CutFormats, Png16RefusesMoreThan65535RegionsBeforeWritingAnything) {
         ThrowsMessage<VoradaError>(StrEq("--format png16 holds at most 65535 regions, the cut at 65792 "
                                          "has more (use --format npy or sgm)")));
     EXPECT_FALSE(boost::filesystem::exists(dir.file("run/cuts/65791")));
+}
+
+TEST(CutRun, WritingIntoAFolderAnotherProgramWritesIsRefusedReadingItIsNot) {
+    ASSERT_TRUE(magick_ready);
+    TempDir dir;
+    synthetic::Synthetic sample = synthetic::make_synthetic(synthetic::random_options(24, 18, 2, 2, 3));
+    synthetic::write_sample(dir.file("in"), sample);
+    const std::string out = dir.file("out");
+    ASSERT_EQ(run_quietly(gma::run_vseg, {"vseg", "0", "1", "5", "1.5", "0.001", "4", dir.file("in"),
+                                          out, "--png", "none"}),
+              0);
+    const io::OutputLock writer(out);  // as a vseg run writing the folder again holds it
+    EXPECT_THAT([&] { run_quietly(cut::run_vseg_cut, {"vseg-cut", out, "--regions", "3"}); },
+                ThrowsMessage<VoradaError>(
+                    ::testing::StartsWith(out + ": another program is writing into this folder")));
+    EXPECT_FALSE(boost::filesystem::exists(out + "/cuts"));
+    EXPECT_EQ(run_quietly(cut::run_vseg_cut,
+                          {"vseg-cut", out, "--regions", "3", "--out", dir.file("elsewhere")}),
+              0);
+    EXPECT_TRUE(boost::filesystem::exists(dir.file("elsewhere/2/frames.sgm")));
 }
 
 }  // namespace

@@ -148,9 +148,32 @@ TEST(RunVseg, HelpAndVersionPrintAndExitWithZero) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "vseg " + version_text() + "\n");
 }
 
-TEST(RunVseg, MissingParentDirectoryFailsCreatingTheTree) {
+TEST(RunVseg, MissingParentDirectoryIsNamedInOneLine) {
     testing::TempDir dir;
-    EXPECT_THROW(run({"0", "0", "20", "2", "0.001", "4", "in", dir.file("a/b")}), std::exception);
+    EXPECT_THAT([&] { run({"5", "3", "20", "2", "0.001", "4", "in", dir.file("a/b")}); },
+                ::testing::ThrowsMessage<VoradaError>(::testing::StrEq(
+                    "Cannot create the output folder " + dir.file("a/b") + ": " + dir.file("a") +
+                    " does not exist")));
+}
+
+TEST(RunVseg, RefusedRunsCreateNoFolder) {
+    testing::TempDir dir;
+    const std::string out = dir.file("out");
+    using ::testing::HasSubstr;
+    using ::testing::ThrowsMessage;
+    // A minus sign is no frame number (stream extraction would wrap it around).
+    EXPECT_THAT([&] { run({"-1", "2", "20", "2", "0.001", "4", "in", out}); },
+                ThrowsMessage<VoradaError>(::testing::StrEq(
+                    "Invalid first frame (argument 1) \"-1\": frame numbers cannot be negative")));
+    EXPECT_THAT([&] { run({"-3", "-1", "20", "2", "0.001", "4", "in", out}); },
+                ThrowsMessage<VoradaError>(HasSubstr("frame numbers cannot be negative")));
+    EXPECT_THAT([&] { run({"0", " -1", "20", "2", "0.001", "4", "in", out}); },
+                ThrowsMessage<VoradaError>(HasSubstr("(argument 2)")));
+    EXPECT_THAT([&] { run({"0", "1", "0", "2", "0.001", "4", "in", out}); },
+                ThrowsMessage<VoradaError>(HasSubstr("colour scale")));
+    EXPECT_THAT([&] { run({"0", "1", "20", "2", "0.001", "4", dir.file("no-input"), out}); },
+                ThrowsMessage<VoradaError>(HasSubstr("not found")));
+    EXPECT_FALSE(boost::filesystem::exists(out));
 }
 
 TEST(ParseOptions, PngModeFollowsTheEightArguments) {

@@ -9,12 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <boost/crc.hpp>
 #include <boost/filesystem.hpp>
 // The JSON parser still includes the old bind header, which otherwise prints a deprecation note.
 #define BOOST_BIND_GLOBAL_PLACEHOLDERS
@@ -23,13 +25,16 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "image/imagergb.h"
 #include "io/readimage.h"
 #include "io/treefile.h"
 #include "tests/support/labelfile.h"
+#include "tests/support/processes.h"
 #include "tests/support/tempdir.h"
 #include "tools/synthetic/synthetic.h"
 
@@ -65,18 +70,25 @@ class EndedRuns : public ::testing::Test {
 // Skipped-test status of the helper that makes a small disk.
 constexpr int cannot_mount = 77;
 
-// Starts vseg on the bundled sample (160 x 120, 8 frames: a run of a few seconds, long enough to
-// stop), its standard error stream going to `errors`.
-pid_t start_vseg(const std::string& output, const std::string& errors) {
+const std::string vseg = vorada::testing::program_path("vseg", VSEG_BINARY);
+
+// The bundled sample (160 x 120, 8 frames: a run of a few seconds, long enough to stop).
+const std::string& sample_input() {
     static vorada::testing::TempDir input;
     static const bool written = [] {
         auto sample = synthetic::make_synthetic(synthetic::default_sample_options());
         synthetic::write_sample(input.path(), sample);
         return true;
     }();
-    const std::string command = std::string("exec ") + VSEG_BINARY + " 0 7 5 1 0.001 4 " +
-                                input.path() + " " + output + " 2>" + errors;
-    const pid_t pid = written ? ::fork() : -1;
+    (void)written;
+    return input.path();
+}
+
+// Starts vseg on the bundled sample, its standard error stream going to `errors`.
+pid_t start_vseg(const std::string& output, const std::string& errors) {
+    const std::string command = "exec " + vseg + " 0 7 5 1 0.001 4 " + sample_input() + " " +
+                                output + " 2>" + errors;
+    const pid_t pid = ::fork();
     if (pid == 0) {
         ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
@@ -210,6 +222,179 @@ TEST_F(EndedRuns, AFullDiskEndsTheRunWithOneLineAndNoCutFile) {
                              "Error in file '[^\n]*': [^\n]*No space left on device\n"));
     EXPECT_FALSE(fs::exists(copy + "/run.json"));
     EXPECT_GE(expect_only_complete_files(copy), 3u * 8);
+}
+
+// The files that make a run's result, by their path inside the output folder.
+std::map<std::string, std::string> result_files(const std::string& output) {
+    std::map<std::string, std::string> files;
+    for (fs::recursive_directory_iterator entry(output), end; entry != end; ++entry) {
+        const std::string name = entry->path().filename().string();
+        if (name == "tree.bpt" || name == "frames.sgm") {
+            files[fs::relative(entry->path(), output).string()] = read_bytes(entry->path().string());
+        }
+    }
+    return files;
+}
+
+std::vector<std::string> recorded_arguments(const std::string& output) {
+    boost::property_tree::ptree record;
+    boost::property_tree::read_json(output + "/run.json", record);
+    std::vector<std::string> arguments;
+    for (const auto& argument : record.get_child("arguments")) {
+        arguments.push_back(argument.second.data());
+    }
+    return arguments;
+}
+
+TEST_F(EndedRuns, TwoRunsStartedAtOnceIntoOneFolderLeaveOneRunsFilesAndRecord) {
+    TempDir directory;
+    const std::string input = directory.file("in");
+    auto sample = synthetic::make_synthetic(synthetic::random_options(64, 48, 4, 3, 5));
+    synthetic::write_sample(input, sample);
+    const std::vector<std::string> colours[2] = {{"5", "4"}, {"10", "2"}};
+    const auto arguments = [&](int k, const std::string& output) {
+        return std::vector<std::string>{"0", "3", colours[k][0], "1", "0.001", colours[k][1],
+                                        input, output, "--png", "none"};
+    };
+    const auto command = [&](int k, const std::string& output) {
+        std::vector<std::string> words = arguments(k, output);
+        words.insert(words.begin(), vseg);
+        return words;
+    };
+    std::map<std::string, std::string> alone[2];  // what each run writes by itself
+    for (int k = 0; k < 2; ++k) {
+        const std::string output = directory.file("alone" + std::to_string(k));
+        ASSERT_EQ(testing::wait_for(testing::start_program(command(k, output), directory.file("e"))), 0);
+        alone[k] = result_files(output);
+    }
+    ASSERT_NE(alone[0], alone[1]);
+
+    int refused = 0;
+    for (int round = 0; round < 6; ++round) {
+        const std::string output = directory.file("out" + std::to_string(round));
+        testing::StartGate gate;
+        pid_t pids[2];
+        std::string errors[2];
+        for (int k = 0; k < 2; ++k) {
+            errors[k] = directory.file("errors" + std::to_string(k));
+            pids[k] = testing::start_program(command(k, output), errors[k], {&gate});
+        }
+        gate.open();
+        int codes[2];
+        for (int k = 0; k < 2; ++k) {
+            const int status = testing::wait_for(pids[k]);
+            ASSERT_TRUE(WIFEXITED(status)) << status;
+            codes[k] = WEXITSTATUS(status);
+        }
+        // The second is refused at once, in one line, unless the first had already finished.
+        for (int k = 0; k < 2; ++k) {
+            if (codes[k] != 0) {
+                ++refused;
+                EXPECT_EQ(codes[k], 1);
+                EXPECT_EQ(codes[1 - k], 0) << read_bytes(errors[1 - k]);
+                EXPECT_THAT(read_bytes(errors[k]),
+                            MatchesRegex(output + ": another program is writing into this folder"
+                                                  "( \\(process [0-9]+\\))?; [^\n]*\n"));
+            }
+        }
+        // run.json names the run whose files the folder holds.
+        const std::vector<std::string> recorded = recorded_arguments(output);
+        const int k = recorded == arguments(0, output) ? 0 : 1;
+        EXPECT_EQ(recorded, arguments(k, output)) << "round " << round;
+        EXPECT_TRUE(result_files(output) == alone[k]) << "round " << round;
+        EXPECT_FALSE(fs::exists(output + "/.vseg.lock")) << "round " << round;
+    }
+    EXPECT_GT(refused, 0) << "no round had the two runs overlap";
+}
+
+// A PNG header of a width x height RGB image followed by data that does not decode.
+std::string png_header_only(std::uint32_t width, std::uint32_t height) {
+    const auto big_endian = [](std::uint32_t word) {
+        std::string bytes(4, '\0');
+        for (int i = 0; i < 4; ++i) {
+            bytes[i] = static_cast<char>((word >> (24 - 8 * i)) & 0xFF);
+        }
+        return bytes;
+    };
+    const auto chunk = [&](const std::string& type, const std::string& data) {
+        boost::crc_32_type crc;
+        crc.process_bytes((type + data).data(), type.size() + data.size());
+        return big_endian(static_cast<std::uint32_t>(data.size())) + type + data +
+               big_endian(crc.checksum());
+    };
+    return std::string("\x89PNG\r\n\x1a\n", 8) +
+           chunk("IHDR", big_endian(width) + big_endian(height) + std::string("\x08\x02\0\0\0", 5)) +
+           chunk("IDAT", "not image data") + chunk("IEND", "");
+}
+
+TEST_F(EndedRuns, ARunBeyondWhatItMayUseIsRefusedBeforeItDecodesOrCreatesAnything) {
+    TempDir directory;
+    const std::string errors = directory.file("errors");
+    const std::string refusal =
+        "Frames 0 to [0-9]+ of [0-9]+x[0-9]+ need about [0-9.]+ GiB, more than the [0-9.]+ GiB "
+        "this run may use: ";
+    // ulimit -v of 100 MiB: the sample needs about 0.12 GiB.
+    const std::string output = directory.file("out");
+    int status = testing::wait_for(testing::start_program(
+        {vseg, "0", "7", "5", "1", "0.001", "4", sample_input(), output}, errors,
+        {nullptr, 100ull << 20}));
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_THAT(read_bytes(errors),
+                MatchesRegex(refusal + "the address-space limit of this process, ulimit -v\n"));
+    EXPECT_FALSE(fs::exists(output));
+
+    // Frames of 12000 x 12000: the size comes from the header, the pixels (which would not
+    // decode) are never read.
+    const std::string input = directory.file("huge");
+    fs::create_directories(input + "/frames");
+    testing::write_bytes(input + "/frames/frame000.png", png_header_only(12000, 12000));
+    status = testing::wait_for(testing::start_program(
+        {vseg, "0", "3", "5", "1", "0.001", "4", input, output}, errors));
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_THAT(read_bytes(errors), MatchesRegex(refusal + "[^\n]*\n"));
+    EXPECT_FALSE(fs::exists(output));
+}
+
+TEST_F(EndedRuns, AStopAfterTheRunIsRecordedSaysThatItFinished) {
+    TempDir directory;
+    const std::string input = directory.file("in");
+    auto sample = synthetic::make_synthetic(synthetic::random_options(32, 24, 2, 2, 3));
+    synthetic::write_sample(input, sample);
+    const std::string output = directory.file("out");
+    const std::string errors = directory.file("errors");
+    fs::create_directories(output);
+    int stopped = 0;
+    for (int round = 0; round < 5; ++round) {
+        const int watch = ::inotify_init1(IN_CLOEXEC);
+        ASSERT_GE(::inotify_add_watch(watch, output.c_str(), IN_MOVED_TO), 0);
+        const pid_t pid = testing::start_program(
+            {vseg, "0", "1", "5", "1", "0.001", "4", input, output, "--png", "none"}, errors);
+        // Stopped the moment run.json takes its name.
+        for (bool recorded = false; !recorded;) {
+            alignas(inotify_event) char events[4096];
+            const ssize_t size = ::read(watch, events, sizeof events);
+            ASSERT_GT(size, 0);
+            for (char* at = events; at < events + size;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                recorded = recorded || (event->len > 0 && std::string(event->name) == "run.json");
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        ::kill(pid, SIGINT);
+        const int status = testing::wait_for(pid);
+        ::close(watch);
+        EXPECT_TRUE(fs::exists(output + "/run.json"));
+        EXPECT_THAT(read_bytes(errors), ::testing::Not(::testing::HasSubstr("did not finish")));
+        if (WIFSIGNALED(status)) {
+            ++stopped;
+            EXPECT_THAT(read_bytes(errors),
+                        EndsWith("\nStopped by SIGINT after the run had finished: its output is "
+                                 "complete\n"));
+        }
+    }
+    EXPECT_GT(stopped, 0) << "every run ended before its stop arrived";
 }
 
 }  // namespace

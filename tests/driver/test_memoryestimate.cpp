@@ -1,17 +1,23 @@
 // The memory estimate that guards against runs the machine cannot hold must stay above what a
 // real run takes at its peak.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
+#include "driver/memorylimit.h"
 #include "driver/pipeline.h"
 #include "tests/support/tempdir.h"
+#include "tools/synthetic/synthetic.h"
 
 namespace vorada {
 namespace gma {
@@ -44,6 +50,84 @@ TEST(MemoryEstimate, StaysAboveTheMeasuredPeakOfARealClip) {
     const double peak = static_cast<double>(usage.ru_maxrss) * 1024.0;
     const double voxels = 512.0 * 218.0 * 3.0;
     EXPECT_LT(peak, estimated_run_bytes(voxels)) << "peak " << peak / voxels << " bytes per voxel";
+}
+
+// A /proc and a cgroup tree of files, as a process under a job scheduler or in a container
+// sees them.
+TEST(MemoryLimit, TheSmallestOfTheCgroupLimitsAndTheMemoryAvailable) {
+    testing::TempDir root;
+    const std::string proc = root.file("proc");
+    const std::string cgroup = root.file("cgroup");
+    boost::filesystem::create_directories(proc + "/self");
+    boost::filesystem::create_directories(cgroup + "/job/step");
+    boost::filesystem::create_directories(cgroup + "/memory/v1job");
+    const auto available = [&](unsigned long long kib) {
+        testing::write_bytes(proc + "/meminfo", "MemTotal: 99999999 kB\nMemAvailable: " +
+                                                    std::to_string(kib) + " kB\n");
+    };
+    available(8 << 20);  // 8 GiB
+    testing::write_bytes(proc + "/self/cgroup", "0::/job/step\n");
+    // The step has no limit of its own; the job above it has 2 GiB.
+    testing::write_bytes(cgroup + "/job/step/memory.max", "max\n");
+    testing::write_bytes(cgroup + "/job/memory.max", std::to_string(2ull << 30) + "\n");
+    MemoryLimit limit = memory_limit(proc, cgroup);
+    EXPECT_EQ(limit.bytes, static_cast<double>(2ull << 30));
+    EXPECT_EQ(limit.source, "the memory limit of this process's cgroup");
+
+    available(1 << 20);
+    limit = memory_limit(proc, cgroup);
+    EXPECT_EQ(limit.bytes, static_cast<double>(1ull << 30));
+    EXPECT_EQ(limit.source, "the memory available now");
+
+    // cgroup v1: the memory controller's own hierarchy.
+    available(8 << 20);
+    testing::write_bytes(proc + "/self/cgroup", "5:cpuacct,cpu:/v1job\n4:memory:/v1job\n");
+    testing::write_bytes(cgroup + "/memory/v1job/memory.limit_in_bytes", "3221225472\n");
+    EXPECT_EQ(memory_limit(proc, cgroup).bytes, 3221225472.0);
+}
+
+// A run that passes the check and still finds no memory ends in one line that says so.
+TEST(MemoryLimit, AnAllocationThatFailsEndsTheRunInOneLine) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves address space of its own";
+#endif
+    testing::TempDir directory;
+    auto sample = synthetic::make_synthetic(synthetic::random_options(160, 120, 8, 3, 2));
+    synthetic::write_sample(directory.file("in"), sample);
+    const std::string input = directory.file("in");
+    const std::string output = directory.file("out");
+    const std::string errors = directory.file("errors");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // 1 GiB of address space taken up front, and the limit 24 MiB beyond all the process
+        // maps then: the check finds more than the run needs, the run finds far less.
+        if (::mmap(nullptr, std::size_t(1) << 30, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) ==
+            MAP_FAILED) {
+            std::_Exit(98);
+        }
+        std::ifstream statm("/proc/self/statm");
+        unsigned long long pages = 0;
+        statm >> pages;
+        const rlim_t limit = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (24u << 20);
+        const rlimit address_space{limit, limit};
+        if (!std::freopen(errors.c_str(), "w", stderr) ||
+            ::setrlimit(RLIMIT_AS, &address_space) != 0) {
+            std::_Exit(99);
+        }
+        const char* argv[] = {"vseg",        "0",          "7",   "5",  "1", "0.001", "4",
+                              input.c_str(), output.c_str(), "--png", "none"};
+        std::_Exit(vseg_main(11, argv));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_THAT(testing::read_bytes(errors),
+                ::testing::MatchesRegex("Memory ran out: the run was estimated to need about "
+                                        "[0-9.]+ GiB and may use [0-9.]+ GiB \\(the address-space "
+                                        "limit of this process, ulimit -v\\)\n"));
+    EXPECT_FALSE(boost::filesystem::exists(output + "/run.json"));
 }
 
 }  // namespace

@@ -356,7 +356,9 @@ TEST(RunVseg, AMissingFlowFileEndsTheRunWithTheReadersMessage) {
     synthetic::write_sample(dir.file("in"), sample);
     boost::filesystem::remove(backward_flow_path(dir.file("in"), 2));
     EXPECT_THAT([&] { run(arguments("0", "2", dir.file("in"), dir.file("out"))); },
-                ThrowsMessage<VoradaError>(StrEq("read_flow_file: could not open")));
+                ThrowsMessage<VoradaError>(StrEq("read_flow_file: " +
+                                                 backward_flow_path(dir.file("in"), 2) +
+                                                 ": could not open")));
     EXPECT_TRUE(entries(dir.file("out/occlusions")).empty());
 }
 

@@ -1,6 +1,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <chrono>
+#include <map>
+#include <thread>
 #include <algorithm>
 #include <boost/filesystem.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -14,7 +23,9 @@
 #include "prepare/framesource.h"
 #include "prepare/options.h"
 #include "prepare/prepare.h"
+#include "prepare/staging.h"
 #include "signals/videosignal.h"
+#include "tests/support/processes.h"
 #include "tests/support/tempdir.h"
 
 namespace vorada {
@@ -25,6 +36,8 @@ namespace fs = boost::filesystem;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using testing::read_bytes;
 using ::testing::StartsWith;
 
 struct Outcome {
@@ -67,15 +80,24 @@ class Prepare : public ::testing::Test {
   protected:
     // An 8-frame 320x240 Motion-JPEG video, the square (80x80 at x 80 + 4t, y 80) moving 4
     // pixels a frame.
-    std::string write_video(const std::string& name) {
+    std::string write_video(const std::string& name, int frames = 8) {
         const std::string path = directory.file(name);
         cv::VideoWriter writer(path, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10,
                                cv::Size(320, 240));
         EXPECT_TRUE(writer.isOpened());
-        for (int t = 0; t < 8; ++t) {
+        for (int t = 0; t < frames; ++t) {
             writer.write(moving_square(320, 240, t, 4));
         }
         return path;
+    }
+    // `frames` images of the square moving `dx` pixels a frame.
+    std::string write_moving_folder(const std::string& name, int frames, int dx) {
+        const std::string folder = directory.file(name);
+        fs::create_directories(folder);
+        for (int t = 0; t < frames; ++t) {
+            cv::imwrite(folder + "/" + std::to_string(t) + ".png", moving_square(320, 240, t, dx));
+        }
+        return folder;
     }
     // A folder of flat images named as given, grey levels 10, 20, 30, ...
     std::string write_folder(const std::string& name,
@@ -270,6 +292,180 @@ TEST(PrepareMain, HelpAndVersionExitWithZero) {
     EXPECT_EQ(version.status, 0);
     EXPECT_THAT(version.out, StartsWith("vseg-prepare "));
     EXPECT_EQ(run({}).status, 1);
+}
+
+#ifndef VSEG_PREPARE_BINARY
+#define VSEG_PREPARE_BINARY ""  // a build without the program (sanitizers): those tests skip
+#endif
+
+const std::string prepare_program = testing::program_path("vseg-prepare", VSEG_PREPARE_BINARY);
+
+// The private folders of vseg-prepare runs inside a folder.
+std::vector<std::string> private_folders(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const std::string& name : listing(folder)) {
+        if (name.find(".vseg-prepare-") != std::string::npos) {
+            found.push_back(name);
+        }
+    }
+    return found;
+}
+
+// Every file under a folder with its bytes.
+std::map<std::string, std::string> contents(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : listing(folder)) {
+        if (fs::is_regular_file(folder + "/" + name)) {
+            files[name] = testing::read_bytes(folder + "/" + name);
+        }
+    }
+    return files;
+}
+
+TEST_F(Prepare, TwoInputsStartedAtOnceIntoOneFolderLeaveOneWhole) {
+    if (std::string(VSEG_PREPARE_BINARY).empty()) {
+        GTEST_SKIP() << "this build has no vseg-prepare program to run";
+    }
+    const std::string inputs[2] = {write_moving_folder("left", 6, 4),
+                                   write_moving_folder("right", 6, 2)};
+    std::map<std::string, std::string> alone[2];  // what each input gives by itself
+    for (int k = 0; k < 2; ++k) {
+        const std::string out = directory.file("alone" + std::to_string(k));
+        ASSERT_EQ(run({inputs[k], out}).status, 0);
+        alone[k] = contents(out);
+    }
+    int refused = 0;
+    for (int round = 0; round < 4; ++round) {
+        const std::string out = directory.file("out" + std::to_string(round));
+        testing::StartGate gate;
+        pid_t pids[2];
+        std::string errors[2];
+        for (int k = 0; k < 2; ++k) {
+            errors[k] = directory.file("errors" + std::to_string(k));
+            pids[k] = testing::start_program({prepare_program, inputs[k], out}, errors[k], {&gate});
+        }
+        gate.open();
+        int codes[2];
+        for (int k = 0; k < 2; ++k) {
+            const int status = testing::wait_for(pids[k]);
+            ASSERT_TRUE(WIFEXITED(status)) << status;
+            codes[k] = WEXITSTATUS(status);
+        }
+        // One writes the folder; the other is refused, at once or, if it came after the first
+        // had finished, for the other input it finds there.
+        ASSERT_EQ(codes[0] + codes[1], 1) << read_bytes(errors[0]) << read_bytes(errors[1]);
+        const int loser = codes[0] == 1 ? 0 : 1;
+        EXPECT_THAT(read_bytes(errors[loser]),
+                    ::testing::MatchesRegex("vseg-prepare: " + out +
+                                            "(: another program is writing into this folder| "
+                                            "already holds frames or flows of)[^\n]*\n"));
+        refused += read_bytes(errors[loser]).find("another program") != std::string::npos;
+        std::map<std::string, std::string> held = contents(out);
+        EXPECT_EQ(recorded_input(out), fs::canonical(inputs[1 - loser]).string());
+        held.erase("vseg-prepare.txt");
+        alone[1 - loser].erase("vseg-prepare.txt");
+        EXPECT_TRUE(held == alone[1 - loser]) << "round " << round;
+    }
+    EXPECT_GT(refused, 0) << "no round had the two runs overlap";
+}
+
+TEST_F(Prepare, PrivateFoldersOfStoppedAndKilledRunsDoNotStay) {
+    // A run killed outright leaves its private folder; the next run removes it.
+    const std::string folder = write_folder("few", {"1.png", "2.png"}, cv::Size(64, 48));
+    const std::string out = directory.file("out");
+    fs::create_directories(out + "/.vseg-prepare-k1LLed/frames");
+    testing::write_bytes(out + "/.vseg-prepare-k1LLed/frames/frame000.png", "half");
+    ASSERT_EQ(run({folder, out}).status, 0);
+    EXPECT_THAT(private_folders(out), ElementsAre());
+
+    // SIGHUP (a closed terminal) ends a run as SIGINT does: in one line, leaving nothing.
+    if (std::string(VSEG_PREPARE_BINARY).empty()) {
+        GTEST_SKIP() << "this build has no vseg-prepare program to run";
+    }
+    const std::string input = write_moving_folder("long", 40, 1);
+    const std::string stopped = directory.file("stopped");
+    const std::string errors = directory.file("errors");
+    const pid_t pid = testing::start_program(
+        {prepare_program, input, stopped, "--threads", "1", "--flow", "fine"}, errors);
+    bool started = false;
+    for (int k = 0; k < 100000 && !started; ++k) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        started = fs::exists(stopped) && !private_folders(stopped).empty() &&
+                  fs::exists(stopped + "/" + private_folders(stopped)[0] + "/frames/frame000.png");
+    }
+    ASSERT_TRUE(started);
+    ASSERT_EQ(::kill(pid, SIGHUP), 0);
+    const int status = testing::wait_for(pid);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_THAT(read_bytes(errors), MatchesRegex("vseg-prepare: interrupted; [^\n]*\n"));
+    EXPECT_FALSE(fs::exists(stopped));
+}
+
+TEST_F(Prepare, FramesTooSmallForTheFlowAreRefusedInOneLine) {
+    const std::string video = write_video("clip.avi");
+    // 200 x 12 crashed the flow estimator of the default quality.
+    const std::string flat = write_folder("flat", {"1.png", "2.png"}, cv::Size(200, 12));
+    const std::string out = directory.file("out");
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {video, out, "--max-side", "1"}, {flat, out}}) {
+        const Outcome outcome = run(words);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_THAT(outcome.err,
+                    MatchesRegex("vseg-prepare: Frames of [0-9]+x[0-9]+ are too small for the "
+                                 "optical flow: --flow medium needs at least [^\n]*\n"));
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+TEST_F(Prepare, AVideoWhoseHeaderCountsFramesItDoesNotHoldShowsNoTotal) {
+    // The header says 40 frames; the file, cut short, holds about a third of them.
+    const std::string video = write_video("cut.avi", 40);
+    const std::string bytes = testing::read_bytes(video);
+    testing::write_bytes(video, bytes.substr(0, bytes.size() * 3 / 10));
+    const std::string out = directory.file("out");
+    std::ostringstream standard, errors;
+    const std::vector<const char*> words{"vseg-prepare", video.c_str(), out.c_str(), "--flow",
+                                         "fast"};
+    ASSERT_EQ(prepare_main(static_cast<int>(words.size()), words.data(), standard, errors, true),
+              0)
+        << errors.str();
+    EXPECT_THAT(errors.str(), HasSubstr(" frames, "));
+    EXPECT_THAT(errors.str(), ::testing::Not(HasSubstr("/40 frames")));
+}
+
+// Runs vseg-prepare with its output on a 1 MiB file system of its own (in the mount namespace of
+// a forked helper); returns its wait status, or 77 when no file system can be mounted.
+int prepare_on_small_disk(const std::string& mount_point, const std::string& input,
+                          const std::string& errors) {
+    const pid_t helper = ::fork();
+    if (helper == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=1m") != 0) {
+            ::_exit(77);
+        }
+        const int status = testing::wait_for(
+            testing::start_program({prepare_program, input, mount_point + "/out"}, errors));
+        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status));
+    }
+    return testing::wait_for(helper);
+}
+
+TEST_F(Prepare, AFullDiskIsNamedAsSuch) {
+    if (std::string(VSEG_PREPARE_BINARY).empty()) {
+        GTEST_SKIP() << "this build has no vseg-prepare program to run";
+    }
+    const std::string video = write_video("clip.avi");
+    fs::create_directories(directory.file("disk"));
+    const std::string errors = directory.file("errors");
+    const int status = prepare_on_small_disk(directory.file("disk"), video, errors);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_THAT(read_bytes(errors), MatchesRegex("vseg-prepare: [^\n]*No space left on device\n"));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "common/errors.h"
 #include "cut/cut.h"
 #include "driver/pipeline.h"
+#include "io/outputlock.h"
 #include "io/treefile.h"
 #include "tests/support/tempdir.h"
 #include "view/font.h"
@@ -145,6 +146,13 @@ TEST(ViewRun, WritesTheSheetPreviewsAndRegionSummaryFromTheRecordedOrGivenInput)
     TinyRun run;
     std::vector<const char*> argv{"vseg-view", run.out.c_str(), "--levels", "900,1,0", "--frames",
                                   "6",         "--input",       run.in.c_str()};
+    {
+        // Not while another program writes the run's folder.
+        const io::OutputLock writer(run.out);
+        EXPECT_THAT([&] { view::run_vseg_view(static_cast<int>(argv.size()), argv.data()); },
+                    ThrowsMessage<VoradaError>(HasSubstr(run.out + ": another program is writing")));
+        EXPECT_FALSE(boost::filesystem::exists(run.out + "/overview.png"));
+    }
     ::testing::internal::CaptureStderr();
     const int status = view::run_vseg_view(static_cast<int>(argv.size()), argv.data());
     ::testing::internal::GetCapturedStderr();

@@ -1,0 +1,84 @@
+#include "tests/support/processes.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace vorada {
+namespace testing {
+
+std::string program_path(const std::string& name, const std::string& built) {
+    const char* folder = std::getenv("VORADA_PROGRAM_DIR");
+    return folder && *folder ? std::string(folder) + "/" + name : built;
+}
+
+StartGate::StartGate() {
+    if (::pipe(ends) != 0) {
+        ends[0] = ends[1] = -1;
+    }
+}
+
+StartGate::~StartGate() {
+    open();
+    if (ends[0] >= 0) {
+        ::close(ends[0]);
+    }
+}
+
+void StartGate::open() {
+    if (ends[1] >= 0) {
+        ::close(ends[1]);  // every child blocked reading the gate sees its end at once
+        ends[1] = -1;
+    }
+}
+
+void StartGate::pass() const {
+    if (ends[1] >= 0) {
+        ::close(ends[1]);  // this child's copy; the gate opens when the parent closes its own
+    }
+    char byte;
+    while (::read(ends[0], &byte, 1) > 0) {
+    }
+}
+
+pid_t start_program(const std::vector<std::string>& words, const std::string& errors,
+                    const ChildOptions& options) {
+    std::vector<char*> argv;
+    for (const std::string& word : words) {
+        argv.push_back(const_cast<char*>(word.c_str()));
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid != 0) {
+        return pid;
+    }
+    if (options.gate) {
+        options.gate->pass();
+    }
+    const int fd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || ::dup2(fd, STDERR_FILENO) < 0) {
+        ::_exit(126);
+    }
+    if (options.address_space > 0) {
+        const rlimit limit{options.address_space, options.address_space};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) {
+            ::_exit(126);
+        }
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+int wait_for(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+}  // namespace testing
+}  // namespace vorada

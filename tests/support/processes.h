@@ -1,0 +1,46 @@
+#pragma once
+// The programs run as a user runs them: in a child process, several of them let go at the same
+// instant when they must race.
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace vorada {
+namespace testing {
+
+/// The program to run: `built` (the one of this build), or the one of that name in the folder
+/// VORADA_PROGRAM_DIR names, to run these tests against another build.
+std::string program_path(const std::string& name, const std::string& built);
+
+/// Children started on it wait until open() lets them all go at once.
+class StartGate {
+  public:
+    StartGate();
+    ~StartGate();
+    StartGate(const StartGate&) = delete;
+    StartGate& operator=(const StartGate&) = delete;
+    /// Lets every child waiting at the gate go.
+    void open();
+    /// For a child: waits until the gate opens.
+    void pass() const;
+
+  private:
+    int ends[2] = {-1, -1};
+};
+
+struct ChildOptions {
+    const StartGate* gate = nullptr;     ///< wait here before starting
+    unsigned long long address_space = 0;  ///< RLIMIT_AS in bytes; 0 leaves it as it is
+};
+
+/// Starts `words` (program, arguments) with its standard error stream going to `errors`.
+pid_t start_program(const std::vector<std::string>& words, const std::string& errors,
+                    const ChildOptions& options = {});
+
+/// Waits for a child; returns its wait status.
+int wait_for(pid_t pid);
+
+}  // namespace testing
+}  // namespace vorada
