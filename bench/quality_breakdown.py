@@ -22,7 +22,6 @@ dominant ground-truth segment, "wrong voxels") broken down by
 wrong voxels per frame of the first two levels.
 """
 import argparse
-import json
 import os
 
 import cv2
@@ -121,7 +120,7 @@ def level_breakdown(leaves, leaf_top, gt, lab, flow, fb, edge_dist, N):
     T = gt.shape[0]
     s, S = compact(leaf_top[leaves])
     g, G = compact(gt)
-    sv, gv = s.ravel(), g.ravel()
+    sv = s.ravel()
     size_s = np.bincount(sv, minlength=S).astype(np.float64)
     ps, pg, cnt = overlap(s, g, S, G)
     best = np.zeros(S)
