@@ -1,10 +1,10 @@
 #!/usr/bin/python3
 """Curves of quality_attempts.py output against the default run and the graph-based peer.
 
-  quality_plot.py OUT.png TITLE DEFAULT.jsonl ATTEMPT.jsonl [ATTEMPT.jsonl ...]
+  quality_plot.py OUT.png TITLE DEFAULT.jsonl [NAME=]ATTEMPT.jsonl [...]
 
 Each JSONL file holds lines {"attempt", "regions", "ue_np", "asa", "br2d"} (the first one is
-drawn as the default). The peer's points are its alley_1_half scores with the same flows
+drawn in black as the default); a line is labelled NAME, else by its attempt. The peer's points are its alley_1_half scores with the same flows
 (tolerance 2 px): regions, UE_np, ASA, BR2d (a range is drawn at its middle).
 """
 import json
@@ -27,9 +27,10 @@ def load(path):
 def main():
     out, title, files = sys.argv[1], sys.argv[2], sys.argv[3:]
     fig, ax = plt.subplots(1, 3, figsize=(13, 3.6))
-    for i, path in enumerate(files):
+    for i, arg in enumerate(files):
+        name, _, path = arg.rpartition('=')
         rows = load(path)
-        name = 'default' if i == 0 else rows[0]['attempt']
+        name = name or ('default' if i == 0 else rows[0]['attempt'])
         for k, key in enumerate(['ue_np', 'asa', 'br2d']):
             ax[k].plot([r['regions'] for r in rows], [r[key] for r in rows],
                        'k-o' if i == 0 else '-o', ms=3, label=name)
