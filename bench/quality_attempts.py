@@ -1,10 +1,10 @@
 #!/usr/bin/python3
 """Curves of the post-processing attempts on a finished vseg run (prototypes, not vseg code).
 
-  quality_attempts.py OUT DATA METRICS ATTEMPT [--levels 901,801,...] [--write FILE.sgm]
+  quality_attempts.py OUT DATA ATTEMPT [--levels 901,801,...] [--write FILE.sgm]
 
 OUT: a vseg output directory (reads OUT/trees/tree.bpt); DATA: its input directory with
-frames/ and gt/; METRICS: path of seg_metrics.py (its evaluate() scores each level).
+frames/ and gt/. Each level is scored by the package's vseg.evaluate (tolerance 2 px).
 Every level is the tree cut to that many regions, then changed per frame as ATTEMPT says:
   none      the cut itself (the default run's segmentation)
   icm       3 passes: each pixel takes, among its own and its 4 neighbours' regions, the one
@@ -22,7 +22,6 @@ Run with Debian's /usr/bin/python3; each level of regrow_px takes about 15 s.
 """
 import argparse
 import heapq
-import importlib.util
 import json
 import os
 import sys
@@ -32,7 +31,9 @@ import numpy as np
 from scipy import ndimage
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'python'))
 from quality_breakdown import compact, cut_map, read_tree  # noqa: E402
+from vseg.evaluate import GroundTruth, score  # noqa: E402
 
 N4 = ((0, 1), (0, -1), (1, 0), (-1, 0))
 
@@ -135,17 +136,13 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('out')
     ap.add_argument('data')
-    ap.add_argument('metrics')
     ap.add_argument('attempt', choices=['none', 'icm', 'regrow', 'regrow_px', 'recut_d'])
     ap.add_argument('--levels', default='901,801,701,601,501,401,301,201,101,21')
     ap.add_argument('--write', help='also write the (last) level as a label file')
     a = ap.parse_args()
-    spec = importlib.util.spec_from_file_location('seg_metrics', a.metrics)
-    sm = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(sm)
     leaves, merges = read_tree(os.path.join(a.out, 'trees', 'tree.bpt'))
     T = leaves.shape[0]
-    gt = sm.GroundTruth(os.path.join(a.data, 'gt'), os.path.join(a.data, 'frames'), 0, None, 2)
+    truth = GroundTruth(os.path.join(a.data, 'gt')).get(0, T, leaves.shape)
     frames = [cv2.imread(os.path.join(a.data, 'frames', 'frame%03d.png' % t)) for t in range(T)]
     lab = np.stack([cv2.cvtColor(f.astype(np.float32) / 255, cv2.COLOR_BGR2Lab)
                     for f in frames]).astype(np.float64)
@@ -161,7 +158,7 @@ def main():
             s = regrow(s, lab, False)
         elif a.attempt == 'regrow_px':
             s = icm(regrow(s, lab, True), lab, 1)
-        r = sm.evaluate(s, gt, 2)
+        r = score(s, truth)
         print(json.dumps({'attempt': a.attempt, 'level': regions, 'regions': r['n_supervoxels'],
                           'ue_np': round(r['ue_np'], 4), 'asa': round(r['asa'], 4),
                           'br2d': round(r['br2d'], 4)}), flush=True)
