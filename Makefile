@@ -7,8 +7,11 @@ DEMO_VIDEO ?= /usr/share/doc/opencv-doc/examples/data/tree.avi
 DEMO_FRAMES ?= 12
 DEMO_PREPARE ?= --count $(DEMO_FRAMES) --step 2 --max-side 240
 DEMO_ARGS ?= 5 1.5 0.001 4
+# The Python package goes into a virtual environment of Debian's Python, which sees the Debian
+# packages it needs (NumPy, pytest, Dask).
+VENV ?= .venv
 
-.PHONY: all deps configure build demo test sanitize fuzz-smoke clean
+.PHONY: all deps configure build demo test python sanitize fuzz-smoke clean
 
 all: build
 
@@ -29,8 +32,14 @@ demo: build
 	@./$(BUILD)/view/vseg-view $(DEMO_OUT)/segmentation
 	@echo "Overview: $(abspath $(DEMO_OUT))/segmentation/overview.png"
 
-test: build
+test: build python
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@VSEG_BUILD=$(abspath $(BUILD)) $(VENV)/bin/python -m pytest -q python/tests
+
+# Builds the extension with CMake (through setup.py) and installs the package into $(VENV).
+python: deps
+	@test -x $(VENV)/bin/python || /usr/bin/python3 -m venv --system-site-packages $(VENV)
+	@JOBS=$(JOBS) $(VENV)/bin/python -m pip install --quiet --no-build-isolation --no-index .
 
 # The suites that read external data or manage memory by hand, under address and
 # undefined-behaviour sanitizers and the standard library's assertions (the image container
@@ -49,4 +58,4 @@ fuzz-smoke:
 	@JOBS=$(JOBS) FUZZ_BUILD=$(BUILD)-fuzz ./scripts/fuzz-smoke.sh
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz build-python $(VENV)

@@ -21,6 +21,7 @@
 #include "prepare/flow.h"
 #include "prepare/framesource.h"
 #include "prepare/progress.h"
+#include "prepare/readframes.h"
 #include "prepare/staging.h"
 
 namespace vorada {
@@ -97,20 +98,6 @@ std::string input_identity(const std::string& input) {
     return error ? fs::absolute(input).string() : canonical.string();
 }
 
-cv::Size output_size(const cv::Size& input, const PrepareOptions& options) {
-    double factor = 1;
-    if (options.scale > 0) {
-        factor = options.scale;
-    } else if (options.max_side > 0 && std::max(input.width, input.height) > options.max_side) {
-        factor = static_cast<double>(options.max_side) / std::max(input.width, input.height);
-    }
-    if (factor == 1) {
-        return input;
-    }
-    return cv::Size(std::max(1, static_cast<int>(std::lround(input.width * factor))),
-                    std::max(1, static_cast<int>(std::lround(input.height * factor))));
-}
-
 std::string shell_word(const std::string& word) {
     if (word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
                                "_./+-:@%,=") == std::string::npos) {
@@ -147,23 +134,6 @@ std::string vseg_program() {
         return candidate.string();
     }
     return "vseg";
-}
-
-[[noreturn]] void throw_range_error(const PrepareOptions& options, unsigned long long held) {
-    std::ostringstream message;
-    message << options.input;
-    if (held == 0) {
-        message << " holds no frames";
-        throw VoradaError(message.str());
-    }
-    message << " holds frames 0 to " << held - 1 << "; --first " << options.first;
-    if (options.count > 0) {
-        message << " --count " << options.count << " --step " << options.step << " needs frame "
-                << options.first + (options.count - 1) * options.step;
-    } else {
-        message << " is past the end";
-    }
-    throw VoradaError(message.str());
 }
 
 std::string make_record(const PrepareOptions& options,

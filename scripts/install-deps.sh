@@ -6,7 +6,9 @@ set -euo pipefail
 
 packages=(g++ cmake make pkg-config libboost-dev libboost-filesystem-dev libboost-system-dev
           libeigen3-dev libmagick++-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libopencv-dev opencv-doc)
+          libopencv-dev opencv-doc
+          python3-dev python3-venv python3-setuptools python3-wheel python3-numpy
+          python3-pybind11 pybind11-dev python3-pytest python3-distributed python3-matplotlib)
 if [ "${1:-}" = "--fuzz" ]; then
     packages+=(clang libclang-rt-14-dev)
 fi
