@@ -1,4 +1,5 @@
-"""Builds the extension vseg._core with the project's CMake build (the module target only)."""
+"""Builds the extensions vseg._core and vseg._prepare with the project's CMake build (their
+targets only)."""
 
 import os
 import shutil
@@ -12,9 +13,10 @@ ROOT = os.path.dirname(os.path.abspath(__file__))
 
 
 class CMakeBuild(build_ext):
-    """Configures the CMake project with VSEG_PYTHON on and builds the module target."""
+    """Configures the CMake project with VSEG_PYTHON on and builds each module's target."""
 
     def build_extension(self, ext):
+        module = ext.name.split(".")[-1]
         build = os.path.join(ROOT, "build-python", "cmake")
         configure = [
             "cmake", "-S", ROOT, "-B", build,
@@ -29,18 +31,18 @@ class CMakeBuild(build_ext):
             configure.append("-DCMAKE_CXX_COMPILER_LAUNCHER=ccache")
         subprocess.run(configure, check=True, stdout=subprocess.DEVNULL)
         jobs = os.environ.get("JOBS", str(os.cpu_count() or 1))
-        subprocess.run(["cmake", "--build", build, "--target", "_core", "-j", jobs], check=True)
+        subprocess.run(["cmake", "--build", build, "--target", module, "-j", jobs], check=True)
         built = [name for name in os.listdir(os.path.join(build, "python"))
-                 if name.startswith("_core") and name.endswith(".so")]
+                 if name.startswith(module + ".") and name.endswith(".so")]
         if len(built) != 1:
-            raise RuntimeError("the CMake build made no single _core module: %s" % built)
+            raise RuntimeError("the CMake build made no single %s module: %s" % (module, built))
         target = self.get_ext_fullpath(ext.name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(os.path.join(build, "python", built[0]), target)
 
 
 setup(
-    ext_modules=[Extension("vseg._core", sources=[])],
+    ext_modules=[Extension("vseg._core", sources=[]), Extension("vseg._prepare", sources=[])],
     cmdclass={"build_ext": CMakeBuild},
     options={"build": {"build_base": "build-python"}},
 )

@@ -12,8 +12,11 @@
 namespace vorada {
 namespace gma {
 
-io::TreeFile build_tree(Video video, Flow forward_flow, Flow backward_flow,
-                        const Arguments& arguments, const StagePoll& poll) {
+io::TreeFile build_tree(Video video,
+                        Flow forward_flow,
+                        Flow backward_flow,
+                        const Arguments& arguments,
+                        const StagePoll& poll) {
     const auto stage_done = [&poll] {
         if (poll) {
             poll();
@@ -59,11 +62,10 @@ io::TreeFile build_tree(Video video, Flow forward_flow, Flow backward_flow,
     result.frames = static_cast<std::uint64_t>(video.size(2));
     result.leaf_count = tree->partition.max_index + 1;
     tree->reports.merged = [&result, &poll](const Tree::Merge& merge) {
-        result.merges.push_back(io::TreeMerge{static_cast<std::uint32_t>(merge.label),
-                                              static_cast<std::uint32_t>(merge.first),
-                                              static_cast<std::uint32_t>(merge.second),
-                                              static_cast<std::uint32_t>(merge.regions),
-                                              merge.distance});
+        result.merges.push_back(io::TreeMerge{
+            static_cast<std::uint32_t>(merge.label), static_cast<std::uint32_t>(merge.first),
+            static_cast<std::uint32_t>(merge.second), static_cast<std::uint32_t>(merge.regions),
+            merge.distance});
         if (poll) {
             poll();
         }

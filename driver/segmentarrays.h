@@ -19,8 +19,11 @@ using StagePoll = std::function<void()>;
 /// frame t in frame t, backward flow of frame t in frame t, as load_flows fills them), with the
 /// colour scale, motion scale, area fraction and dominant colours of `arguments`. The signals
 /// are consumed. Returns the leaf label of every voxel and the merges in the order made.
-io::TreeFile build_tree(Video video, Flow forward_flow, Flow backward_flow,
-                        const Arguments& arguments, const StagePoll& poll = StagePoll());
+io::TreeFile build_tree(Video video,
+                        Flow forward_flow,
+                        Flow backward_flow,
+                        const Arguments& arguments,
+                        const StagePoll& poll = StagePoll());
 
 }  // namespace gma
 }  // namespace vorada

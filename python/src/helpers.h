@@ -4,6 +4,7 @@
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <chrono>
 #include <string>
@@ -54,8 +55,20 @@ void require_c_array(const py::array& array, const char* name) {
     }
 }
 
-/// Registers the functions of each binding file on the module.
-void bind_video(py::module_& module);
+/// Library messages are one line, as the programs print them.
+inline std::string one_line(std::string message) {
+    for (char& c : message) {
+        c = c == '\n' ? ' ' : c;
+    }
+    return message;
+}
+
+/// Makes the library's errors Python exceptions with the same message: FileNotFoundError for
+/// a missing file, RuntimeError for the others.
+void register_library_errors();
+
+/// Registers the functions of each binding file on its module.
+void bind_prepare(py::module_& module);
 void bind_tree(py::module_& module);
 void bind_runs(py::module_& module);
 

@@ -16,9 +16,9 @@
 namespace vseg_python {
 namespace {
 
-using vorada::io::TreeFile;
 using vorada::gma::Flow;
 using vorada::gma::Video;
+using vorada::io::TreeFile;
 
 // The tree stages draw on allocators shared by the whole process, so one run at a time builds
 // a tree; the others wait (without the GIL, still answering Ctrl-C).
@@ -47,9 +47,13 @@ void fill_flow(Flow& flow, const py::array& pairs, long long first, const char* 
     }
 }
 
-std::unique_ptr<TreeFile> segment(const py::array& frames, const py::array& forward,
-                                  const py::array& backward, double color_scale,
-                                  double motion_scale, double area_fraction, double num_colors) {
+std::unique_ptr<TreeFile> segment(const py::array& frames,
+                                  const py::array& forward,
+                                  const py::array& backward,
+                                  double color_scale,
+                                  double motion_scale,
+                                  double area_fraction,
+                                  double num_colors) {
     require_c_array<std::uint8_t>(frames, "frames");
     require_c_array<float>(forward, "forward");
     require_c_array<float>(backward, "backward");
@@ -168,7 +172,8 @@ void bind_tree(py::module_& module) {
             [](py::object self) {
                 const auto& tree = self.cast<const TreeFile&>();
                 py::array_t<std::uint32_t> view(volume_shape(tree), tree.leaves.data(), self);
-                py::detail::array_proxy(view.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+                py::detail::array_proxy(view.ptr())->flags &=
+                    ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
                 return view;
             },
             "Leaf label of every voxel, uint32 (T, H, W), a read-only view.")
@@ -179,7 +184,8 @@ void bind_tree(py::module_& module) {
                 py::array view(merge_dtype(), {static_cast<py::ssize_t>(tree.merges.size())},
                                {static_cast<py::ssize_t>(sizeof(vorada::io::TreeMerge))},
                                tree.merges.data(), self);
-                py::detail::array_proxy(view.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+                py::detail::array_proxy(view.ptr())->flags &=
+                    ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
                 return view;
             },
             "The merges in order, a read-only structured view.")

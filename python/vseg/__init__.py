@@ -19,7 +19,7 @@ from ._video import optical_flow, read_video
 
 __version__ = "1.0.0"
 
-__all__ = ["Hierarchy", "batch", "evaluate", "load", "optical_flow", "read_video", "segment"]
+__all__ = ["Hierarchy", "batch", "load", "optical_flow", "read_video", "segment"]
 
 
 def __getattr__(name):

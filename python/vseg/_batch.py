@@ -118,9 +118,9 @@ def run_job(job):
 
 
 def _main(job):
-    from . import _core
+    from . import _core, _prepare
 
-    frames, width, height = _core.run_prepare(
+    frames, width, height = _prepare.run_prepare(
         job["input"], job["output"], job["first"], job["count"], job["step"], job["max_side"],
         job["scale"], job["flow"], job["threads"], False)
     print(json.dumps({"frames": frames, "width": width, "height": height}), flush=True)

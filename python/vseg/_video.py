@@ -3,7 +3,6 @@
 import os
 
 from . import _checks
-from . import _core
 
 PRESETS = ("fast", "medium", "fine")
 
@@ -54,7 +53,9 @@ def read_video(path, first=0, count=None, step=1, max_side=None, scale=None):
             raise ValueError("scale must be at most 1, not %r" % scale)
     if not os.path.exists(path):
         raise FileNotFoundError("path %s does not exist" % path)
-    return _core.read_video(path, first, count or 0, step, max_side or 0, scale or 0.0)
+    from . import _prepare  # OpenCV's libraries load with the first call that needs them
+
+    return _prepare.read_video(path, first, count or 0, step, max_side or 0, scale or 0.0)
 
 
 def optical_flow(frames, preset="medium", threads=None):
@@ -84,4 +85,6 @@ def optical_flow(frames, preset="medium", threads=None):
     if preset not in PRESETS:
         raise ValueError("preset must be one of %s, not %r" % (", ".join(PRESETS), preset))
     threads = _checks.whole_number(threads, "threads", 1, allow_none=True)
-    return _core.optical_flow(frames, preset, threads or (os.cpu_count() or 1))
+    from . import _prepare
+
+    return _prepare.optical_flow(frames, preset, threads or (os.cpu_count() or 1))

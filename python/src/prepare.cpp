@@ -1,9 +1,14 @@
-// Frames and optical flows: vseg-prepare's reading and flow estimation, into arrays.
+// vseg._prepare: vseg-prepare's reading of frames and its optical flows, into arrays, and its whole
+// run. A module apart from the tree stages, so that OpenCV's libraries (tens of megabytes
+// resident) load only for these.
+
+#include "prepare/prepare.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <exception>
+#include <iostream>
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 #include <thread>
@@ -17,9 +22,12 @@ namespace {
 
 using vorada::prepare::FlowQuality;
 
-py::array_t<std::uint8_t> read_video(const std::string& path, unsigned long long first,
-                                     unsigned long long count, unsigned long long step,
-                                     long long max_side, double scale) {
+py::array_t<std::uint8_t> read_video(const std::string& path,
+                                     unsigned long long first,
+                                     unsigned long long count,
+                                     unsigned long long step,
+                                     long long max_side,
+                                     double scale) {
     vorada::prepare::PrepareOptions options;
     options.input = path;
     options.first = first;
@@ -34,8 +42,8 @@ py::array_t<std::uint8_t> read_video(const std::string& path, unsigned long long
     }
     const auto height = static_cast<py::ssize_t>(frames.front().rows);
     const auto width = static_cast<py::ssize_t>(frames.front().cols);
-    py::array_t<std::uint8_t> video({static_cast<py::ssize_t>(frames.size()), height, width,
-                                     py::ssize_t(3)});
+    py::array_t<std::uint8_t> video(
+        {static_cast<py::ssize_t>(frames.size()), height, width, py::ssize_t(3)});
     std::uint8_t* out = video.mutable_data();
     {
         py::gil_scoped_release no_gil;
@@ -65,18 +73,23 @@ FlowQuality flow_quality(const std::string& preset) {
 
 // The flows of one direction, frame pair after frame pair, with one estimator as vseg-prepare
 // keeps one per direction: pair k goes from grey[k + 1 - backward] to grey[k + backward].
-void flows_of_direction(FlowQuality quality, const std::vector<cv::Mat>& grey, bool backward,
-                        float* out, const std::atomic<bool>& stop, const std::function<void()>& poll) {
+void flows_of_direction(FlowQuality quality,
+                        const std::vector<cv::Mat>& grey,
+                        bool backward,
+                        float* out,
+                        const std::atomic<bool>& stop,
+                        const std::function<void()>& poll) {
     cv::Ptr<cv::DISOpticalFlow> estimator = vorada::prepare::make_flow_estimator(quality);
-    const std::size_t pair_floats = static_cast<std::size_t>(grey[0].rows) *
-                                    static_cast<std::size_t>(grey[0].cols) * 2;
+    const std::size_t pair_floats =
+        static_cast<std::size_t>(grey[0].rows) * static_cast<std::size_t>(grey[0].cols) * 2;
     for (std::size_t k = 0; k + 1 < grey.size() && !stop; ++k) {
         const cv::Mat& from = backward ? grey[k + 1] : grey[k];
         const cv::Mat& to = backward ? grey[k] : grey[k + 1];
         const cv::Mat flow = vorada::prepare::compute_flow(*estimator, from, to);
         for (int y = 0; y < flow.rows; ++y) {
             std::memcpy(out + k * pair_floats + static_cast<std::size_t>(y) * flow.cols * 2,
-                        flow.ptr<float>(y), sizeof(float) * 2 * static_cast<std::size_t>(flow.cols));
+                        flow.ptr<float>(y),
+                        sizeof(float) * 2 * static_cast<std::size_t>(flow.cols));
         }
         if (poll) {
             poll();
@@ -145,9 +158,37 @@ py::tuple optical_flow(const py::array& frames, const std::string& preset, unsig
                           owning_array<float>(std::move(backward), shape));
 }
 
+py::tuple run_prepare(const std::string& input,
+                      const std::string& output,
+                      unsigned long long first,
+                      unsigned long long count,
+                      unsigned long long step,
+                      long long max_side,
+                      double scale,
+                      const std::string& flow,
+                      unsigned threads,
+                      bool force) {
+    vorada::prepare::PrepareCommand command =
+        vorada::prepare::parse_prepare_arguments({input, output, "--flow", flow});
+    vorada::prepare::PrepareOptions& options = command.options;
+    options.first = first;
+    options.count = count;
+    options.step = step;
+    options.max_side = max_side;
+    options.scale = scale;
+    options.threads = threads;
+    options.force = force;
+    vorada::prepare::PrepareResult result;
+    {
+        py::gil_scoped_release no_gil;
+        result = vorada::prepare::run_prepare(options, std::cerr, false);
+    }
+    return py::make_tuple(result.frames, result.width, result.height);
+}
+
 }  // namespace
 
-void bind_video(py::module_& module) {
+void bind_prepare(py::module_& module) {
     using namespace pybind11::literals;
     module.def("read_video", &read_video, "path"_a, "first"_a, "count"_a, "step"_a, "max_side"_a,
                "scale"_a,
@@ -156,6 +197,24 @@ void bind_video(py::module_& module) {
     module.def("optical_flow", &optical_flow, "frames"_a, "preset"_a, "threads"_a,
                "Forward and backward DIS flows of uint8 (T, H, W, 3) RGB frames, float32 "
                "(T-1, H, W, 2) each.");
+    module.def("run_prepare", &run_prepare, "input"_a, "output"_a, "first"_a, "count"_a, "step"_a,
+               "max_side"_a, "scale"_a, "flow"_a, "threads"_a, "force"_a,
+               "vseg-prepare INPUT OUTPUT with these options; returns (frames, width, height).");
 }
 
 }  // namespace vseg_python
+
+PYBIND11_MODULE(_prepare, module) {
+    module.doc() = "Frames and flows of vseg-prepare; use the functions of the vseg package.";
+    vseg_python::register_library_errors();
+    pybind11::register_exception_translator([](std::exception_ptr error) {
+        try {
+            if (error) {
+                std::rethrow_exception(error);
+            }
+        } catch (const cv::Exception& opencv_error) {
+            PyErr_SetString(PyExc_RuntimeError, vseg_python::one_line(opencv_error.what()).c_str());
+        }
+    });
+    vseg_python::bind_prepare(module);
+}
