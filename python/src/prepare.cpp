@@ -71,8 +71,8 @@ FlowQuality flow_quality(const std::string& preset) {
     throw py::value_error("preset must be 'fast', 'medium' or 'fine', not '" + preset + "'");
 }
 
-// The flows of one direction, frame pair after frame pair, with one estimator as vseg-prepare
-// keeps one per direction: pair k goes from grey[k + 1 - backward] to grey[k + backward].
+// The flows of one direction, pair after pair, with one estimator, as vseg-prepare keeps one per
+// direction: forward pair k goes from frame k to frame k + 1, backward pair k the other way.
 void flows_of_direction(FlowQuality quality,
                         const std::vector<cv::Mat>& grey,
                         bool backward,

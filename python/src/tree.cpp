@@ -1,10 +1,17 @@
 // Segmenting arrays, and the tree of a run: read, written, cut at a number of regions.
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "cut/cut.h"
 #include "driver/pipeline.h"
@@ -21,8 +28,83 @@ using vorada::gma::Video;
 using vorada::io::TreeFile;
 
 // The tree stages draw on allocators shared by the whole process, so one run at a time builds
-// a tree; the others wait (without the GIL, still answering Ctrl-C).
-std::timed_mutex tree_stage;
+// a tree; the others wait (without the GIL, still answering Ctrl-C). Taken by the caller's
+// thread and given back by the run's worker thread.
+class TreeStageSlot {
+  public:
+    bool take_within(std::chrono::milliseconds wait) {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!free.wait_for(lock, wait, [this] { return !busy; })) {
+            return false;
+        }
+        busy = true;
+        return true;
+    }
+    void give_back() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            busy = false;
+        }
+        free.notify_one();
+    }
+
+  private:
+    std::mutex mutex;
+    std::condition_variable free;
+    bool busy = false;
+};
+TreeStageSlot tree_stage;
+
+// A tree built on a worker thread while the caller waits for it, answering Ctrl-C. A run the
+// caller gave up on stops at its next stage or merge; until then it runs on, and the
+// interpreter's exit waits for it.
+struct TreeJob {
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    TreeFile result;
+    std::exception_ptr failure;
+};
+
+struct RunStopped {};
+
+std::mutex stopped_runs_mutex;
+std::vector<std::thread> stopped_runs;
+
+void join_stopped_runs() {
+    std::vector<std::thread> runs;
+    {
+        const std::lock_guard<std::mutex> lock(stopped_runs_mutex);
+        runs.swap(stopped_runs);
+    }
+    py::gil_scoped_release no_gil;
+    for (std::thread& run : runs) {
+        run.join();
+    }
+}
+
+// Waits for the job, checking for signals; when one raises, the job is told to stop, left to
+// end on its own and the exception goes on.
+void wait_for(TreeJob& job, std::thread& worker) {
+    SignalCheck check;
+    std::unique_lock<std::mutex> lock(job.mutex);
+    while (
+        !job.finished.wait_for(lock, std::chrono::milliseconds(50), [&job] { return job.done; })) {
+        lock.unlock();
+        try {
+            check();
+        } catch (...) {
+            job.stop = true;
+            const std::lock_guard<std::mutex> runs_lock(stopped_runs_mutex);
+            stopped_runs.push_back(std::move(worker));
+            throw;
+        }
+        lock.lock();
+    }
+    lock.unlock();
+    worker.join();
+}
 
 // Copies pairs (T − 1, H, W, 2) into frames `first` … `first` + T − 2 of the flow, refusing NaN
 // and infinities with the argument's name.
@@ -66,32 +148,57 @@ std::unique_ptr<TreeFile> segment(const py::array& frames,
     arguments.area_fraction = area_fraction;
     arguments.dominant_colors = num_colors;
     SignalCheck check;
-    auto tree = std::make_unique<TreeFile>();
+    auto job = std::make_shared<TreeJob>();
     {
         py::gil_scoped_release no_gil;
-        std::unique_lock<std::timed_mutex> lock(tree_stage, std::defer_lock);
-        while (!lock.try_lock_for(std::chrono::milliseconds(50))) {
+        while (!tree_stage.take_within(std::chrono::milliseconds(50))) {
             check();
         }
-        vorada::gma::check_run_fits_in_memory(0, static_cast<unsigned long long>(t_size),
-                                              static_cast<unsigned long long>(x_size),
-                                              static_cast<unsigned long long>(y_size));
-        // The frames as vseg loads them: RGB doubles in the same x, y, t order.
-        Video video(static_cast<unsigned long long>(t_size));
-        video.size_on_frame(static_cast<unsigned long long>(x_size),
-                            static_cast<unsigned long long>(y_size));
-        const auto* pixels = static_cast<const std::uint8_t*>(frames.data());
-        std::copy(pixels, pixels + video.values.size(), video.values.begin());
-        Flow forward_flow, backward_flow;
-        forward_flow.resize(x_size, y_size, t_size);
-        fill_flow(forward_flow, forward, 0, "forward");
-        backward_flow.resize(x_size, y_size, t_size);
-        fill_flow(backward_flow, backward, 1, "backward");
-        check();
-        *tree = vorada::gma::build_tree(std::move(video), std::move(forward_flow),
-                                        std::move(backward_flow), arguments, [&check] { check(); });
+        std::thread worker;
+        try {
+            vorada::gma::check_run_fits_in_memory(0, static_cast<unsigned long long>(t_size),
+                                                  static_cast<unsigned long long>(x_size),
+                                                  static_cast<unsigned long long>(y_size));
+            // The frames as vseg loads them: RGB doubles in the same x, y, t order.
+            Video video(static_cast<unsigned long long>(t_size));
+            video.size_on_frame(static_cast<unsigned long long>(x_size),
+                                static_cast<unsigned long long>(y_size));
+            const auto* pixels = static_cast<const std::uint8_t*>(frames.data());
+            std::copy(pixels, pixels + video.values.size(), video.values.begin());
+            Flow forward_flow, backward_flow;
+            forward_flow.resize(x_size, y_size, t_size);
+            fill_flow(forward_flow, forward, 0, "forward");
+            backward_flow.resize(x_size, y_size, t_size);
+            fill_flow(backward_flow, backward, 1, "backward");
+            worker = std::thread([job, arguments, video = std::move(video),
+                                  forward_flow = std::move(forward_flow),
+                                  backward_flow = std::move(backward_flow)]() mutable {
+                try {
+                    job->result =
+                        vorada::gma::build_tree(std::move(video), std::move(forward_flow),
+                                                std::move(backward_flow), arguments, [&job] {
+                                                    if (job->stop) {
+                                                        throw RunStopped();
+                                                    }
+                                                });
+                } catch (...) {
+                    job->failure = std::current_exception();
+                }
+                tree_stage.give_back();
+                const std::lock_guard<std::mutex> lock(job->mutex);
+                job->done = true;
+                job->finished.notify_all();
+            });
+        } catch (...) {
+            tree_stage.give_back();
+            throw;
+        }
+        wait_for(*job, worker);
     }
-    return tree;
+    if (job->failure) {
+        std::rethrow_exception(job->failure);
+    }
+    return std::make_unique<TreeFile>(std::move(job->result));
 }
 
 // The structured dtype of merge records, laid over io::TreeMerge.
@@ -195,6 +302,8 @@ void bind_tree(py::module_& module) {
              "Merges that leave that many regions.")
         .def("merges_below_distance", &vorada::cut::merges_below_distance, "distance"_a,
              "Merges made before the first at that distance or more.");
+    module.def("join_stopped_runs", &join_stopped_runs,
+               "Waits for the runs that Ctrl-C stopped to end (at the interpreter's exit).");
     module.def("segment", &segment, "frames"_a, "forward"_a, "backward"_a, "color_scale"_a,
                "motion_scale"_a, "area_fraction"_a, "num_colors"_a,
                "The tree of uint8 (T, H, W, 3) RGB frames and float32 (T-1, H, W, 2) flows.");

@@ -1,10 +1,14 @@
 """Segmenting frames into a hierarchy of space-time regions, and the hierarchy itself."""
 
+import atexit
 import numbers
 import os
 
 from . import _checks
 from . import _core
+
+# A segment stopped by Ctrl-C ends in the background; the interpreter waits for it at its exit.
+atexit.register(_core.join_stopped_runs)
 
 
 class Hierarchy:
@@ -52,7 +56,7 @@ class Hierarchy:
 
     @property
     def fewest_regions(self):
-        """The fewest regions a cut can leave (1 unless some regions never touch)."""
+        """The fewest regions a cut can leave: 2, as vseg stops there (more if regions never touch)."""
         return self.num_leaves - len(self._tree.merges)
 
     def labels(self, n=None, *, distance=None):
@@ -135,7 +139,8 @@ def segment(frames, forward, backward, *, color_scale=5.0, motion_scale=1.5,
     -----
     The GIL is released while the tree is built; calls from several threads take turns in
     building trees (the library's allocators are shared by the process). Ctrl-C raises
-    KeyboardInterrupt.
+    KeyboardInterrupt at once; the stopped run ends in the background at its next stage or
+    merge.
     """
     frames = _checks.array(frames, "frames", "uint8", 4, 3)
     forward = _checks.array(forward, "forward", "float32", 4, 2)
