@@ -152,3 +152,7 @@ def test_ctrl_c_interrupts_segment_within_a_second(clip, tmp_path):
     assert child.stdout.readline() == "interrupted\n"
     assert time.monotonic() - sent < 1.0
     assert child.wait(timeout=60) == 0  # the exit waits for the stopped run
+
+
+def test_evaluate_loads_on_first_use():
+    assert vseg.evaluate.__module__ == "vseg.evaluate" and callable(vseg.evaluate)

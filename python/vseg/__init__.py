@@ -13,6 +13,8 @@ Functions: :func:`read_video`, :func:`optical_flow`, :func:`segment`, :func:`loa
 :func:`batch`, and :func:`evaluate` (scores against ground truth).
 """
 
+import importlib
+
 from ._batch import batch
 from ._hierarchy import Hierarchy, load, segment
 from ._video import optical_flow, read_video
@@ -26,8 +28,7 @@ def __getattr__(name):
     # The evaluation module draws on matplotlib: imported only when asked for. Its import
     # binds the submodule to the name; the function takes the name back.
     if name == "evaluate":
-        from . import evaluate as module
-
+        module = importlib.import_module(__name__ + ".evaluate")
         globals()["evaluate"] = module.evaluate
         return module.evaluate
     raise AttributeError("module 'vseg' has no attribute %r" % name)
