@@ -25,9 +25,9 @@ py::array_t<T> owning_array(std::vector<Stored>&& values, const std::vector<py::
     return py::array_t<T>(shape, reinterpret_cast<T*>(held->data()), owner);
 }
 
-/// Lets Python's signal handlers run while C++ works without the GIL: called often (between
-/// stages, after every merge), it takes the GIL at most every 50 ms and raises what a handler
-/// raised (KeyboardInterrupt for Ctrl-C) as py::error_already_set.
+/// Lets Python's signal handlers run while C++ works without the GIL: called often (while
+/// waiting for a worker, between two flows), it takes the GIL at most every 50 ms and raises
+/// what a handler raised (KeyboardInterrupt for Ctrl-C) as py::error_already_set.
 class SignalCheck {
   public:
     void operator()() {
