@@ -14,6 +14,8 @@ Functions: :func:`read_video`, :func:`optical_flow`, :func:`segment`, :func:`loa
 """
 
 import importlib
+import sys
+import types
 
 from ._batch import batch
 from ._hierarchy import Hierarchy, load, segment
@@ -24,11 +26,21 @@ __version__ = "1.0.0"
 __all__ = ["Hierarchy", "batch", "load", "optical_flow", "read_video", "segment"]
 
 
+class _Package(types.ModuleType):
+    # Importing the submodule vseg.evaluate binds its name on the package: the name stays the
+    # function, whichever came first.
+    def __setattr__(self, name, value):
+        if name == "evaluate" and isinstance(value, types.ModuleType):
+            value = value.evaluate
+        super().__setattr__(name, value)
+
+
+sys.modules[__name__].__class__ = _Package
+
+
 def __getattr__(name):
-    # The evaluation module draws on matplotlib: imported only when asked for. Its import
-    # binds the submodule to the name; the function takes the name back.
+    # The evaluation module draws on matplotlib: imported only when asked for.
     if name == "evaluate":
-        module = importlib.import_module(__name__ + ".evaluate")
-        globals()["evaluate"] = module.evaluate
-        return module.evaluate
+        importlib.import_module(__name__ + ".evaluate")
+        return globals()["evaluate"]
     raise AttributeError("module 'vseg' has no attribute %r" % name)
