@@ -104,6 +104,16 @@ py::tuple optical_flow(const py::array& frames, const std::string& preset, unsig
     const int height = static_cast<int>(frames.shape(1));
     const int width = static_cast<int>(frames.shape(2));
     const std::size_t pairs = count > 0 ? count - 1 : 0;
+    // The estimator refuses, or crashes on, frames below a size of its own.
+    const std::pair<int, int> smallest = vorada::prepare::smallest_flow_frame(quality);
+    if (pairs > 0 &&
+        (std::min(width, height) < smallest.first || std::max(width, height) < smallest.second)) {
+        throw py::value_error("frames of " + std::to_string(width) + "x" + std::to_string(height) +
+                              " are too small for the optical flow: '" + preset +
+                              "' needs at least " + std::to_string(smallest.first) +
+                              " pixels on the shorter side and " + std::to_string(smallest.second) +
+                              " on the longer one");
+    }
     std::vector<float> forward(pairs * static_cast<std::size_t>(height) * width * 2);
     std::vector<float> backward(forward.size());
     {

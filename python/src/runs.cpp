@@ -22,15 +22,17 @@ int run_vseg(const std::vector<std::string>& arguments) {
         argv.push_back(argument.c_str());
     }
     py::gil_scoped_release no_gil;
-    return vorada::gma::run_vseg(static_cast<int>(argv.size()), argv.data());
+    return vorada::gma::vseg_main(static_cast<int>(argv.size()), argv.data());
 }
 
 }  // namespace
 
 void bind_runs(py::module_& module) {
     using namespace pybind11::literals;
-    module.def("run_vseg", &run_vseg, "arguments"_a,
-               "vseg with these arguments (after the program name); returns the exit status.");
+    module.def(
+        "run_vseg", &run_vseg, "arguments"_a,
+        "vseg with these arguments (after the program name): its messages on standard error, its "
+        "exit status returned.");
 }
 
 }  // namespace vseg_python

@@ -87,6 +87,7 @@ def test_cuts_and_merges(hierarchy):
     (lambda f, a, b: vseg.segment(f, a, b, num_colors=2.5), TypeError, "num_colors"),
     (lambda f, a, b: vseg.optical_flow(f, preset="slow"), ValueError, "preset"),
     (lambda f, a, b: vseg.optical_flow(f[..., 0]), ValueError, "frames"),
+    (lambda f, a, b: vseg.optical_flow(f[:, :10, :40]), ValueError, "frames of 40x10 are too"),
     (lambda f, a, b: vseg.read_video(f), TypeError, "path"),
     (lambda f, a, b: vseg.read_video("clip.mp4", step=0), ValueError, "step"),
 ])
