@@ -41,6 +41,23 @@ class QueuedLink {
     std::uint32_t second_bits = 0;
 };
 
+/// The link order: distance, then the first label, then the second. Ties go to the lower labels
+/// so every run merges in the same order.
+struct QueuedLinkOrder {
+    bool operator()(const QueuedLink& a, const QueuedLink& b) const {
+        if (a.distance < b.distance) {
+            return true;
+        }
+        if (b.distance < a.distance) {
+            return false;
+        }
+        if (a.first != b.first) {
+            return a.first < b.first;
+        }
+        return a.second() < b.second();
+    }
+};
+
 /// Merge queue over QueuedLink keys. `Order` is a strict total order on keys (the link order);
 /// `Live` tells whether a key's regions are both still unmerged. pop() hands out the smallest
 /// live key.
@@ -115,6 +132,17 @@ class MergeQueue {
                 return true;
             }
         }
+    }
+
+    /// Empties the queue and frees its memory.
+    void clear() {
+        std::vector<QueuedLink>().swap(front);
+        std::vector<QueuedLink>().swap(waiting);
+        near_begin = 0;
+        everything_in_front = false;
+        has_threshold = false;
+        has_far_threshold = false;
+        near_takes_all = false;
     }
 
     /// Empties the queue and returns its live keys in order.
