@@ -9,7 +9,7 @@ namespace gma {
 /// Prints "Done P% " each time another `step_fraction` of the merges is done since the last
 /// line (compared as doubles), P the merges done × 100 / all merges, truncated.
 class ProgressLines {
-public:
+  public:
     ProgressLines(std::ostream& stream, double step_fraction)
         : out(stream), fraction(step_fraction) {}
 
@@ -18,7 +18,7 @@ public:
     /// After each merge, with the merges done and the merges the tree will make.
     void merged(unsigned long long done, unsigned long long total);
 
-private:
+  private:
     std::ostream& out;
     double fraction;
     unsigned long long since = 0;  ///< merges since the last line

@@ -136,7 +136,7 @@ class HierarchicalRepresentation {
     using StoredPointType = typename Region::value_type;
     std::vector<StoredPointType> points;            ///< all voxel coordinates, grouped by leaf
     std::vector<unsigned char> merge_wrote_labels;  ///< per region: its merge wrote labels
-    std::vector<std::uint32_t> label_scratch;  ///< refresh_current_labels' scratch
+    std::vector<std::uint32_t> label_scratch;       ///< refresh_current_labels' scratch
     bool labels_stale = false;
 };
 
@@ -235,7 +235,8 @@ class HierarchicalRegionPartition
                 }
             }
             if (y + 1 <= labels.upper(1)) {
-                const auto b = static_cast<std::uint32_t>(values[v + static_cast<std::size_t>(row)]);
+                const auto b =
+                    static_cast<std::uint32_t>(values[v + static_cast<std::size_t>(row)]);
                 if (a != b) {
                     pairs.add(a, b);
                 }

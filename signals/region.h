@@ -28,7 +28,8 @@ struct StoredPoint {
 
     StoredPoint() = default;
     /// The point at `c`; a coordinate beyond 32 bits throws.
-    explicit StoredPoint(const Coordinate& c) : x(_narrow(c(0))), y(_narrow(c(1))), t(_narrow(c(2))) {}
+    explicit StoredPoint(const Coordinate& c)
+        : x(_narrow(c(0))), y(_narrow(c(1))), t(_narrow(c(2))) {}
     Coordinate coordinate() const { return Coordinate(x, y, t); }
 
   private:
@@ -41,8 +42,12 @@ struct StoredPoint {
 };
 
 /// The coordinate of a stored point (a Coordinate stands for itself).
-inline const Coordinate& as_coordinate(const Coordinate& point) { return point; }
-inline Coordinate as_coordinate(const StoredPoint& point) { return point.coordinate(); }
+inline const Coordinate& as_coordinate(const Coordinate& point) {
+    return point;
+}
+inline Coordinate as_coordinate(const StoredPoint& point) {
+    return point.coordinate();
+}
 /// The stored form of `point` for a list of `Stored` values.
 template <typename Stored>
 Stored to_stored(const Coordinate& point) {

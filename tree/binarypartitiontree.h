@@ -28,22 +28,28 @@ namespace gma {
 template <typename Model, typename Region, typename Signal, typename Partition, typename = void>
 struct has_distance_bound : std::false_type {};
 template <typename Model, typename Region, typename Signal, typename Partition>
-struct has_distance_bound<Model, Region, Signal, Partition,
+struct has_distance_bound<Model,
+                          Region,
+                          Signal,
+                          Partition,
                           std::void_t<decltype(std::declval<Model&>().region_distance_bounds(
-                              std::declval<Region&>(), std::declval<Region* const*>(),
-                              std::size_t(), std::declval<double*>(), std::declval<Signal&>(),
+                              std::declval<Region&>(),
+                              std::declval<Region* const*>(),
+                              std::size_t(),
+                              std::declval<double*>(),
+                              std::declval<Signal&>(),
                               std::declval<Partition&>(),
                               std::declval<DescriptorManager&>()))>> : std::true_type {};
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 class BinaryPartitionTree {
-public:
+  public:
     using Partition = HierarchicalRegionPartition<Region, Connectivity>;
 
     struct Parameters {
-        bool update_labels = false;                      ///< merges rewrite current_labels
-        unsigned long long min_regions = 1;              ///< merge while level > min_regions
-        std::vector<unsigned long long> output_levels;   ///< decreasing levels to report
+        bool update_labels = false;                     ///< merges rewrite current_labels
+        unsigned long long min_regions = 1;             ///< merge while level > min_regions
+        std::vector<unsigned long long> output_levels;  ///< decreasing levels to report
     };
 
     /// One merge: the new region, its two children (in the order they were joined), the
@@ -98,10 +104,11 @@ public:
         _create(video, std::make_unique<Model>(std::move(model_parameters)));
     }
 
-private:
+  private:
     // Each link is one key of the merge queue (distance or bound, labels in link order, state),
     // and a key whose regions are no longer both top-level is dropped when it comes up.
-    std::vector<bool> top_level;  ///< per label: region present, not yet merged (a bit each: in cache)
+    std::vector<bool>
+        top_level;  ///< per label: region present, not yet merged (a bit each: in cache)
     // A key is live while both its regions are unmerged.
     struct BothTopLevel {
         const std::vector<bool>* top_level;
@@ -110,7 +117,7 @@ private:
         }
     };
     MergeQueue<QueuedLinkOrder, BothTopLevel> queue{BothTopLevel{&top_level}};
-    MergeGraph graph;  ///< the adjacency of the regions while merging
+    MergeGraph graph;                        ///< the adjacency of the regions while merging
     std::vector<Region*> neighbour_scratch;  ///< the neighbours of a new region
     std::vector<double> bound_scratch;       ///< their bounds
 
@@ -131,7 +138,9 @@ private:
     template <typename Model>
     void _measure(Model& model, QueuedLink& key, Signal& video);
     template <typename Model>
-    void _queue_links_of(Model& model, Region& merged, const std::vector<MergeGraph::Label>& neighbours,
+    void _queue_links_of(Model& model,
+                         Region& merged,
+                         const std::vector<MergeGraph::Label>& neighbours,
                          Signal& video);
 };
 
@@ -152,7 +161,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::init(LabelSignal& labels
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
-                                                               std::unique_ptr<Model> model) {
+                                                                std::unique_ptr<Model> model) {
     const unsigned long long total = level - parameters.min_regions;
     unsigned long long done = 0;
 
@@ -186,8 +195,8 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
         model->prepare_descriptors(merged, video, descriptor_manager);
         descriptor_manager.release(a.label);
         descriptor_manager.release(b.label);
-        const std::vector<MergeGraph::Label>& neighbours =
-            graph.join(closest.first, closest.second(), static_cast<MergeGraph::Label>(merged.label));
+        const std::vector<MergeGraph::Label>& neighbours = graph.join(
+            closest.first, closest.second(), static_cast<MergeGraph::Label>(merged.label));
         _queue_links_of(*model, merged, neighbours, video);
         --level;
         if (reports.merged) {
@@ -216,7 +225,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_first_links(Model& model,
-                                                                          Signal& video) {
+                                                                           Signal& video) {
     std::vector<QueuedLink> keys;
     {
         const std::vector<LeafPair> pairs = partition.leaf_pairs.pairs();
@@ -244,7 +253,8 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_first_links(Model
 // offers one (measured only if it reaches the front of the queue), else the distance itself.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_evaluate(Model& model, QueuedLink& key,
+void BinaryPartitionTree<Signal, Region, Connectivity>::_evaluate(Model& model,
+                                                                  QueuedLink& key,
                                                                   Signal& video) {
     const bool from_first = key.state() == QueuedLink::bound_from_first;
     const std::uint32_t own = from_first ? key.first : key.second();
@@ -263,8 +273,9 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_evaluate(Model& model, 
 // other's bound and hence than any other's distance.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
-bool BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& model, Signal& video,
-                                                                      QueuedLink& smallest) {
+bool BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& model,
+                                                                       Signal& video,
+                                                                       QueuedLink& smallest) {
     while (queue.pop(smallest)) {
         if (smallest.state() == QueuedLink::exact) {
             return true;
@@ -278,7 +289,8 @@ bool BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& mo
 // Replaces a key's bound by its distance, measured from the end that asked for it.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_measure(Model& model, QueuedLink& key,
+void BinaryPartitionTree<Signal, Region, Connectivity>::_measure(Model& model,
+                                                                 QueuedLink& key,
                                                                  Signal& video) {
     Region& first = _region(key.first);
     Region& second = _region(key.second());
@@ -293,8 +305,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_measure(Model& model, Q
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_links_of(
-    Model& model, Region& merged, const std::vector<MergeGraph::Label>& neighbours,
-    Signal& video) {
+    Model& model, Region& merged, const std::vector<MergeGraph::Label>& neighbours, Signal& video) {
     const auto own = static_cast<std::uint32_t>(merged.label);
     if constexpr (has_distance_bound<Model, Region, Signal, Partition>::value) {
         // All bounds at once, so the model can look up every neighbour before computing.
@@ -306,8 +317,8 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_links_of(
         model.region_distance_bounds(merged, neighbour_scratch.data(), neighbour_scratch.size(),
                                      bound_scratch.data(), video, partition, descriptor_manager);
         for (std::size_t i = 0; i < neighbours.size(); ++i) {
-            queue.push(QueuedLink(bound_scratch[i], own, neighbours[i],
-                                  QueuedLink::bound_from_first));
+            queue.push(
+                QueuedLink(bound_scratch[i], own, neighbours[i], QueuedLink::bound_from_first));
         }
     } else {
         for (const MergeGraph::Label label : neighbours) {

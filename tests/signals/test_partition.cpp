@@ -77,8 +77,7 @@ TEST(HierarchicalRegionPartition, OnePairPerAdjacencyMetFromTheEarlierVoxel) {
     gma::LabelVolume labels = make_labels(3, 2, 1, {1, 2, 3, 3, 2, 3});
     Partition partition;
     partition.init(labels);
-    EXPECT_EQ(partition.leaf_pairs.pairs(),
-              (std::vector<gma::LeafPair>{{0, 1}, {0, 2}, {1, 2}}));
+    EXPECT_EQ(partition.leaf_pairs.pairs(), (std::vector<gma::LeafPair>{{0, 1}, {0, 2}, {1, 2}}));
 }
 
 TEST(LeafPairs, APairKeepsItsFirstMeetingAndComesOnceInLabelOrder) {
@@ -87,8 +86,7 @@ TEST(LeafPairs, APairKeepsItsFirstMeetingAndComesOnceInLabelOrder) {
              {5, 2}, {2, 5}, {1, 7}, {0, 3}, {7, 1}, {3, 2}, {2, 3}, {4, 6}, {5, 2}, {6, 4}}) {
         pairs.add(met.first, met.second);
     }
-    EXPECT_EQ(pairs.pairs(),
-              (std::vector<gma::LeafPair>{{0, 3}, {3, 2}, {5, 2}, {4, 6}, {1, 7}}));
+    EXPECT_EQ(pairs.pairs(), (std::vector<gma::LeafPair>{{0, 3}, {3, 2}, {5, 2}, {4, 6}, {1, 7}}));
     EXPECT_THROW(pairs.add(4, 4), VoradaError);
     pairs.clear();
     EXPECT_TRUE(pairs.pairs().empty());

@@ -169,4 +169,3 @@ TEST_F(SpanTest, MergedRegionsAreSkipped) {
 }  // namespace
 }  // namespace testing
 }  // namespace vorada
-

@@ -55,8 +55,7 @@ struct StubModel {
     StubModel& operator=(const StubModel&) = delete;
 
     template <typename Partition>
-    double region_distance(Region& a, Region& b, gma::Video&, Partition&,
-                           gma::DescriptorManager&) {
+    double region_distance(Region& a, Region& b, gma::Video&, Partition&, gma::DescriptorManager&) {
         log->calls.emplace_back(a.label, b.label);
         return log->distance ? log->distance(a, b) : 1.0;
     }
@@ -70,8 +69,13 @@ struct BoundedStubModel : StubModel {
     using StubModel::StubModel;
 
     template <typename Partition>
-    void region_distance_bounds(Region& a, Region* const* others, std::size_t count,
-                                double* bounds, gma::Video&, Partition&, gma::DescriptorManager&) {
+    void region_distance_bounds(Region& a,
+                                Region* const* others,
+                                std::size_t count,
+                                double* bounds,
+                                gma::Video&,
+                                Partition&,
+                                gma::DescriptorManager&) {
         for (std::size_t i = 0; i < count; ++i) {
             ++log->bounds;
             bounds[i] = log->bound(a, *others[i]);
@@ -79,7 +83,9 @@ struct BoundedStubModel : StubModel {
     }
 };
 
-gma::LabelVolume make_labels(long long x, long long y, long long t,
+gma::LabelVolume make_labels(long long x,
+                             long long y,
+                             long long t,
                              const std::vector<unsigned long long>& values) {
     gma::LabelVolume labels(x, y, t);
     labels.values = values;
@@ -100,7 +106,7 @@ struct TreeFixture {
     gma::Video video;
     std::unique_ptr<Tree> tree;
     StubLog log;
-    std::vector<Tree::Merge> merges;                                  ///< every merge reported
+    std::vector<Tree::Merge> merges;                                       ///< every merge reported
     std::map<unsigned long long, std::vector<unsigned long long>> levels;  ///< labels per level
     std::vector<unsigned long long> level_order;
     std::vector<LabelPair> progress;  ///< (done, total) of every progress report
@@ -149,7 +155,6 @@ Tree::Parameters parameters_with(unsigned long long min_regions,
     return parameters;
 }
 
-
 TEST(BinaryPartitionTreeLevels, ParametersHandedOverAreTakenOverByTheModel) {
     TreeFixture run(distinct_labels(4, 1, 1), parameters_with(1, {}));
     StubModel::Parameters parameters;
@@ -194,8 +199,8 @@ TEST(BinaryPartitionTreeLevels, FiveHundredLeavesReportEveryDriverLevelOncePerMe
     EXPECT_EQ(run.create(), "");  // the tree prints nothing
 
     // The entries above the starting level are used up one per merge, then 400 waits for 400.
-    EXPECT_THAT(run.level_order, ElementsAre(498, 497, 496, 495, 494, 400, 300, 200, 100, 40, 30,
-                                             20, 10, 5, 3, 2));
+    EXPECT_THAT(run.level_order,
+                ElementsAre(498, 497, 496, 495, 494, 400, 300, 200, 100, 40, 30, 20, 10, 5, 3, 2));
 
     const auto& regions = run.tree->partition.regions;
     for (const auto& reported : run.levels) {
@@ -287,7 +292,8 @@ TEST(BinaryPartitionTreeOrder, InitialDistancesFromTheHigherLabelAndTiesByFirstT
     // has the lower label, although the other pair holds the lowest label of all.
     run.log.distance = [](const Region& a, const Region& b) {
         const std::set<unsigned long long> pair{a.label, b.label};
-        if (pair == std::set<unsigned long long>{1, 3} || pair == std::set<unsigned long long>{0, 2}) {
+        if (pair == std::set<unsigned long long>{1, 3} ||
+            pair == std::set<unsigned long long>{0, 2}) {
             return 1.0;
         }
         return 5.0;
@@ -317,16 +323,20 @@ struct PlainLink {
     double distance;
     unsigned long long first, second;
     bool operator<(const PlainLink& other) const {
-        return std::tie(distance, first, second) < std::tie(other.distance, other.first, other.second);
+        return std::tie(distance, first, second) <
+               std::tie(other.distance, other.first, other.second);
     }
     bool operator==(const PlainLink& other) const {
         return distance == other.distance && first == other.first && second == other.second;
     }
 };
 
-double jittered_area(unsigned long long a, unsigned long long b, std::uint64_t area_a,
+double jittered_area(unsigned long long a,
+                     unsigned long long b,
+                     std::uint64_t area_a,
                      std::uint64_t area_b) {
-    return static_cast<double>(std::min(area_a, area_b)) + 0.5 * static_cast<double>((a + 3 * b) % 3);
+    return static_cast<double>(std::min(area_a, area_b)) +
+           0.5 * static_cast<double>((a + 3 * b) % 3);
 }
 
 struct PlainRun {

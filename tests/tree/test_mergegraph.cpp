@@ -132,8 +132,10 @@ TEST(MergeGraph, LeafPairsFollowTheLabelVolumeThroughMerges) {
                     const std::size_t below = y + 1 < Y ? v + static_cast<std::size_t>(X) : v;
                     for (std::size_t w : {right, below}) {
                         if (current[w] != current[v]) {
-                            touching[static_cast<Label>(current[v])].insert(static_cast<Label>(current[w]));
-                            touching[static_cast<Label>(current[w])].insert(static_cast<Label>(current[v]));
+                            touching[static_cast<Label>(current[v])].insert(
+                                static_cast<Label>(current[w]));
+                            touching[static_cast<Label>(current[w])].insert(
+                                static_cast<Label>(current[v]));
                         }
                     }
                 }
