@@ -7,6 +7,8 @@ DEMO_VIDEO ?= /usr/share/doc/opencv-doc/examples/data/tree.avi
 DEMO_FRAMES ?= 12
 DEMO_PREPARE ?= --count $(DEMO_FRAMES) --step 2 --max-side 240
 DEMO_ARGS ?= 5 1.5 0.001 4
+# Extra CMake options, e.g. CMAKE_ARGS=-DVORADA_WERROR=ON (as CI builds).
+CMAKE_ARGS ?=
 
 .PHONY: all deps configure build demo test sanitize fuzz-smoke clean
 
@@ -16,7 +18,7 @@ deps:
 	@./scripts/install-deps.sh
 
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -40,7 +42,7 @@ SANITIZE_SUITES ?= test_common test_signals test_tree test_io test_math test_des
 
 sanitize: deps
 	@cmake -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DVORADA_SANITIZE=ON \
-	    -DVORADA_BUILD_BENCH=OFF >/dev/null
+	    -DVORADA_BUILD_BENCH=OFF $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(BUILD)-sanitize -j $(JOBS) --target $(SANITIZE_SUITES)
 	@ctest --test-dir $(BUILD)-sanitize --output-on-failure -j $(JOBS) -E _NOT_BUILT
 
