@@ -10,6 +10,8 @@ DEMO_ARGS ?= 5 1.5 0.001 4
 # The Python package goes into a virtual environment of Debian's Python, which sees the Debian
 # packages it needs (NumPy, pytest, Dask).
 VENV ?= .venv
+# Extra CMake options, e.g. CMAKE_ARGS=-DVORADA_WERROR=ON (as CI builds).
+CMAKE_ARGS ?=
 
 .PHONY: all deps configure build demo test python sanitize fuzz-smoke clean
 
@@ -19,7 +21,7 @@ deps:
 	@./scripts/install-deps.sh
 
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -49,7 +51,7 @@ SANITIZE_SUITES ?= test_common test_signals test_tree test_io test_math test_des
 
 sanitize: deps
 	@cmake -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DVORADA_SANITIZE=ON \
-	    -DVORADA_BUILD_BENCH=OFF >/dev/null
+	    -DVORADA_BUILD_BENCH=OFF $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(BUILD)-sanitize -j $(JOBS) --target $(SANITIZE_SUITES)
 	@ctest --test-dir $(BUILD)-sanitize --output-on-failure -j $(JOBS) -E _NOT_BUILT
 

@@ -11,11 +11,25 @@
 
 #include "signals/partition.h"
 #include "signals/temporalneighbors.h"
+#include "tree/mergegraph.h"
 
 namespace {
 
 using Region = vorada::gma::Trajectory<vorada::gma::Video>;
 using Partition = vorada::gma::HierarchicalRegionPartition<Region, vorada::gma::IN_FRAME_4>;
+using vorada::gma::MergeGraph;
+
+// The merge graph over the partition's leaf pairs, with room for every merge.
+void build_graph(Partition& partition, MergeGraph& graph) {
+    const std::vector<vorada::gma::LeafPair> pairs = partition.leaf_pairs.pairs();
+    partition.leaf_pairs.clear();
+    graph.reset(partition.regions.capacity());
+    graph.add_pairs([&pairs](auto visit) {
+        for (const auto& pair : pairs) {
+            visit(pair.first, pair.second);
+        }
+    });
+}
 
 // Leaves of 1–4 voxels along rows (about 1.3 voxels per leaf, as tracking yields on real input).
 vorada::gma::LabelVolume small_leaves(long long x_size, long long y_size, long long t_size) {
@@ -30,7 +44,8 @@ vorada::gma::LabelVolume small_leaves(long long x_size, long long y_size, long l
     return labels;
 }
 
-// Init plus straight temporal links on width 512, height 218 and the given number of frames.
+// Init plus straight temporal links and the merge graph on width 512, height 218 and the given
+// number of frames.
 void BM_InitWithTemporalLinks(benchmark::State& state) {
     const long long frames = state.range(0);
     vorada::gma::LabelVolume labels = small_leaves(512, 218, frames);
@@ -41,6 +56,8 @@ void BM_InitWithTemporalLinks(benchmark::State& state) {
         partition->init(labels);
         vorada::gma::add_temporal_neighbors(video, *partition, forward, backward,
                                             partition->leaf_labels, 0);
+        MergeGraph graph;
+        build_graph(*partition, graph);
         state.PauseTiming();
         state.counters["leaves"] = static_cast<double>(partition->regions.size());
         partition.reset();
@@ -56,7 +73,7 @@ BENCHMARK(BM_InitWithTemporalLinks)
     ->Iterations(1);
 
 // One region absorbs its lowest neighbour, again and again, in one frame of width 256: its
-// neighbour list is the raster front (about one row), so each merge moves about 256 links.
+// neighbour list is the raster front (about one row), so each merge joins about 256 entries.
 void BM_AbsorbOneAtATime(benchmark::State& state) {
     const long long height = state.range(0);
     vorada::gma::LabelVolume labels = small_leaves(256, height, 1);
@@ -67,12 +84,17 @@ void BM_AbsorbOneAtATime(benchmark::State& state) {
         Partition& partition = *owner;
         partition.init(labels);
         partition.update_labels = true;
+        MergeGraph graph;
+        build_graph(partition, graph);
         state.ResumeTiming();
         Region* top = &partition.regions[0];
         const std::size_t leaves = partition.regions.size();
-        while (partition.regions.size() + 4 < 2 * leaves && !top->neighbors.empty()) {
-            Region* next = static_cast<Region*>(top->neighbors.begin()->first);
-            top = partition.merge_units(*top, *next, partition.regions.size());
+        std::vector<MergeGraph::Label> neighbours = graph.neighbours(0);
+        while (partition.regions.size() + 4 < 2 * leaves && !neighbours.empty()) {
+            Region& next = partition.regions[neighbours.front()];
+            const auto first = top->label;
+            top = partition.merge_units(*top, next, partition.regions.size());
+            neighbours = graph.join(first, next.label, top->label);
         }
         partition.refresh_current_labels();
         merges = partition.regions.size() - leaves;
@@ -106,6 +128,8 @@ void BM_PairwiseRounds(benchmark::State& state) {
         vorada::gma::add_temporal_neighbors(video, partition, forward, backward,
                                             partition.leaf_labels, 2);
         partition.update_labels = true;
+        MergeGraph graph;
+        build_graph(partition, graph);
         const std::size_t leaves = partition.regions.size();
         std::vector<unsigned char> busy;
         state.ResumeTiming();
@@ -120,11 +144,12 @@ void BM_PairwiseRounds(benchmark::State& state) {
                 if (a.parent || busy[i]) {
                     continue;
                 }
-                for (const auto& entry : a.neighbors) {
-                    Region* b = static_cast<Region*>(entry.first);
+                for (const MergeGraph::Label label : graph.neighbours(a.label)) {
+                    Region* b = &partition.regions[label];
                     if (!busy[b->label]) {
                         busy[i] = busy[b->label] = 1;
                         Region* p = partition.merge_units(a, *b, partition.regions.size());
+                        graph.join(a.label, b->label, p->label);
                         busy[p->label] = 1;
                         --top_level;
                         merged_any = true;

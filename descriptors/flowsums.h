@@ -2,8 +2,8 @@
 // Per-frame sums of the optical flow and of its reliability over a region's points, with the
 // points counted once per frame. The motion term reads both for the same frames of the same
 // region: one record holds them, so a measure reaches them with one look-up instead of two, and
-// the count both would keep twice is kept once. Each sum is the one TemporalMean gives on its
-// own signal, added in the same order.
+// the count both would keep twice is kept once. Each sum is added in the order a per-frame sum
+// of the one signal alone would add it.
 
 #include <algorithm>
 #include <cstddef>
@@ -16,7 +16,6 @@
 #include "descriptors/descriptorbase.h"
 #include "descriptors/descriptormanager.h"
 #include "descriptors/runpool.h"
-#include "descriptors/temporalmean.h"
 #include "math/inlinevector.h"
 #include "signals/region.h"
 
@@ -96,6 +95,78 @@ struct FlowSumsView {
     long long last_frame = 0;
 };
 inline std::size_t stored_frames(const FlowSumsView& view) { return view.frames.size(); }
+
+/// A region's frame span as the per-frame storages keep it, in 32 bits; `absent` marks a place
+/// without a record.
+struct FrameSpan {
+    static constexpr std::int32_t absent = -0x7FFFFFFF - 1;
+    std::int32_t first_frame = absent;
+    std::int32_t last_frame = 0;
+
+    bool present() const { return first_frame != absent; }
+    std::size_t frames() const {
+        return last_frame >= first_frame ? static_cast<std::size_t>(last_frame - first_frame + 1)
+                                         : 0;
+    }
+    /// Takes a computed span, or throws when 32 bits do not hold it.
+    void set(long long first, long long last) {
+        const long long limit = 0x7FFFFFFF;
+        if (first <= -limit || first > limit || last <= -limit || last > limit) {
+            throw VoradaError("Frame index out of range for the per-frame sums");
+        }
+        first_frame = static_cast<std::int32_t>(first);
+        last_frame = static_cast<std::int32_t>(last);
+    }
+};
+
+/// A merged region's per-frame record from its children's, each obtained through the manager
+/// (computed first if missing): `reset(first, last)` sizes the record over the union of the
+/// children's spans, then `add(part, j, k)` adds frame j of each child's record into frame k,
+/// child by child in the order of the children list.
+template <typename D,
+          typename Signal,
+          typename Region,
+          typename Children,
+          typename Reset,
+          typename Add>
+void add_children_frames(Signal& signal,
+                         const Children& children,
+                         const typename D::Parameters& parameters,
+                         DescriptorManager* manager,
+                         Reset reset,
+                         Add add) {
+    using View = typename D::type;
+    // Views into the manager's pools, which stay in place while other regions are stored.
+    View parts[2];
+    std::vector<View> more;  // only for regions with more than two children
+    long long first = 1000000000;
+    long long last = -1;
+    std::size_t n = 0;
+    for (auto* child : children) {
+        const View part =
+            manager->calc_descriptor<D>(signal, static_cast<Region&>(*child), parameters);
+        if (n < 2) {
+            parts[n] = part;
+        } else {
+            more.push_back(part);
+        }
+        ++n;
+        first = part.first_frame < first ? part.first_frame : first;
+        last = part.last_frame > last ? part.last_frame : last;
+    }
+    reset(first, last);
+    for (std::size_t c = 0; c < n; ++c) {
+        const View& part = c < 2 ? parts[c] : more[c - 2];
+        if (part.last_frame < part.first_frame) {
+            continue;
+        }
+        const std::size_t span = static_cast<std::size_t>(part.last_frame - part.first_frame + 1);
+        const std::size_t offset = static_cast<std::size_t>(part.first_frame - first);
+        for (std::size_t j = 0; j < span && j < stored_frames(part); ++j) {
+            add(part, j, offset + j);
+        }
+    }
+}
 
 /// How the manager keeps flow sums: per slot the frame span and one run of frames in a pool,
 /// so a region's whole record is one look-up away from its slot.

@@ -24,6 +24,7 @@
 #include "io/outputlock.h"
 #include "io/segmentation.h"
 #include "io/treefile.h"
+#include "signals/raster.h"
 #include "signals/temporalneighbors.h"
 #include "tracking/trajectorytracking.h"
 #include "tree/binarypartitiontree.h"
@@ -130,10 +131,8 @@ void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
 
 TreeParameters make_tree_parameters() {
     TreeParameters parameters;
-    parameters.verbose = true;
     parameters.update_labels = true;
     parameters.min_regions = 1;
-    parameters.progress_step = 0.1;
     parameters.output_levels = {900, 800, 700, 600, 500, 400, 300, 200, 100, 40, 30, 20, 10, 5, 3, 2};
     return parameters;
 }
@@ -188,9 +187,31 @@ void write_cue_images(Tracker& tracker, const std::string& output_directory,
     }
 }
 
+Video paint_trajectories(Tree::Partition& partition, const Video& video) {
+    Video painted(video);
+    ColorSpaceConverter<Video>().convert(painted, RGB);
+    partition.refresh_current_labels();
+    const auto& labels = partition.current_labels;
+    const std::size_t region_count = partition.regions.size();
+    for_each_point(labels, [&](long long x, long long y, long long t) {
+        const unsigned long long label = *labels.at(x, y, t);
+        if (label >= region_count) {
+            throw VoradaError("Partition: region index not found.");
+        }
+        const Region& region = partition.regions[static_cast<std::size_t>(label)];
+        if (region.last_frame - region.first_frame >= 2) {
+            double* value = painted.at(x, y, t);
+            value[0] = 255;
+            value[1] = 0;
+            value[2] = 0;
+        }
+    });
+    return painted;
+}
+
 void write_trajectory_images(Tree& tree, const Video& video, const std::string& output_directory,
                              io::ImageWriteQueue* queue) {
-    Video painted = tree.paint_trajectories(video);
+    Video painted = paint_trajectories(tree.partition, video);
     for (long long t = 0; t < painted.size(2); ++t) {
         const auto frame = static_cast<unsigned long long>(t);
         painted.write_frame(frame_image_path(output_directory + "/trajectories", frame), frame, queue);
@@ -203,6 +224,12 @@ void report_segmentations(Tree& tree, const Video& video, const std::string& out
         const std::string directory = output_directory + "/segmentations/" + std::to_string(level);
         boost::filesystem::create_directory(directory);
         write_segmentation(tree.partition.current_labels, video, directory, queue);
+    };
+}
+
+void report_progress(Tree& tree, ProgressLines& lines) {
+    tree.reports.progressed = [&lines](unsigned long long done, unsigned long long total) {
+        lines.merged(done, total);
     };
 }
 
@@ -314,9 +341,6 @@ int run_vseg(int argc, const char* const* argv) {
     tracker.reset();
     clock.stop("cue_images");
 
-    // The merge loop keeps each link's distance in its queue: the partition records the
-    // adjacency alone, without link objects, until the links left at the end get theirs.
-    tree->partition.detach_links();
     tree->init(trajectory_labels);
     record.leaf_regions = tree->partition.max_index + 1;
     trajectory_labels = LabelVolume();
@@ -329,11 +353,14 @@ int run_vseg(int argc, const char* const* argv) {
         make_distance_parameters(arguments, video, std::move(forward_flow), std::move(reliability)));
     clock.stop("partition");
 
-    if (tree->parameters.verbose && image_writer->writes_images()) {
+    if (image_writer->writes_images()) {
         write_trajectory_images(*tree, video, arguments.output_directory, image_writer.get());
     }
     report_segmentations(*tree, video, arguments.output_directory, image_writer.get());
     std::unique_ptr<io::TreeFileWriter> tree_file = record_tree(*tree, arguments.output_directory);
+    ProgressLines progress(std::cerr, 0.1);
+    report_progress(*tree, progress);
+    progress.start(tree->partition.max_index + 1);
     tree->create<DistanceModel>(video, std::move(*distance_parameters));
     distance_parameters.reset();
     tree_file->finish();

@@ -6,6 +6,7 @@
 
 #include "distance/motioncolordistancemodel.h"
 #include "driver/arguments.h"
+#include "driver/progresslines.h"
 #include "io/treefile.h"
 #include "signals/region.h"
 #include "signals/videosignal.h"
@@ -63,8 +64,8 @@ void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long
 void check_frames_fit_in_memory(const std::string& input_directory, unsigned long long first_frame,
                                 unsigned long long frame_count);
 
-/// The tree parameters of a run: verbose, labels updated, down to 2 regions, progress every
-/// 10 %, segmentations at 900 … 100, 40, 30, 20, 10, 5, 3 and 2.
+/// The tree parameters of a run: labels updated, down to 2 regions, segmentations at
+/// 900 … 100, 40, 30, 20, 10, 5, 3 and 2.
 TreeParameters make_tree_parameters();
 
 /// `flow` in single precision; a value without an exact single-precision form throws.
@@ -80,6 +81,10 @@ DistanceParameters make_distance_parameters(const Arguments& arguments, const Vi
 void write_cue_images(Tracker& tracker, const std::string& output_directory,
                       io::ImageWriteQueue* queue = nullptr);
 
+/// An RGB copy of `video` with every voxel of a region spanning at least three frames red, the
+/// regions as the partition's current labels show them.
+Video paint_trajectories(Tree::Partition& partition, const Video& video);
+
 /// Writes the tree's leaves as trajectory images: the video with every trajectory spanning at
 /// least three frames in red, one PNG per frame under output + "/trajectories".
 void write_trajectory_images(Tree& tree, const Video& video, const std::string& output_directory,
@@ -89,6 +94,10 @@ void write_trajectory_images(Tree& tree, const Video& video, const std::string& 
 /// reports a configured level. `tree`, `video` and `queue` must outlive the tree's create.
 void report_segmentations(Tree& tree, const Video& video, const std::string& output_directory,
                           io::ImageWriteQueue* queue = nullptr);
+
+/// Makes the tree print a progress line on standard error after every tenth of its merges.
+/// `lines` must outlive the tree's create.
+void report_progress(Tree& tree, ProgressLines& lines);
 
 /// The tree file of a run: output + "/trees/tree.bpt".
 std::string tree_file_path(const std::string& output_directory);

@@ -1,18 +1,11 @@
 #include "math/emd.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace vorada {
 namespace math {
 namespace optimization {
 namespace detail {
-
-void emd_exit(const char* message, int status) {
-    std::fputs(message, stderr);
-    std::fflush(stderr);
-    std::exit(status);
-}
 
 void emd_warn_potentials() {
     std::fputs("emd: Unexpected error in findBasicVariables!\n", stderr);

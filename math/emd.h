@@ -52,9 +52,6 @@ struct PerceptualDistance {
 };
 
 namespace detail {
-/// Writes message to standard error and ends the process with status; the only place where
-/// the solver ends the process.
-[[noreturn]] void emd_exit(const char* message, int status);
 /// Writes the three-line warning about basic variables that could not be reached.
 void emd_warn_potentials();
 }  // namespace detail
@@ -99,7 +96,7 @@ public:
     /// The distance between two signatures, in single precision. When flow is not null, one
     /// entry per non-zero flow between real features is written to it, in basis order; it must
     /// have room for row_count + column_count - 1 entries. A signature with more than 255
-    /// features ends the process with status 1.
+    /// features, or a solver step that finds no way on, throws VoradaError.
     template <typename SignatureType>
     float _emd(const SignatureType& first, const SignatureType& second, flow_t* flow);
 
@@ -194,7 +191,7 @@ float EMD<GroundDistance>::_emd(const SignatureType& first, const SignatureType&
                               divisor);
 }
 
-// Sizes the problem on the two signatures; oversized ones end the process (see _emd).
+// Sizes the problem on the two signatures; oversized ones are refused.
 template <typename GroundDistance>
 template <typename SignatureType>
 void EMD<GroundDistance>::_check_signatures(const SignatureType& first,
@@ -202,7 +199,7 @@ void EMD<GroundDistance>::_check_signatures(const SignatureType& first,
     const std::size_t first_size = first.features.size();
     const std::size_t second_size = second.features.size();
     if (first_size > max_features || second_size > max_features) {
-        detail::emd_exit("emd: a signature has more than 255 features\n", 1);
+        throw VoradaError("emd: a signature has more than 255 features");
     }
     if (static_cast<std::size_t>(first.weights.size()) != first_size ||
         static_cast<std::size_t>(second.weights.size()) != second_size) {
@@ -312,7 +309,7 @@ void EMD<GroundDistance>::_optimize() {
             }
         }
         if (!any_free) {
-            detail::emd_exit("emd: Unexpected error in isOptimal.\n", 1);
+            throw VoradaError("emd: Unexpected error in isOptimal.");
         }
         if (smallest >= -1e-10 * max_cost) {
             return;
@@ -690,7 +687,7 @@ void EMD<GroundDistance>::_pivot(unsigned long long i, unsigned long long j) {
     int cycle[pool_size];
     int length = 0;
     if (!_find_cycle(cycle, &length)) {
-        detail::emd_exit("emd: Unexpected error in findLoop!\n", 1);
+        throw VoradaError("emd: Unexpected error in findLoop!");
     }
     // The cells at odd positions lose flow; on ties the first of them in cycle order leaves.
     double theta = INFINITY;

@@ -1,19 +1,18 @@
 #pragma once
 // The region partition: the store of all regions (leaves first, then merged regions in merge
-// order), the label volumes, the spatial adjacency built from a label volume, and the merge of
-// two regions into a parent.
+// order), the label volumes, the pairs of adjacent leaves met in a label volume, and the merge
+// of two regions into a parent. Adjacency while merging is the tree's merge graph.
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "common/errors.h"
 #include "signals/connectivity.h"
 #include "signals/labelindexmap.h"
+#include "signals/leafpairs.h"
 #include "signals/raster.h"
 #include "signals/region.h"
 #include "signals/videosignal.h"
@@ -30,24 +29,21 @@ template <typename LabelSignal, typename Region>
 class HierarchicalRepresentation {
   public:
     using region_type = Region;
-    using SpaceRegionType =
-        typename std::remove_pointer<decltype(std::declval<Region&>().neighbors.owner())>::type;
-    using Link = typename SpaceRegionType::Link;
 
     unsigned long long max_index = 0;  ///< highest region index in use
     std::vector<Region> regions;       ///< position i holds the region labelled i; never moves
     LabelSignal leaf_labels;           ///< leaf index of every voxel
     LabelSignal current_labels;        ///< label of the top-level region of every voxel (lazy)
     bool update_labels = false;        ///< whether merges rewrite current_labels
+    LeafPairs leaf_pairs;              ///< adjacent leaves, until the tree takes them
 
     HierarchicalRepresentation() = default;
     HierarchicalRepresentation(const HierarchicalRepresentation&) = delete;
     HierarchicalRepresentation& operator=(const HierarchicalRepresentation&) = delete;
-    /// Destroys the regions and releases every link still alive.
-    virtual ~HierarchicalRepresentation() { _release_regions(); }
+    virtual ~HierarchicalRepresentation() = default;
 
     /// Merges the top-level regions a and b into a new region at store position `index` (the
-    /// next free one) with children a then b, moves their adjacency to it and returns it.
+    /// next free one) with children a then b and returns it.
     Region* merge_units(Region& a, Region& b, unsigned long long index) {
         if (index != regions.size() || regions.size() >= regions.capacity()) {
             throw VoradaError("Index of region out of bounds");
@@ -63,8 +59,6 @@ class HierarchicalRepresentation {
         merged._init(&a, &b);
         merged.first_frame = std::min(a.first_frame, b.first_frame);
         merged.last_frame = std::max(a.last_frame, b.last_frame);
-        _join_neighbors(a, b, merged);
-        _dissolve_links(a, b);
         if (update_labels) {
             labels_stale = true;
         }
@@ -117,92 +111,18 @@ class HierarchicalRepresentation {
     /// True when current_labels already shows every merge (no refresh needed).
     bool current_labels_fresh() const { return !labels_stale; }
 
-    /// Destroys every link object and makes the partition keep none from now on (until
-    /// reattach_links): the neighbour entries stay, the one of a link's first region marked
-    /// (Link::made_here()), the other null, and merges and init make entries alone. For a merge
-    /// loop that keeps each link's distance itself; on an empty partition, init then builds the
-    /// adjacency without any link object.
-    void detach_links() {
-        // The second region's entry lets go first, so that each link is then held by one entry.
-        for (Region& region : regions) {
-            for (auto& entry : region.neighbors) {
-                if (!region.neighbors.owner_is_first(entry)) {
-                    entry.second = nullptr;
-                }
-            }
-        }
-        for (Region& region : regions) {
-            for (auto& entry : region.neighbors) {
-                if (entry.second && entry.second != Link::made_here()) {
-                    delete entry.second;
-                    entry.second = Link::made_here();
-                }
-            }
-        }
-        links_detached = true;
-    }
-
-    /// Records that `a` and `b` are adjacent, `a` as the link's first, unless they already are;
-    /// makes the link object unless links are detached.
-    void add_adjacency(Region& a, Region& b) {
-        if (links_detached) {
-            a.neighbors.insert_without_link(&b);
-        } else {
-            a.neighbors.neighbors_insert(&b, nullptr);
-        }
-    }
-
-    /// After detach_links: makes a link object again (first, second, distance 0) for each given
-    /// adjacent pair, in order, and returns them; merges make link objects again from now on.
-    std::vector<Link*> reattach_links(const std::vector<std::pair<Region*, Region*>>& pairs) {
-        std::vector<Link*> made;
-        made.reserve(pairs.size());
-        for (const auto& pair : pairs) {
-            SpaceRegionType* first = pair.first;
-            SpaceRegionType* second = pair.second;
-            auto* forward = first->neighbors.find_entry(second);
-            auto* backward = second->neighbors.find_entry(first);
-            auto holds_link = [](const Link* link) { return link && link != Link::made_here(); };
-            if (!forward || !backward || holds_link(forward->second) ||
-                holds_link(backward->second)) {
-                throw VoradaError("Partition: a link can only be made again for adjacent regions");
-            }
-            Link* link = new Link;
-            link->first = first;
-            link->second = second;
-            forward->second = link;
-            backward->second = link;
-            made.push_back(link);
-        }
-        links_detached = false;
-        return made;
-    }
-
-    /// After detach_links: forgets every neighbour entry, for a merge loop that keeps the
-    /// adjacency itself (merges then join no lists); add_adjacency records pairs again.
-    void forget_adjacency() {
-        if (!links_detached) {
-            throw VoradaError("Partition: the adjacency can only be forgotten without link objects");
-        }
-        for (Region& region : regions) {
-            region.neighbors.links.release();
-        }
-    }
-
-    /// True between detach_links and reattach_links.
-    bool links_are_detached() const { return links_detached; }
+    /// Records that the leaves `a` and `b` are adjacent, met from `a` (see LeafPairs).
+    void add_adjacency(const Region& a, const Region& b) { leaf_pairs.add(a.label, b.label); }
 
     /// The store that init fills with every voxel, grouped by leaf: the leaves' point lists
     /// refer into it.
     const std::vector<typename Region::value_type>& point_store() const { return points; }
 
   protected:
-    /// Releases all links and regions and empties the coordinate store.
+    /// Releases all regions, pairs and the coordinate store.
     void _release_regions() {
-        for (Region& region : regions) {
-            region.neighbors.release_links();
-        }
         std::vector<Region>().swap(regions);
+        leaf_pairs.clear();
         std::vector<StoredPointType>().swap(points);
         std::vector<unsigned char>().swap(merge_wrote_labels);
         labels_stale = false;
@@ -213,87 +133,11 @@ class HierarchicalRepresentation {
         return !before(&region, regions.data()) && before(&region, regions.data() + regions.size());
     }
 
-    // The new region's neighbours are the union of the children's minus the children, each with
-    // a new link (first = merged, second = neighbour). Walking both sorted lists together keeps
-    // the cost linear; the merged region is the last in the store, so every neighbour appends it.
-    void _join_neighbors(Region& a, Region& b, Region& merged) {
-        SpaceRegionType* first_child = &a;
-        SpaceRegionType* second_child = &b;
-        SpaceRegionType* parent = &merged;
-        std::less<SpaceRegionType*> before;
-        auto ia = a.neighbors.begin();
-        auto ib = b.neighbors.begin();
-        const auto ea = a.neighbors.end();
-        const auto eb = b.neighbors.end();
-        // Gathered first, so that the merged region's list is given exactly its size.
-        joined.clear();
-        while (ia != ea || ib != eb) {
-            SpaceRegionType* neighbor;
-            if (ib == eb || (ia != ea && before(ia->first, ib->first))) {
-                neighbor = (ia++)->first;
-            } else if (ia == ea || before(ib->first, ia->first)) {
-                neighbor = (ib++)->first;
-            } else {
-                neighbor = ia->first;
-                ++ia;
-                ++ib;
-            }
-            if (neighbor == first_child || neighbor == second_child) {
-                continue;
-            }
-            Link* link = nullptr;
-            if (!links_detached) {
-                link = new Link;
-                link->first = parent;
-                link->second = neighbor;
-            }
-            joined.push_back({neighbor, links_detached ? Link::made_here() : link});
-        }
-        merged.neighbors.links.reserve(joined.size());
-        for (const auto& entry : joined) {
-            merged.neighbors.links.push_back(entry);
-        }
-        // Every neighbour's list changes, and the lists lie scattered in memory: loading them
-        // all before the edits lets the loads overlap instead of waiting one after another.
-        for (const auto& entry : merged.neighbors) {
-            __builtin_prefetch(entry.first->neighbors.links.begin());
-        }
-        for (const auto& entry : merged.neighbors) {
-            // One pass over the neighbour's list: its entries for the children go, the
-            // parent's comes in.
-            entry.first->neighbors.replace_by_newest(first_child, second_child, parent,
-                                                     links_detached ? nullptr : entry.second);
-        }
-    }
-
-    // Destroys the children's links (the one between them once); the neighbours' entries for
-    // the children are gone already (_join_neighbors).
-    void _dissolve_links(Region& a, Region& b) {
-        SpaceRegionType* first_child = &a;
-        auto release = [](Link* link) {
-            if (link != Link::made_here()) {
-                delete link;
-            }
-        };
-        for (auto& entry : a.neighbors) {
-            release(entry.second);
-        }
-        for (auto& entry : b.neighbors) {
-            if (entry.first != first_child) {
-                release(entry.second);
-            }
-        }
-        a.neighbors.links.release();
-        b.neighbors.links.release();
-    }
-
     using StoredPointType = typename Region::value_type;
     std::vector<StoredPointType> points;            ///< all voxel coordinates, grouped by leaf
     std::vector<unsigned char> merge_wrote_labels;  ///< per region: its merge wrote labels
-    std::vector<typename SpaceRegionType::NeighborContainer::Entry> joined;  ///< merge scratch
-    std::vector<std::uint32_t> label_scratch;  ///< refresh_current_labels' scratch
+    std::vector<std::uint32_t> label_scratch;       ///< refresh_current_labels' scratch
     bool labels_stale = false;
-    bool links_detached = false;  ///< neighbour entries carry no link objects
 };
 
 /// The partition of a label volume into leaf regions with in-frame adjacency.
@@ -307,7 +151,7 @@ class HierarchicalRegionPartition
     LabelIndexMap label_map;  ///< tracker label → leaf index
 
     /// Builds one leaf per distinct label (numbered by first appearance in raster order), their
-    /// point lists and the links between leaves that touch within a frame.
+    /// point lists and the pairs of leaves that touch within a frame.
     void init(SpacePartition<unsigned long long, 3>& labels) {
         this->_release_regions();
         label_map.clear();
@@ -324,7 +168,7 @@ class HierarchicalRegionPartition
             this->regions.emplace_back(i);
         }
         _fill_leaves();
-        _link_adjacent_leaves();
+        _pair_adjacent_leaves();
     }
 
   private:
@@ -374,25 +218,27 @@ class HierarchicalRegionPartition
     }
 
     // Each in-frame voxel pair is looked at once, through the offsets (+1,0,0) then (0,+1,0);
-    // a pair's link is made at its first meeting, by the region of the earlier voxel.
-    void _link_adjacent_leaves() {
+    // a pair is met from the region of the earlier voxel.
+    void _pair_adjacent_leaves() {
         const auto& labels = this->leaf_labels;
         const auto& values = labels.values;
-        auto& store = this->regions;
+        auto& pairs = this->leaf_pairs;
         const long long row = labels.strides(1);
         std::size_t v = 0;
+        // Leaf indices are below the number of leaves, which init keeps within 32 bits.
         for_each_point(labels, [&](long long x, long long y, long long) {
-            const std::size_t a = static_cast<std::size_t>(values[v]);
+            const auto a = static_cast<std::uint32_t>(values[v]);
             if (x + 1 <= labels.upper(0)) {
-                const std::size_t b = static_cast<std::size_t>(values[v + 1]);
+                const auto b = static_cast<std::uint32_t>(values[v + 1]);
                 if (a != b) {
-                    this->add_adjacency(store[a], store[b]);
+                    pairs.add(a, b);
                 }
             }
             if (y + 1 <= labels.upper(1)) {
-                const std::size_t b = static_cast<std::size_t>(values[v + row]);
+                const auto b =
+                    static_cast<std::uint32_t>(values[v + static_cast<std::size_t>(row)]);
                 if (a != b) {
-                    this->add_adjacency(store[a], store[b]);
+                    pairs.add(a, b);
                 }
             }
             ++v;

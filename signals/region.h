@@ -1,5 +1,5 @@
 #pragma once
-// Regions of the x,y,t lattice: SpaceRegion (a labelled point list with neighbours),
+// Regions of the x,y,t lattice: SpaceRegion (a labelled point list),
 // HierarchicalRegion (place in the binary partition tree) and Trajectory (frame span).
 //
 // Point lists are compact views. A leaf's list is a range of the partition's shared coordinate
@@ -14,7 +14,6 @@
 #include <new>
 
 #include "common/errors.h"
-#include "signals/neighbors.h"
 #include "signals/videosignal.h"
 
 namespace vorada {
@@ -29,7 +28,8 @@ struct StoredPoint {
 
     StoredPoint() = default;
     /// The point at `c`; a coordinate beyond 32 bits throws.
-    explicit StoredPoint(const Coordinate& c) : x(_narrow(c(0))), y(_narrow(c(1))), t(_narrow(c(2))) {}
+    explicit StoredPoint(const Coordinate& c)
+        : x(_narrow(c(0))), y(_narrow(c(1))), t(_narrow(c(2))) {}
     Coordinate coordinate() const { return Coordinate(x, y, t); }
 
   private:
@@ -42,8 +42,12 @@ struct StoredPoint {
 };
 
 /// The coordinate of a stored point (a Coordinate stands for itself).
-inline const Coordinate& as_coordinate(const Coordinate& point) { return point; }
-inline Coordinate as_coordinate(const StoredPoint& point) { return point.coordinate(); }
+inline const Coordinate& as_coordinate(const Coordinate& point) {
+    return point;
+}
+inline Coordinate as_coordinate(const StoredPoint& point) {
+    return point.coordinate();
+}
 /// The stored form of `point` for a list of `Stored` values.
 template <typename Stored>
 Stored to_stored(const Coordinate& point) {
@@ -162,40 +166,20 @@ class RegionPointList {
     std::uint32_t count_bits = 0;
 };
 
-/// A labelled list of lattice points with its neighbour container; a region *is* its list.
+/// A labelled list of lattice points; a region *is* its list.
 template <typename CoordinateType, int Dimensions, typename Label, typename CoordinateList>
 class SpaceRegion : public CoordinateList {
   public:
-    using Link = RegionDistanceLink<SpaceRegion*>;
-    using NeighborContainer = RegionNeighborContainer<SpaceRegion*, Link>;
     using coordinate_type = CoordinateType;
     static constexpr int dimensions = Dimensions;
 
-    Label label = 0;              ///< position in the region store
-    NeighborContainer neighbors;  ///< adjacent regions and the shared links
+    Label label = 0;  ///< position in the region store
 
     explicit SpaceRegion(Label region_label = 0) : label(region_label) {}
-    /// Same label, list and neighbour entries; the copy owns its own neighbour container.
-    SpaceRegion(const SpaceRegion& other)
-        : CoordinateList(other), label(other.label), neighbors(other.neighbors) {}
+    SpaceRegion(const SpaceRegion& other) = default;
     SpaceRegion& operator=(const SpaceRegion&) = delete;
     // Not virtual: regions are never destroyed through a base pointer, and a run holds millions.
     ~SpaceRegion() = default;
-
-    /// The region whose `neighbors` is `container`.
-    static SpaceRegion* holding(const NeighborContainer* container) {
-        auto* bytes = reinterpret_cast<char*>(const_cast<NeighborContainer*>(container));
-        return reinterpret_cast<SpaceRegion*>(bytes - _neighbors_offset());
-    }
-
-  private:
-    // The class has no virtual base, so the member lies at one offset in every region.
-    static constexpr std::size_t _neighbors_offset() {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Winvalid-offsetof"
-        return offsetof(SpaceRegion, neighbors);
-#pragma GCC diagnostic pop
-    }
 };
 
 /// Two child slots of a merged region (first, second); a leaf has none.

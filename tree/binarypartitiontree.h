@@ -1,27 +1,21 @@
 #pragma once
 // The binary partition tree: starting from the leaf regions of the partition, repeatedly merge
 // the adjacent pair whose link has the smallest motion–colour distance, reporting every merge and
-// the configured levels on the way. The tree writes no files: its caller does, from the reports.
+// the configured levels on the way. The tree prints and writes nothing: its caller does, from
+// the reports.
 
-#include <cmath>
+#include <algorithm>
 #include <cstdint>
 #include <functional>
-#include <iostream>
-#include <limits>
 #include <memory>
-#include <algorithm>
-#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "common/errors.h"
 #include "descriptors/descriptormanager.h"
-#include "distance/colorspaceconverter.h"
-#include "signals/bst.h"
 #include "signals/connectivity.h"
 #include "signals/partition.h"
-#include "signals/raster.h"
 #include "tree/mergegraph.h"
 #include "tree/mergequeue.h"
 
@@ -34,26 +28,28 @@ namespace gma {
 template <typename Model, typename Region, typename Signal, typename Partition, typename = void>
 struct has_distance_bound : std::false_type {};
 template <typename Model, typename Region, typename Signal, typename Partition>
-struct has_distance_bound<Model, Region, Signal, Partition,
+struct has_distance_bound<Model,
+                          Region,
+                          Signal,
+                          Partition,
                           std::void_t<decltype(std::declval<Model&>().region_distance_bounds(
-                              std::declval<Region&>(), std::declval<Region* const*>(),
-                              std::size_t(), std::declval<double*>(), std::declval<Signal&>(),
+                              std::declval<Region&>(),
+                              std::declval<Region* const*>(),
+                              std::size_t(),
+                              std::declval<double*>(),
+                              std::declval<Signal&>(),
                               std::declval<Partition&>(),
                               std::declval<DescriptorManager&>()))>> : std::true_type {};
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 class BinaryPartitionTree {
-public:
+  public:
     using Partition = HierarchicalRegionPartition<Region, Connectivity>;
-    using Link = typename Partition::Link;
-    using LinkSet = BST<Link, typename Link::compare_distance_function>;
 
     struct Parameters {
-        bool verbose = false;                            ///< start and progress lines
-        bool update_labels = false;                      ///< merges rewrite current_labels
-        unsigned long long min_regions = 1;              ///< merge while level > min_regions
-        double progress_step = 0.1;                      ///< fraction of merges per progress line
-        std::vector<unsigned long long> output_levels;   ///< decreasing levels to report
+        bool update_labels = false;                     ///< merges rewrite current_labels
+        unsigned long long min_regions = 1;             ///< merge while level > min_regions
+        std::vector<unsigned long long> output_levels;  ///< decreasing levels to report
     };
 
     /// One merge: the new region, its two children (in the order they were joined), the
@@ -70,6 +66,9 @@ public:
     struct Reports {
         /// After every merge, in merge order.
         std::function<void(const Merge&)> merged;
+        /// After every merge, once `merged` has been called: the merges done so far and the
+        /// merges the loop would make down to min_regions.
+        std::function<void(unsigned long long done, unsigned long long total)> progressed;
         /// After a merge that reaches an entry of output_levels, with the level; the
         /// partition's current_labels then show the regions present.
         std::function<void(unsigned long long level)> level_reached;
@@ -79,7 +78,6 @@ public:
     Reports reports;
     unsigned long long level = 0;       ///< one less than the number of regions present
     unsigned long long last_index = 0;  ///< highest region index in use
-    LinkSet link_set;  ///< after create: every link between the remaining regions, measured
     DescriptorManager descriptor_manager;
     Partition partition;
 
@@ -92,8 +90,8 @@ public:
     template <typename LabelSignal>
     void init(LabelSignal& labels);
 
-    /// Builds the tree over the partition with the distance model `Model`, printing the start
-    /// and progress lines when verbose and reporting merges and levels through `reports`.
+    /// Builds the tree over the partition with the distance model `Model`, reporting merges,
+    /// progress and levels through `reports`. Takes the partition's leaf pairs.
     template <typename Model>
     void create(Signal& video, const typename Model::Parameters& model_parameters) {
         _check_size();
@@ -106,22 +104,11 @@ public:
         _create(video, std::make_unique<Model>(std::move(model_parameters)));
     }
 
-    /// An RGB copy of `video` with every voxel of a region spanning at least three frames red.
-    Signal paint_trajectories(const Signal& video);
-
-private:
-    // While merging, the partition's links carry no objects: each link is one key of the merge
-    // queue (distance or bound, labels in link order, state), and a key whose regions are no
-    // longer both top-level is dropped when it comes up. At the end the live links get their
-    // objects again and go into the link set.
-    struct KeyOrder {
-        bool operator()(const QueuedLink& a, const QueuedLink& b) const {
-            return Link::compare_distance_function::precedes(a.distance, a.first, a.second(),
-                                                             b.distance, b.first, b.second());
-        }
-    };
-
-    std::vector<bool> top_level;  ///< per label: region present, not yet merged (a bit each: in cache)
+  private:
+    // Each link is one key of the merge queue (distance or bound, labels in link order, state),
+    // and a key whose regions are no longer both top-level is dropped when it comes up.
+    std::vector<bool>
+        top_level;  ///< per label: region present, not yet merged (a bit each: in cache)
     // A key is live while both its regions are unmerged.
     struct BothTopLevel {
         const std::vector<bool>* top_level;
@@ -129,20 +116,12 @@ private:
             return (*top_level)[key.first] && (*top_level)[key.second()];
         }
     };
-    MergeQueue<KeyOrder, BothTopLevel> queue{BothTopLevel{&top_level}};
-    // While merging, the adjacency lives here rather than in the regions' neighbour lists;
-    // the lists of the regions left are made again at the end.
-    MergeGraph graph;
+    MergeQueue<QueuedLinkOrder, BothTopLevel> queue{BothTopLevel{&top_level}};
+    MergeGraph graph;                        ///< the adjacency of the regions while merging
     std::vector<Region*> neighbour_scratch;  ///< the neighbours of a new region
     std::vector<double> bound_scratch;       ///< their bounds
 
-    Region& _region(typename Region::SpaceRegionType* region) { return static_cast<Region&>(*region); }
     Region& _region(std::uint32_t label) { return partition.regions[label]; }
-    // Store position is the label: a region's label without a visit to the region.
-    std::uint32_t _label_at(const typename Region::SpaceRegionType* region) const {
-        return static_cast<std::uint32_t>(static_cast<const Region*>(region) -
-                                          partition.regions.data());
-    }
     void _check_size() const {
         if (partition.regions.capacity() >= QueuedLink::label_limit) {
             throw VoradaError("Binary partition tree: too many regions for one run");
@@ -159,9 +138,9 @@ private:
     template <typename Model>
     void _measure(Model& model, QueuedLink& key, Signal& video);
     template <typename Model>
-    void _fill_link_set(Model& model, Signal& video);
-    template <typename Model>
-    void _queue_links_of(Model& model, Region& merged, const std::vector<MergeGraph::Label>& neighbours,
+    void _queue_links_of(Model& model,
+                         Region& merged,
+                         const std::vector<MergeGraph::Label>& neighbours,
                          Signal& video);
 };
 
@@ -182,15 +161,9 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::init(LabelSignal& labels
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
-                                                               std::unique_ptr<Model> model) {
+                                                                std::unique_ptr<Model> model) {
     const unsigned long long total = level - parameters.min_regions;
-    const double step = static_cast<double>(total) * parameters.progress_step;
     unsigned long long done = 0;
-    unsigned long long since = 0;
-
-    if (parameters.verbose) {
-        std::cerr << "Starting from " << partition.max_index + 1 << " regions " << std::endl;
-    }
 
     top_level.assign(std::max(partition.regions.capacity(), partition.regions.size()), false);
     for (const Region& region : partition.regions) {
@@ -222,20 +195,16 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
         model->prepare_descriptors(merged, video, descriptor_manager);
         descriptor_manager.release(a.label);
         descriptor_manager.release(b.label);
-        const std::vector<MergeGraph::Label>& neighbours =
-            graph.join(closest.first, closest.second(), static_cast<MergeGraph::Label>(merged.label));
+        const std::vector<MergeGraph::Label>& neighbours = graph.join(
+            closest.first, closest.second(), static_cast<MergeGraph::Label>(merged.label));
         _queue_links_of(*model, merged, neighbours, video);
         --level;
         if (reports.merged) {
             reports.merged(Merge{merged.label, a.label, b.label, merge_distance, level + 1});
         }
-        if (parameters.verbose) {
-            ++done;
-            ++since;
-            if (static_cast<double>(since) >= step) {
-                std::cerr << "Done " << static_cast<int>(done * 100 / total) << "% " << std::endl;
-                since = 0;
-            }
+        ++done;
+        if (reports.progressed) {
+            reports.progressed(done, total);
         }
         if (next_output < parameters.output_levels.size() &&
             parameters.output_levels[next_output] >= level) {
@@ -246,42 +215,28 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
             ++next_output;
         }
     }
-    // Leave every link between the remaining top-level regions in the set, with its distance.
-    _fill_link_set(*model, video);
+    queue.clear();
+    graph.clear();
 }
 
-// Queues every link of the partition once, from its higher-labelled end, which is also the end
-// its distance is measured from; then moves the adjacency into the merge graph, freeing the
-// link objects and neighbour lists. Keys are made in store order and evaluated in that same
-// order, so descriptors are computed in the order of a plain walk.
+// Queues every leaf pair once, measured from its higher label, and hands the pairs to the merge
+// graph. The pairs come ordered by their higher label, then their lower one, so descriptors are
+// computed in the order of a walk over the store.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_first_links(Model& model,
-                                                                          Signal& video) {
-    std::size_t count = 0;
-    for (Region& region : partition.regions) {
-        for (const auto& entry : region.neighbors) {
-            count += region.label > _label_at(entry.first) ? 1 : 0;
-        }
-    }
+                                                                           Signal& video) {
     std::vector<QueuedLink> keys;
-    keys.reserve(count);
-    for (Region& region : partition.regions) {
-        const auto own = static_cast<std::uint32_t>(region.label);
-        for (const auto& entry : region.neighbors) {
-            const std::uint32_t other = _label_at(entry.first);
-            if (own <= other) {
-                continue;
-            }
-            const bool from_first = region.neighbors.owner_is_first(entry);
-            keys.push_back(from_first ? QueuedLink(0, own, other, QueuedLink::bound_from_first)
-                                      : QueuedLink(0, other, own, QueuedLink::bound_from_second));
+    {
+        const std::vector<LeafPair> pairs = partition.leaf_pairs.pairs();
+        partition.leaf_pairs.clear();
+        keys.reserve(pairs.size());
+        for (const LeafPair& pair : pairs) {
+            keys.emplace_back(0, pair.first, pair.second,
+                              pair.first > pair.second ? QueuedLink::bound_from_first
+                                                       : QueuedLink::bound_from_second);
         }
     }
-    if (!partition.links_are_detached()) {
-        partition.detach_links();
-    }
-    partition.forget_adjacency();
     graph.reset(top_level.size());
     graph.add_pairs([&keys](auto visit) {
         for (const QueuedLink& key : keys) {
@@ -298,7 +253,8 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_first_links(Model
 // offers one (measured only if it reaches the front of the queue), else the distance itself.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_evaluate(Model& model, QueuedLink& key,
+void BinaryPartitionTree<Signal, Region, Connectivity>::_evaluate(Model& model,
+                                                                  QueuedLink& key,
                                                                   Signal& video) {
     const bool from_first = key.state() == QueuedLink::bound_from_first;
     const std::uint32_t own = from_first ? key.first : key.second();
@@ -317,8 +273,9 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_evaluate(Model& model, 
 // other's bound and hence than any other's distance.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
-bool BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& model, Signal& video,
-                                                                      QueuedLink& smallest) {
+bool BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& model,
+                                                                       Signal& video,
+                                                                       QueuedLink& smallest) {
     while (queue.pop(smallest)) {
         if (smallest.state() == QueuedLink::exact) {
             return true;
@@ -332,7 +289,8 @@ bool BinaryPartitionTree<Signal, Region, Connectivity>::_smallest_link(Model& mo
 // Replaces a key's bound by its distance, measured from the end that asked for it.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_measure(Model& model, QueuedLink& key,
+void BinaryPartitionTree<Signal, Region, Connectivity>::_measure(Model& model,
+                                                                 QueuedLink& key,
                                                                  Signal& video) {
     Region& first = _region(key.first);
     Region& second = _region(key.second());
@@ -343,36 +301,11 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_measure(Model& model, Q
     key = QueuedLink(distance, key.first, key.second(), QueuedLink::exact);
 }
 
-// Gives every live link its object again and puts it into the link set, with its distance.
-template <typename Signal, typename Region, ConnectivityType Connectivity>
-template <typename Model>
-void BinaryPartitionTree<Signal, Region, Connectivity>::_fill_link_set(Model& model,
-                                                                       Signal& video) {
-    std::vector<QueuedLink> keys = queue.drain();
-    std::vector<std::pair<Region*, Region*>> pairs;
-    pairs.reserve(keys.size());
-    for (QueuedLink& key : keys) {
-        if (key.state() != QueuedLink::exact) {
-            _measure(model, key, video);
-        }
-        pairs.emplace_back(&_region(key.first), &_region(key.second()));
-        partition.add_adjacency(*pairs.back().first, *pairs.back().second);
-    }
-    graph.clear();
-    const std::vector<Link*> links = partition.reattach_links(pairs);
-    for (std::size_t i = 0; i < links.size(); ++i) {
-        links[i]->distance = keys[i].distance;
-        links[i]->distance_state = Link::exact;
-        link_set.insert(links[i]);
-    }
-}
-
 // Queues every link of a region just made by a merge; the region is the first of each.
 template <typename Signal, typename Region, ConnectivityType Connectivity>
 template <typename Model>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_links_of(
-    Model& model, Region& merged, const std::vector<MergeGraph::Label>& neighbours,
-    Signal& video) {
+    Model& model, Region& merged, const std::vector<MergeGraph::Label>& neighbours, Signal& video) {
     const auto own = static_cast<std::uint32_t>(merged.label);
     if constexpr (has_distance_bound<Model, Region, Signal, Partition>::value) {
         // All bounds at once, so the model can look up every neighbour before computing.
@@ -384,8 +317,8 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_links_of(
         model.region_distance_bounds(merged, neighbour_scratch.data(), neighbour_scratch.size(),
                                      bound_scratch.data(), video, partition, descriptor_manager);
         for (std::size_t i = 0; i < neighbours.size(); ++i) {
-            queue.push(QueuedLink(bound_scratch[i], own, neighbours[i],
-                                  QueuedLink::bound_from_first));
+            queue.push(
+                QueuedLink(bound_scratch[i], own, neighbours[i], QueuedLink::bound_from_first));
         }
     } else {
         for (const MergeGraph::Label label : neighbours) {
@@ -394,29 +327,6 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_queue_links_of(
             queue.push(key);
         }
     }
-}
-
-template <typename Signal, typename Region, ConnectivityType Connectivity>
-Signal BinaryPartitionTree<Signal, Region, Connectivity>::paint_trajectories(const Signal& video) {
-    Signal painted(video);
-    ColorSpaceConverter<Signal>().convert(painted, RGB);
-    partition.refresh_current_labels();
-    const auto& labels = partition.current_labels;
-    const std::size_t region_count = partition.regions.size();
-    for_each_point(labels, [&](long long x, long long y, long long t) {
-        const unsigned long long label = *labels.at(x, y, t);
-        if (label >= region_count) {
-            throw VoradaError("Partition: region index not found.");
-        }
-        const Region& region = partition.regions[static_cast<std::size_t>(label)];
-        if (region.last_frame - region.first_frame >= 2) {
-            double* value = painted.at(x, y, t);
-            value[0] = 255;
-            value[1] = 0;
-            value[2] = 0;
-        }
-    });
-    return painted;
 }
 
 }  // namespace gma

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "common/errors.h"
@@ -17,8 +18,42 @@
 namespace vorada {
 namespace gma {
 
+/// Allocates each array as its own anonymous mapping, so that the array's owner may hand pages
+/// of its spare capacity back to the system (MergeGraph's pool does).
+template <typename T>
+struct MappedAllocator {
+    using value_type = T;
+    MappedAllocator() = default;
+    template <typename U>
+    MappedAllocator(const MappedAllocator<U>&) {}
+    T* allocate(std::size_t n) {
+        if (n == 0) {
+            return nullptr;
+        }
+        void* mapped = ::mmap(nullptr, n * sizeof(T), PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        return static_cast<T*>(mapped);
+    }
+    void deallocate(T* block, std::size_t n) noexcept {
+        if (block) {
+            ::munmap(block, n * sizeof(T));
+        }
+    }
+    template <typename U>
+    bool operator==(const MappedAllocator<U>&) const {
+        return true;
+    }
+    template <typename U>
+    bool operator!=(const MappedAllocator<U>&) const {
+        return false;
+    }
+};
+
 class MergeGraph {
-public:
+  public:
     using Label = std::uint32_t;
 
     /// `compact_at`: the dropped entries at which the pool is compacted, at the least.
@@ -167,12 +202,12 @@ public:
     void clear() {
         std::vector<Label>().swap(up);
         std::vector<std::uint32_t>().swap(list_at);
-        std::vector<Label>().swap(pool);
+        Pool().swap(pool);
         std::vector<Label>().swap(joined);
         garbage = 0;
     }
 
-private:
+  private:
     static constexpr std::uint32_t no_list = 0xFFFFFFFFu;
     static constexpr std::uint32_t header = 2;  ///< size and owner before a list's labels
 
@@ -241,10 +276,12 @@ private:
     }
     // Hands the pool's pages past `entries` (room it may not need again before the next
     // compaction: the live lists only shrink) back to the system, so that the pool's memory
-    // follows its live lists down.
+    // follows its live lists down. The pool is a mapping of its own (MappedAllocator), and its
+    // values are plain integers: a page given back reads as zeros until written again.
     void _release_beyond(std::size_t entries) {
         const std::size_t page = 4096;
-        const auto begin = reinterpret_cast<std::uintptr_t>(pool.data() + std::min(entries, pool.capacity()));
+        const auto begin =
+            reinterpret_cast<std::uintptr_t>(pool.data() + std::min(entries, pool.capacity()));
         const auto end = reinterpret_cast<std::uintptr_t>(pool.data() + pool.capacity());
         const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
         const std::uintptr_t last = end & ~(page - 1);
@@ -255,11 +292,12 @@ private:
 
     std::size_t compact_above;  ///< entries
 
-    std::vector<Label> up;              ///< per label: itself when top-level, else a region above
+    std::vector<Label> up;               ///< per label: itself when top-level, else a region above
     std::vector<std::uint32_t> list_at;  ///< per label: its list's place in `pool`, or no_list
-    std::vector<Label> pool;            ///< the lists, one after another
-    std::vector<Label> joined;          ///< result of join and neighbours
-    std::size_t garbage = 0;            ///< entries of dropped lists still in `pool`
+    using Pool = std::vector<Label, MappedAllocator<Label>>;
+    Pool pool;                  ///< the lists, one after another
+    std::vector<Label> joined;  ///< result of join and neighbours
+    std::size_t garbage = 0;    ///< entries of dropped lists still in `pool`
 };
 
 }  // namespace gma

@@ -30,7 +30,9 @@ class QueuedLink {
     std::uint32_t first = 0;
 
     QueuedLink() = default;
-    QueuedLink(double link_distance, std::uint32_t first_label, std::uint32_t second_label,
+    QueuedLink(double link_distance,
+               std::uint32_t first_label,
+               std::uint32_t second_label,
                State state)
         : distance(link_distance), first(first_label), second_bits(second_label | (state << 30)) {}
 
@@ -39,6 +41,23 @@ class QueuedLink {
 
   private:
     std::uint32_t second_bits = 0;
+};
+
+/// The link order: distance, then the first label, then the second. Ties go to the lower labels
+/// so every run merges in the same order.
+struct QueuedLinkOrder {
+    bool operator()(const QueuedLink& a, const QueuedLink& b) const {
+        if (a.distance < b.distance) {
+            return true;
+        }
+        if (b.distance < a.distance) {
+            return false;
+        }
+        if (a.first != b.first) {
+            return a.first < b.first;
+        }
+        return a.second() < b.second();
+    }
 };
 
 /// Merge queue over QueuedLink keys. `Order` is a strict total order on keys (the link order);
@@ -117,6 +136,17 @@ class MergeQueue {
         }
     }
 
+    /// Empties the queue and frees its memory.
+    void clear() {
+        std::vector<QueuedLink>().swap(front);
+        std::vector<QueuedLink>().swap(waiting);
+        near_begin = 0;
+        everything_in_front = false;
+        has_threshold = false;
+        has_far_threshold = false;
+        near_takes_all = false;
+    }
+
     /// Empties the queue and returns its live keys in order.
     std::vector<QueuedLink> drain() {
         std::vector<QueuedLink> keys;
@@ -173,9 +203,9 @@ class MergeQueue {
     // square of its links, and with a split at every refill they would read each key many
     // times over.
     void _refill() {
-        waiting.erase(_drop_dead(waiting.begin() + static_cast<std::ptrdiff_t>(near_begin),
-                                 waiting.end()),
-                      waiting.end());
+        waiting.erase(
+            _drop_dead(waiting.begin() + static_cast<std::ptrdiff_t>(near_begin), waiting.end()),
+            waiting.end());
         const std::size_t batch = std::max(batch_size, waiting.size() / batch_fraction);
         if (near_begin == waiting.size()) {
             _drop_dead(waiting);
@@ -192,8 +222,8 @@ class MergeQueue {
         }
         std::size_t taken = waiting.size() - near_begin;
         if (batch < taken) {
-            threshold = _select_smallest(waiting.begin() + static_cast<std::ptrdiff_t>(near_begin),
-                                         batch);
+            threshold =
+                _select_smallest(waiting.begin() + static_cast<std::ptrdiff_t>(near_begin), batch);
             has_threshold = true;
             taken = batch;
         } else if (has_far_threshold) {
@@ -202,7 +232,8 @@ class MergeQueue {
         } else {
             everything_in_front = true;
         }
-        front.insert(front.end(), waiting.end() - static_cast<std::ptrdiff_t>(taken), waiting.end());
+        front.insert(front.end(), waiting.end() - static_cast<std::ptrdiff_t>(taken),
+                     waiting.end());
         std::make_heap(front.begin(), front.end(), After());
         waiting.resize(waiting.size() - taken);
         if (waiting.capacity() > 4 * waiting.size() + batch_size) {
@@ -216,7 +247,7 @@ class MergeQueue {
 
     Live live;
     std::size_t batch_size;
-    std::vector<QueuedLink> front;    ///< binary heap of the keys below `threshold`
+    std::vector<QueuedLink> front;  ///< binary heap of the keys below `threshold`
     /// The other keys, unsorted: first the far tier (from `far_threshold` on; every key before
     /// the first split), from `near_begin` on the near tier (below `far_threshold`).
     std::vector<QueuedLink> waiting;

@@ -1,12 +1,11 @@
-#include "descriptors/descriptormanager.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "descriptors/area.h"
 #include "descriptors/colorsignature.h"
-#include "descriptors/temporalmean.h"
+#include "descriptors/descriptormanager.h"
 #include "tests/descriptors/regions.h"
+#include "tests/descriptors/temporalmean.h"
 
 namespace {
 

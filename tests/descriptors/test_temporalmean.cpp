@@ -1,10 +1,8 @@
-#include "descriptors/temporalmean.h"
-
-#include "descriptors/flowsums.h"
-
 #include <gtest/gtest.h>
 
+#include "descriptors/flowsums.h"
 #include "tests/descriptors/regions.h"
+#include "tests/descriptors/temporalmean.h"
 
 namespace {
 

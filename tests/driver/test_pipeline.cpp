@@ -13,10 +13,12 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/errors.h"
+#include "distance/colorspaceconverter.h"
 #include "driver/arguments.h"
 #include "driver/pipeline.h"
 #include "image/imagergb.h"
@@ -417,10 +419,8 @@ TEST(RunVseg, NegativeScalesGiveTheSameRunAsPositiveOnes) {
 
 TEST(RunVsegParameters, TreeAndDistanceRecordsHoldTheDriversValues) {
     const TreeParameters tree = make_tree_parameters();
-    EXPECT_TRUE(tree.verbose);
     EXPECT_TRUE(tree.update_labels);
     EXPECT_EQ(tree.min_regions, 1u);
-    EXPECT_EQ(tree.progress_step, 0.1);
     EXPECT_EQ(tree.output_levels, (std::vector<unsigned long long>{900, 800, 700, 600, 500, 400,
                                                                    300, 200, 100, 40, 30, 20, 10,
                                                                    5, 3, 2}));
@@ -461,6 +461,69 @@ TEST(RunVsegParameters, TreeInitSetsTheLevelBookkeeping) {
     EXPECT_EQ(tree.last_index, 2u);
     EXPECT_EQ(tree.descriptor_manager.capacity, 5u);
     EXPECT_TRUE(tree.partition.update_labels);
+}
+
+TEST(ProgressLines, ALineAfterEveryTenthOfTheMerges) {
+    std::ostringstream out;
+    ProgressLines lines(out, 0.1);
+    lines.start(1001);
+    for (unsigned long long done = 1; done <= 1000; ++done) {
+        lines.merged(done, 1000);
+    }
+    std::string expected = "Starting from 1001 regions \n";
+    for (int percent = 10; percent <= 100; percent += 10) {
+        expected += "Done " + std::to_string(percent) + "% \n";
+    }
+    EXPECT_EQ(out.str(), expected);
+}
+
+TEST(ProgressLines, TheStepIsComparedAsADoubleAndPercentTruncates) {
+    // 15 merges, step 1.5: a line after every second merge, 2·100/15 = 13 %, and so on.
+    std::ostringstream out;
+    ProgressLines lines(out, 0.1);
+    for (unsigned long long done = 1; done <= 15; ++done) {
+        lines.merged(done, 15);
+    }
+    EXPECT_EQ(out.str(),
+              "Done 13% \nDone 26% \nDone 40% \nDone 53% \nDone 66% \nDone 80% \nDone 93% \n");
+}
+
+TEST(PaintTrajectories, OnlyRegionsSpanningThreeFramesArePaintedRed) {
+    // Column 0: one trajectory over frames 0–2. Column 1: one over frames 0–1, then a new one.
+    Tree tree(make_tree_parameters());
+    LabelVolume labels(2, 1, 3);
+    labels.values = {1, 2, 1, 2, 1, 3};
+    tree.init(labels);
+    Video video(2, 1, 3);
+    video.initialized = true;
+    for (long long t = 0; t < 3; ++t) {
+        for (long long x = 0; x < 2; ++x) {
+            double* value = video.at(x, 0, t);
+            value[0] = 40;
+            value[1] = 90;
+            value[2] = 160;
+        }
+    }
+    ColorSpaceConverter<Video>().convert(video, CIELab);
+    const Video before = video;
+    const Video painted = paint_trajectories(tree.partition, video);
+    EXPECT_EQ(painted.color_space, RGB);
+    for (long long t = 0; t < 3; ++t) {
+        SCOPED_TRACE(t);
+        EXPECT_EQ(painted.at(0, 0, t)[0], 255);
+        EXPECT_EQ(painted.at(0, 0, t)[1], 0);
+        EXPECT_EQ(painted.at(0, 0, t)[2], 0);
+        // The rest shows the video converted back to RGB (conversion rounding aside).
+        EXPECT_NEAR(painted.at(1, 0, t)[0], 40, 1);
+        EXPECT_NEAR(painted.at(1, 0, t)[1], 90, 1);
+        EXPECT_NEAR(painted.at(1, 0, t)[2], 160, 1);
+    }
+    EXPECT_EQ(video.values, before.values);  // painted on a copy
+    EXPECT_EQ(video.color_space, CIELab);
+
+    tree.partition.current_labels.values[1] = 7;
+    EXPECT_THAT([&] { paint_trajectories(tree.partition, video); },
+                ThrowsMessage<VoradaError>(StrEq("Partition: region index not found.")));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -11,7 +11,6 @@ namespace vorada {
 namespace testing {
 
 using Region = gma::Trajectory<gma::Video>;
-using Link = Region::Link;
 using Partition = gma::HierarchicalRegionPartition<Region, gma::IN_FRAME_4>;
 
 /// A label volume of X × Y × T with the given values in raster order.
@@ -40,13 +39,26 @@ std::vector<gma::Coordinate> own_points(const R& region) {
     return points;
 }
 
-/// Labels of a region's neighbours.
-inline std::set<unsigned long long> neighbor_labels(const Region& region) {
+/// Labels of the leaves paired with `label` in the partition's leaf pairs.
+inline std::set<unsigned long long> paired_with(const Partition& partition,
+                                                unsigned long long label) {
     std::set<unsigned long long> labels;
-    for (const auto& entry : region.neighbors) {
-        labels.insert(entry.first->label);
+    for (const gma::LeafPair& pair : partition.leaf_pairs.pairs()) {
+        if (pair.first == label || pair.second == label) {
+            labels.insert(pair.first == label ? pair.second : pair.first);
+        }
     }
     return labels;
+}
+
+/// The label the pair of `a` and `b` was met from, or −1 when they are no pair.
+inline long long met_from(const Partition& partition, unsigned long long a, unsigned long long b) {
+    for (const gma::LeafPair& pair : partition.leaf_pairs.pairs()) {
+        if ((pair.first == a && pair.second == b) || (pair.first == b && pair.second == a)) {
+            return pair.first;
+        }
+    }
+    return -1;
 }
 
 inline gma::Coordinate at(long long x, long long y, long long t) {

@@ -55,7 +55,7 @@ TEST(HierarchicalRegionPartition, ASingleLabelGivesOneRegionWithoutLinks) {
     partition.init(labels);
     ASSERT_EQ(partition.regions.size(), 1u);
     EXPECT_EQ(partition.max_index, 0u);
-    EXPECT_TRUE(partition.regions[0].neighbors.empty());
+    EXPECT_TRUE(partition.leaf_pairs.pairs().empty());
     EXPECT_EQ(partition.regions[0].size(), 12u);
 }
 
@@ -67,30 +67,29 @@ TEST(HierarchicalRegionPartition, AnEmptyVolumeGivesNoRegions) {
     EXPECT_EQ(partition.max_index, 0u);
 }
 
-TEST(HierarchicalRegionPartition, OneLinkPerPairMadeAtTheFirstMeeting) {
+TEST(HierarchicalRegionPartition, OnePairPerAdjacencyMetFromTheEarlierVoxel) {
     // One frame, 3 × 2 (leaf indices in brackets):
     //     1[0] 2[1] 3[2]
     //     3[2] 2[1] 3[2]
-    // Pair (1,2) first met at (0,0)→(1,0); (2,3) at (1,0)→(2,0), first = region of label 2;
-    // the later meetings (0,1)→(1,1) and (1,1)→(2,1) find the link already made.
+    // Pair {0,1} first met at (0,0)→(1,0); {1,2} at (1,0)→(2,0), from leaf 1; {0,2} at
+    // (0,0)→(0,1), from leaf 0. The later meetings (0,1)→(1,1) and (1,1)→(2,1) add nothing.
+    // Pairs come ordered by their higher label, then their lower one.
     gma::LabelVolume labels = make_labels(3, 2, 1, {1, 2, 3, 3, 2, 3});
     Partition partition;
     partition.init(labels);
-    auto& r = partition.regions;
-    EXPECT_EQ(neighbor_labels(r[0]), (std::set<unsigned long long>{1, 2}));
-    EXPECT_EQ(neighbor_labels(r[1]), (std::set<unsigned long long>{0, 2}));
-    EXPECT_EQ(neighbor_labels(r[2]), (std::set<unsigned long long>{0, 1}));
-    const Link* link_12 = r[1].neighbors.find(&r[2]);
-    ASSERT_NE(link_12, nullptr);
-    EXPECT_EQ(link_12, r[2].neighbors.find(&r[1]));
-    EXPECT_EQ(link_12->first, &r[1]);
-    EXPECT_EQ(link_12->second, &r[2]);
-    EXPECT_EQ(r[0].neighbors.find(&r[2])->first, &r[0]);
-    for (const Region& region : r) {
-        for (const auto& entry : region.neighbors) {
-            EXPECT_EQ(entry.second->distance, 0.0);
-        }
+    EXPECT_EQ(partition.leaf_pairs.pairs(), (std::vector<gma::LeafPair>{{0, 1}, {0, 2}, {1, 2}}));
+}
+
+TEST(LeafPairs, APairKeepsItsFirstMeetingAndComesOnceInLabelOrder) {
+    gma::LeafPairs pairs;
+    for (const auto& met : std::vector<gma::LeafPair>{
+             {5, 2}, {2, 5}, {1, 7}, {0, 3}, {7, 1}, {3, 2}, {2, 3}, {4, 6}, {5, 2}, {6, 4}}) {
+        pairs.add(met.first, met.second);
     }
+    EXPECT_EQ(pairs.pairs(), (std::vector<gma::LeafPair>{{0, 3}, {3, 2}, {5, 2}, {4, 6}, {1, 7}}));
+    EXPECT_THROW(pairs.add(4, 4), VoradaError);
+    pairs.clear();
+    EXPECT_TRUE(pairs.pairs().empty());
 }
 
 TEST(HierarchicalRegionPartition, DiagonalAndCrossFrameContactsMakeNoLink) {
@@ -99,11 +98,11 @@ TEST(HierarchicalRegionPartition, DiagonalAndCrossFrameContactsMakeNoLink) {
     gma::LabelVolume labels = make_labels(2, 2, 2, {1, 2, 2, 3, 4, 2, 2, 2});
     Partition partition;
     partition.init(labels);
-    auto& r = partition.regions;  // 1→0, 2→1, 3→2, 4→3
-    EXPECT_EQ(neighbor_labels(r[0]), (std::set<unsigned long long>{1}));
-    EXPECT_EQ(neighbor_labels(r[1]), (std::set<unsigned long long>{0, 2, 3}));
-    EXPECT_EQ(neighbor_labels(r[2]), (std::set<unsigned long long>{1}));
-    EXPECT_EQ(neighbor_labels(r[3]), (std::set<unsigned long long>{1}));
+    // 1→0, 2→1, 3→2, 4→3
+    EXPECT_EQ(paired_with(partition, 0), (std::set<unsigned long long>{1}));
+    EXPECT_EQ(paired_with(partition, 1), (std::set<unsigned long long>{0, 2, 3}));
+    EXPECT_EQ(paired_with(partition, 2), (std::set<unsigned long long>{1}));
+    EXPECT_EQ(paired_with(partition, 3), (std::set<unsigned long long>{1}));
 }
 
 TEST(HierarchicalRegionPartition, InitAgainStartsFromScratch) {
@@ -115,7 +114,7 @@ TEST(HierarchicalRegionPartition, InitAgainStartsFromScratch) {
     EXPECT_EQ(partition.regions.size(), 2u);
     EXPECT_EQ(partition.leaf_labels.values, (std::vector<unsigned long long>{0, 1, 1}));
     EXPECT_EQ(partition.label_map.size(), 2u);
-    EXPECT_EQ(neighbor_labels(partition.regions[0]), (std::set<unsigned long long>{1}));
+    EXPECT_EQ(partition.leaf_pairs.pairs(), (std::vector<gma::LeafPair>{{0, 1}}));
 }
 
 TEST(HierarchicalRegionPartition, LargeLabelValuesAreMappedToo) {

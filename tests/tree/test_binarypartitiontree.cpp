@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "common/errors.h"
-#include "distance/colorspaceconverter.h"
 #include "tree/binarypartitiontree.h"
 
 namespace vorada {
@@ -28,7 +27,6 @@ using ::testing::ThrowsMessage;
 
 using Region = gma::Trajectory<gma::Video>;
 using Tree = gma::BinaryPartitionTree<gma::Video, Region, gma::IN_FRAME_4>;
-using Link = Tree::Link;
 using LabelPair = std::pair<unsigned long long, unsigned long long>;
 
 const std::vector<unsigned long long> driver_levels = {900, 800, 700, 600, 500, 400, 300, 200,
@@ -57,8 +55,7 @@ struct StubModel {
     StubModel& operator=(const StubModel&) = delete;
 
     template <typename Partition>
-    double region_distance(Region& a, Region& b, gma::Video&, Partition&,
-                           gma::DescriptorManager&) {
+    double region_distance(Region& a, Region& b, gma::Video&, Partition&, gma::DescriptorManager&) {
         log->calls.emplace_back(a.label, b.label);
         return log->distance ? log->distance(a, b) : 1.0;
     }
@@ -72,8 +69,13 @@ struct BoundedStubModel : StubModel {
     using StubModel::StubModel;
 
     template <typename Partition>
-    void region_distance_bounds(Region& a, Region* const* others, std::size_t count,
-                                double* bounds, gma::Video&, Partition&, gma::DescriptorManager&) {
+    void region_distance_bounds(Region& a,
+                                Region* const* others,
+                                std::size_t count,
+                                double* bounds,
+                                gma::Video&,
+                                Partition&,
+                                gma::DescriptorManager&) {
         for (std::size_t i = 0; i < count; ++i) {
             ++log->bounds;
             bounds[i] = log->bound(a, *others[i]);
@@ -81,7 +83,9 @@ struct BoundedStubModel : StubModel {
     }
 };
 
-gma::LabelVolume make_labels(long long x, long long y, long long t,
+gma::LabelVolume make_labels(long long x,
+                             long long y,
+                             long long t,
                              const std::vector<unsigned long long>& values) {
     gma::LabelVolume labels(x, y, t);
     labels.values = values;
@@ -102,9 +106,10 @@ struct TreeFixture {
     gma::Video video;
     std::unique_ptr<Tree> tree;
     StubLog log;
-    std::vector<Tree::Merge> merges;                                  ///< every merge reported
+    std::vector<Tree::Merge> merges;                                       ///< every merge reported
     std::map<unsigned long long, std::vector<unsigned long long>> levels;  ///< labels per level
     std::vector<unsigned long long> level_order;
+    std::vector<LabelPair> progress;  ///< (done, total) of every progress report
 
     TreeFixture(gma::LabelVolume labels, Tree::Parameters parameters) {
         video = gma::Video(labels.size(0), labels.size(1), labels.size(2));
@@ -115,6 +120,10 @@ struct TreeFixture {
         tree = std::make_unique<Tree>(parameters);
         tree->init(labels);
         tree->reports.merged = [this](const Tree::Merge& merge) { merges.push_back(merge); };
+        tree->reports.progressed = [this](unsigned long long done, unsigned long long total) {
+            ASSERT_EQ(done, merges.size());  // after the merge's own report
+            progress.emplace_back(done, total);
+        };
         tree->reports.level_reached = [this](unsigned long long level) {
             level_order.push_back(level);
             levels[level] = tree->partition.current_labels.values;
@@ -137,20 +146,17 @@ struct TreeFixture {
     }
 };
 
-Tree::Parameters parameters_with(bool verbose, unsigned long long min_regions,
+Tree::Parameters parameters_with(unsigned long long min_regions,
                                  std::vector<unsigned long long> levels) {
     Tree::Parameters parameters;
-    parameters.verbose = verbose;
     parameters.update_labels = true;
     parameters.min_regions = min_regions;
-    parameters.progress_step = 0.1;
     parameters.output_levels = std::move(levels);
     return parameters;
 }
 
-
 TEST(BinaryPartitionTreeLevels, ParametersHandedOverAreTakenOverByTheModel) {
-    TreeFixture run(distinct_labels(4, 1, 1), parameters_with(false, 1, {}));
+    TreeFixture run(distinct_labels(4, 1, 1), parameters_with(1, {}));
     StubModel::Parameters parameters;
     parameters.log = &run.log;
     run.tree->create<StubModel>(run.video, std::move(parameters));
@@ -159,28 +165,6 @@ TEST(BinaryPartitionTreeLevels, ParametersHandedOverAreTakenOverByTheModel) {
     EXPECT_EQ(run.log.destroyed, 1);
     EXPECT_EQ(run.tree->level, 1u);
     EXPECT_EQ(run.merges.size(), 2u);
-}
-
-// The (first, second) labels of every link between top-level regions, each pair once.
-std::set<LabelPair> top_level_links(const Tree& tree) {
-    std::set<LabelPair> links;
-    for (const Region& region : tree.partition.regions) {
-        if (region.parent) {
-            continue;
-        }
-        for (const auto& entry : region.neighbors) {
-            links.insert({entry.second->first->label, entry.second->second->label});
-        }
-    }
-    return links;
-}
-
-std::set<LabelPair> link_set_contents(const Tree& tree) {
-    std::set<LabelPair> links;
-    for (Link* link = tree.link_set.smallest(); link; link = tree.link_set.next(link)) {
-        links.insert({link->first->label, link->second->label});
-    }
-    return links;
 }
 
 std::size_t top_level_count(const Tree& tree) {
@@ -200,28 +184,23 @@ std::vector<LabelPair> merge_children(const Tree& tree, std::size_t leaves) {
     return merges;
 }
 
-std::array<double, 3> pixel(const gma::Video& video, long long x, long long y, long long t) {
-    const double* value = video.at(x, y, t);
-    return {value[0], value[1], value[2]};
-}
-
 // Smaller regions merge first, as with the real model; ties are frequent.
 double smaller_area(const Region& a, const Region& b) {
     return static_cast<double>(std::min(a.size(), b.size()));
 }
 
 TEST(BinaryPartitionTreeLevels, FiveHundredLeavesReportEveryDriverLevelOncePerMerge) {
-    TreeFixture run(distinct_labels(500, 1, 1), parameters_with(false, 1, driver_levels));
+    TreeFixture run(distinct_labels(500, 1, 1), parameters_with(1, driver_levels));
     ASSERT_EQ(run.tree->level, 499u);
     ASSERT_EQ(run.tree->last_index, 499u);
     ASSERT_EQ(run.tree->descriptor_manager.capacity, 999u);
     ASSERT_TRUE(run.tree->partition.update_labels);
     run.log.distance = smaller_area;
-    EXPECT_EQ(run.create(), "");  // not verbose: nothing printed
+    EXPECT_EQ(run.create(), "");  // the tree prints nothing
 
     // The entries above the starting level are used up one per merge, then 400 waits for 400.
-    EXPECT_THAT(run.level_order, ElementsAre(498, 497, 496, 495, 494, 400, 300, 200, 100, 40, 30,
-                                             20, 10, 5, 3, 2));
+    EXPECT_THAT(run.level_order,
+                ElementsAre(498, 497, 496, 495, 494, 400, 300, 200, 100, 40, 30, 20, 10, 5, 3, 2));
 
     const auto& regions = run.tree->partition.regions;
     for (const auto& reported : run.levels) {
@@ -260,74 +239,61 @@ TEST(BinaryPartitionTreeLevels, FiveHundredLeavesReportEveryDriverLevelOncePerMe
         area.push_back(area[merge.first] + area[merge.second]);
     }
 
-    // min_regions 1: the loop ends with two regions and their one link left in the set.
+    // min_regions 1: the loop ends with two regions.
     EXPECT_EQ(run.tree->level, 1u);
     EXPECT_EQ(run.tree->last_index, 997u);
     EXPECT_EQ(regions.size(), 998u);
     EXPECT_EQ(top_level_count(*run.tree), 2u);
-    EXPECT_EQ(run.tree->link_set.size(), 1u);
-    EXPECT_EQ(link_set_contents(*run.tree), top_level_links(*run.tree));
     EXPECT_EQ(run.log.constructed, 1);
     EXPECT_EQ(run.log.destroyed, 1);
 }
 
-TEST(BinaryPartitionTreeLevels, StartingAtTheFloorMergesNothingButStillAnnounces) {
+TEST(BinaryPartitionTreeLevels, StartingAtTheFloorMergesNothing) {
     // Two frames of two voxels: four leaves, level 3, floor 3.
-    TreeFixture run(distinct_labels(2, 1, 2), parameters_with(true, 3, driver_levels));
-    EXPECT_EQ(run.create(), "Starting from 4 regions \n");
+    TreeFixture run(distinct_labels(2, 1, 2), parameters_with(3, driver_levels));
+    run.create();
     EXPECT_EQ(run.tree->partition.regions.size(), 4u);
     EXPECT_EQ(run.tree->level, 3u);
     EXPECT_TRUE(run.levels.empty());
     EXPECT_TRUE(run.merges.empty());
-    // The initial distances are still computed and the links wait in the set.
+    EXPECT_TRUE(run.progress.empty());
+    // The initial distances are still computed.
     EXPECT_THAT(run.log.calls, ElementsAre(LabelPair(1, 0), LabelPair(3, 2)));
-    EXPECT_EQ(link_set_contents(*run.tree), (std::set<LabelPair>{{0, 1}, {2, 3}}));
 }
 
-TEST(BinaryPartitionTreeLevels, ProgressLinesEveryTenthOfTheMerges) {
-    TreeFixture run(distinct_labels(1001, 1, 1), parameters_with(true, 0, {}));
-    std::string expected = "Starting from 1001 regions \n";
-    for (int percent = 10; percent <= 100; percent += 10) {
-        expected += "Done " + std::to_string(percent) + "% \n";
-    }
-    EXPECT_EQ(run.create(), expected);
+TEST(BinaryPartitionTreeLevels, ProgressIsReportedAfterEveryMergeWithTheMergesToMake) {
+    TreeFixture run(distinct_labels(11, 1, 1), parameters_with(0, {}));
+    run.create();
     EXPECT_EQ(run.tree->level, 0u);
     EXPECT_EQ(top_level_count(*run.tree), 1u);
-    EXPECT_TRUE(run.tree->link_set.empty());
-    EXPECT_EQ(run.merges.size(), 1000u);
-}
-
-TEST(BinaryPartitionTreeLevels, ProgressStepIsComparedAsADoubleAndPercentTruncates) {
-    // 15 merges, step 1.5: a line after every second merge, 2·100/15 = 13 %, and so on.
-    TreeFixture run(distinct_labels(16, 1, 1), parameters_with(true, 0, {}));
-    EXPECT_EQ(run.create(),
-              "Starting from 16 regions \nDone 13% \nDone 26% \nDone 40% \nDone 53% \n"
-              "Done 66% \nDone 80% \nDone 93% \n");
+    ASSERT_EQ(run.progress.size(), 10u);
+    for (std::size_t i = 0; i < run.progress.size(); ++i) {
+        EXPECT_EQ(run.progress[i], LabelPair(i + 1, 10));
+    }
 }
 
 TEST(BinaryPartitionTreeLevels, SeparateComponentsStopTheLoopWhenTheLinksRunOut) {
     // Three frames of two voxels and no temporal links: three pairs that can never meet.
-    TreeFixture run(distinct_labels(2, 1, 3), parameters_with(false, 1, {4, 3, 2}));
+    TreeFixture run(distinct_labels(2, 1, 3), parameters_with(1, {4, 3, 2}));
     run.create();
     EXPECT_EQ(run.tree->level, 2u);
     EXPECT_EQ(run.tree->partition.regions.size(), 9u);
-    EXPECT_TRUE(run.tree->link_set.empty());
+    EXPECT_EQ(run.progress.back(), LabelPair(3, 4));  // three of the four merges planned
     EXPECT_THAT(run.level_order, ElementsAre(4, 3, 2));
 }
 
 TEST(BinaryPartitionTreeOrder, InitialDistancesFromTheHigherLabelAndTiesByFirstThenSecond) {
     // Leaves:   0 1 2      links (first, second): (0,1) (0,3) (1,2) (1,3) and (2,0), whose
     //           3 3 0      first is the higher label because the pair is first met at leaf 2.
-    TreeFixture run(make_labels(3, 2, 1, {10, 11, 12, 13, 13, 10}), parameters_with(false, 1, {}));
-    ASSERT_NE(run.tree->partition.regions[2].neighbors.find(&run.tree->partition.regions[0]),
-              nullptr);
-    ASSERT_EQ(run.tree->partition.regions[2].neighbors.find(&run.tree->partition.regions[0])->first,
-              &run.tree->partition.regions[2]);
+    TreeFixture run(make_labels(3, 2, 1, {10, 11, 12, 13, 13, 10}), parameters_with(1, {}));
+    ASSERT_EQ(run.tree->partition.leaf_pairs.pairs(),
+              (std::vector<gma::LeafPair>{{0, 1}, {2, 0}, {1, 2}, {0, 3}, {1, 3}}));
     // {1,3} and {2,0} tie at the smallest distance: (1,3) goes first because its first region
     // has the lower label, although the other pair holds the lowest label of all.
     run.log.distance = [](const Region& a, const Region& b) {
         const std::set<unsigned long long> pair{a.label, b.label};
-        if (pair == std::set<unsigned long long>{1, 3} || pair == std::set<unsigned long long>{0, 2}) {
+        if (pair == std::set<unsigned long long>{1, 3} ||
+            pair == std::set<unsigned long long>{0, 2}) {
             return 1.0;
         }
         return 5.0;
@@ -339,54 +305,14 @@ TEST(BinaryPartitionTreeOrder, InitialDistancesFromTheHigherLabelAndTiesByFirstT
     EXPECT_THAT(run.log.calls,
                 ElementsAre(LabelPair(1, 0), LabelPair(2, 0), LabelPair(2, 1), LabelPair(3, 0),
                             LabelPair(3, 1), LabelPair(4, 0), LabelPair(4, 2), LabelPair(5, 4)));
-    ASSERT_EQ(run.tree->link_set.size(), 1u);
-    const Link* last = run.tree->link_set.smallest();
-    EXPECT_EQ(last->first->label, 5u);
-    EXPECT_EQ(last->second->label, 4u);
-    EXPECT_EQ(last->distance, 5.0);
 }
 
 TEST(BinaryPartitionTreeOrder, EqualDistancesWithTheSameFirstGoByTheSecondLabel) {
     // Leaves 0 1 / 2 3: all distances equal; (0,1) precedes (0,2), then (2,3) precedes the
     // links of the new region 4 because 2 < 4.
-    TreeFixture run(distinct_labels(2, 2, 1), parameters_with(false, 1, {}));
+    TreeFixture run(distinct_labels(2, 2, 1), parameters_with(1, {}));
     run.create();
     EXPECT_THAT(merge_children(*run.tree, 4), ElementsAre(LabelPair(0, 1), LabelPair(2, 3)));
-}
-
-TEST(BinaryPartitionTreeTrajectories, OnlyRegionsSpanningThreeFramesArePaintedRed) {
-    // Column 0: one trajectory over frames 0–2. Column 1: one over frames 0–1, then a new one.
-    TreeFixture run(make_labels(2, 1, 3, {1, 2, 1, 2, 1, 3}), parameters_with(true, 1, {}));
-    for (long long t = 0; t < 3; ++t) {
-        for (long long x = 0; x < 2; ++x) {
-            double* value = run.video.at(x, 0, t);
-            value[0] = 40;
-            value[1] = 90;
-            value[2] = 160;
-        }
-    }
-    gma::ColorSpaceConverter<gma::Video>().convert(run.video, CIELab);
-    const gma::Video before = run.video;
-    const gma::Video painted = run.tree->paint_trajectories(run.video);
-    EXPECT_EQ(painted.color_space, RGB);
-    for (int t = 0; t < 3; ++t) {
-        SCOPED_TRACE(t);
-        EXPECT_EQ(pixel(painted, 0, 0, t), (std::array<double, 3>{255, 0, 0}));
-        // The rest shows the video converted back to RGB (conversion rounding aside).
-        const std::array<double, 3> kept = pixel(painted, 1, 0, t);
-        EXPECT_NEAR(kept[0], 40, 1);
-        EXPECT_NEAR(kept[1], 90, 1);
-        EXPECT_NEAR(kept[2], 160, 1);
-    }
-    EXPECT_EQ(run.video.values, before.values);  // painted on a copy
-    EXPECT_EQ(run.video.color_space, CIELab);
-}
-
-TEST(BinaryPartitionTreeTrajectories, AnUnknownRegionInTheLabelsIsAnError) {
-    TreeFixture run(distinct_labels(2, 1, 1), parameters_with(true, 0, {}));
-    run.tree->partition.current_labels.values[1] = 7;
-    EXPECT_THAT([&] { run.tree->paint_trajectories(run.video); },
-                ThrowsMessage<VoradaError>(StrEq("Partition: region index not found.")));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -397,22 +323,25 @@ struct PlainLink {
     double distance;
     unsigned long long first, second;
     bool operator<(const PlainLink& other) const {
-        return std::tie(distance, first, second) < std::tie(other.distance, other.first, other.second);
+        return std::tie(distance, first, second) <
+               std::tie(other.distance, other.first, other.second);
     }
     bool operator==(const PlainLink& other) const {
         return distance == other.distance && first == other.first && second == other.second;
     }
 };
 
-double jittered_area(unsigned long long a, unsigned long long b, std::uint64_t area_a,
+double jittered_area(unsigned long long a,
+                     unsigned long long b,
+                     std::uint64_t area_a,
                      std::uint64_t area_b) {
-    return static_cast<double>(std::min(area_a, area_b)) + 0.5 * static_cast<double>((a + 3 * b) % 3);
+    return static_cast<double>(std::min(area_a, area_b)) +
+           0.5 * static_cast<double>((a + 3 * b) % 3);
 }
 
 struct PlainRun {
     std::vector<LabelPair> merges;
     std::vector<LabelPair> calls;
-    std::set<PlainLink> remaining;
 };
 
 PlainRun plain_merge_loop(const Tree& tree, unsigned long long min_regions) {
@@ -424,18 +353,14 @@ PlainRun plain_merge_loop(const Tree& tree, unsigned long long min_regions) {
     for (const Region& region : regions) {
         area.push_back(region.size());
     }
-    for (const Region& region : regions) {
-        for (const auto& entry : region.neighbors) {
-            const unsigned long long other = entry.first->label;
-            if (region.label > other) {
-                run.calls.push_back({region.label, other});
-                PlainLink link{jittered_area(region.label, other, area[region.label], area[other]),
-                               entry.second->first->label, entry.second->second->label};
-                neighbors[region.label][other] = link;
-                neighbors[other][region.label] = link;
-                links.insert(link);
-            }
-        }
+    for (const gma::LeafPair& pair : tree.partition.leaf_pairs.pairs()) {
+        const unsigned long long high = std::max(pair.first, pair.second);
+        const unsigned long long low = std::min(pair.first, pair.second);
+        run.calls.push_back({high, low});
+        PlainLink link{jittered_area(high, low, area[high], area[low]), pair.first, pair.second};
+        neighbors[high][low] = link;
+        neighbors[low][high] = link;
+        links.insert(link);
     }
     unsigned long long level = regions.size() - 1;
     unsigned long long next = regions.size();
@@ -465,7 +390,6 @@ PlainRun plain_merge_loop(const Tree& tree, unsigned long long min_regions) {
         }
         --level;
     }
-    run.remaining = links;
     return run;
 }
 
@@ -473,7 +397,7 @@ TEST(BinaryPartitionTreeOrder, ManyLinksMergeInExactlyTheOrderOfOneOrderedSet) {
     // 260 × 260 leaves give about 135 000 links, more than the set takes in at once, so links
     // wait outside it and are brought in as it runs dry.
     const long long side = 260;
-    TreeFixture run(distinct_labels(side, side, 1), parameters_with(false, 1, {}));
+    TreeFixture run(distinct_labels(side, side, 1), parameters_with(1, {}));
     const std::size_t leaves = run.tree->partition.regions.size();
     const PlainRun expected = plain_merge_loop(*run.tree, 1);
     ASSERT_GT(expected.calls.size(), 2u * 65536u);
@@ -489,22 +413,13 @@ TEST(BinaryPartitionTreeOrder, ManyLinksMergeInExactlyTheOrderOfOneOrderedSet) {
     }
     EXPECT_TRUE(run.log.calls == expected.calls);
     EXPECT_EQ(run.log.calls.size(), expected.calls.size());
-
-    // The set ends holding exactly the links of the remaining regions, with their distances.
-    EXPECT_TRUE(run.tree->link_set.verify());
-    std::set<PlainLink> remaining;
-    for (Link* link = run.tree->link_set.smallest(); link; link = run.tree->link_set.next(link)) {
-        remaining.insert({link->distance, link->first->label, link->second->label});
-    }
-    EXPECT_EQ(remaining.size(), expected.remaining.size());
-    EXPECT_TRUE(remaining == expected.remaining);
 }
 
 TEST(BinaryPartitionTreeOrder, BoundsPutOffMeasuringWithoutChangingTheOrder) {
     // Bounds are half the distance or the distance itself (ties between a bound and a distance
     // must still go by the labels), and the links merge exactly as with measured distances.
     const long long side = 260;
-    TreeFixture run(distinct_labels(side, side, 1), parameters_with(false, 1, {}));
+    TreeFixture run(distinct_labels(side, side, 1), parameters_with(1, {}));
     const std::size_t leaves = run.tree->partition.regions.size();
     const PlainRun expected = plain_merge_loop(*run.tree, 1);
     run.log.distance = [](const Region& a, const Region& b) {
@@ -529,29 +444,6 @@ TEST(BinaryPartitionTreeOrder, BoundsPutOffMeasuringWithoutChangingTheOrder) {
     for (const LabelPair& call : run.log.calls) {
         ASSERT_EQ(askers.count(call), 1u) << call.first << " " << call.second;
     }
-    std::set<PlainLink> remaining;
-    for (Link* link = run.tree->link_set.smallest(); link; link = run.tree->link_set.next(link)) {
-        EXPECT_EQ(link->distance_state, Link::exact);
-        remaining.insert({link->distance, link->first->label, link->second->label});
-    }
-    EXPECT_TRUE(remaining == expected.remaining);
-    EXPECT_TRUE(run.tree->link_set.verify());
-}
-
-TEST(BinaryPartitionTreeOrder, LinksLeftAtAHighFloorAreAllInTheSet) {
-    // Stopping with many regions left, after links have waited outside the set.
-    const long long side = 260;
-    TreeFixture run(distinct_labels(side, side, 1), parameters_with(false, 40000, {}));
-    run.log.distance = [](const Region& a, const Region& b) {
-        return jittered_area(a.label, b.label, a.size(), b.size());
-    };
-    run.create();
-    EXPECT_EQ(run.tree->level, 40000u);
-    EXPECT_EQ(top_level_count(*run.tree), 40001u);
-    const std::set<LabelPair> live = top_level_links(*run.tree);
-    EXPECT_EQ(run.tree->link_set.size(), live.size());
-    EXPECT_TRUE(link_set_contents(*run.tree) == live);
-    EXPECT_TRUE(run.tree->link_set.verify());
 }
 
 }  // namespace

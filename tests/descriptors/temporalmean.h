@@ -1,6 +1,7 @@
 #pragma once
-// Per-frame sums and counts of a signal over a region's points. Sums and counts (not means)
-// are kept so that a merged region's value is the exact frame-wise sum of its children's.
+// Per-frame sums and counts of one signal over a region's points: the reference the flow sums
+// are checked against. Sums and counts (not means) are kept so that a merged region's value is
+// the exact frame-wise sum of its children's.
 
 #include <Eigen/Core>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "common/errors.h"
 #include "descriptors/descriptorbase.h"
 #include "descriptors/descriptormanager.h"
+#include "descriptors/flowsums.h"
 #include "descriptors/runpool.h"
 #include "math/inlinevector.h"
 #include "signals/region.h"
@@ -41,74 +43,9 @@ struct MotionMeanType {
     long long last_frame = 0;
 };
 
-/// A region's frame span as the per-frame storages keep it, in 32 bits; `absent` marks a place
-/// without a record.
-struct FrameSpan {
-    static constexpr std::int32_t absent = -0x7FFFFFFF - 1;
-    std::int32_t first_frame = absent;
-    std::int32_t last_frame = 0;
-
-    bool present() const { return first_frame != absent; }
-    std::size_t frames() const {
-        return last_frame >= first_frame ? static_cast<std::size_t>(last_frame - first_frame + 1)
-                                         : 0;
-    }
-    /// Takes a computed span, or throws when 32 bits do not hold it.
-    void set(long long first, long long last) {
-        const long long limit = 0x7FFFFFFF;
-        if (first <= -limit || first > limit || last <= -limit || last > limit) {
-            throw VoradaError("Frame index out of range for the per-frame sums");
-        }
-        first_frame = static_cast<std::int32_t>(first);
-        last_frame = static_cast<std::int32_t>(last);
-    }
-};
-
 template <int N>
 std::size_t stored_frames(const MotionMeanType<N>& view) {
     return view.sums.size();
-}
-
-/// A merged region's per-frame record from its children's, each obtained through the manager
-/// (computed first if missing): `reset(first, last)` sizes the record over the union of the
-/// children's spans, then `add(part, j, k)` adds frame j of each child's record into frame k,
-/// child by child in the order of the children list.
-template <typename D, typename Signal, typename Region, typename Children, typename Reset,
-          typename Add>
-void add_children_frames(Signal& signal, const Children& children,
-                         const typename D::Parameters& parameters, DescriptorManager* manager,
-                         Reset reset, Add add) {
-    using View = typename D::type;
-    // Views into the manager's pools, which stay in place while other regions are stored.
-    View parts[2];
-    std::vector<View> more;  // only for regions with more than two children
-    long long first = 1000000000;
-    long long last = -1;
-    std::size_t n = 0;
-    for (auto* child : children) {
-        const View part =
-            manager->calc_descriptor<D>(signal, static_cast<Region&>(*child), parameters);
-        if (n < 2) {
-            parts[n] = part;
-        } else {
-            more.push_back(part);
-        }
-        ++n;
-        first = part.first_frame < first ? part.first_frame : first;
-        last = part.last_frame > last ? part.last_frame : last;
-    }
-    reset(first, last);
-    for (std::size_t c = 0; c < n; ++c) {
-        const View& part = c < 2 ? parts[c] : more[c - 2];
-        if (part.last_frame < part.first_frame) {
-            continue;
-        }
-        const std::size_t span = static_cast<std::size_t>(part.last_frame - part.first_frame + 1);
-        const std::size_t offset = static_cast<std::size_t>(part.first_frame - first);
-        for (std::size_t j = 0; j < span && j < stored_frames(part); ++j) {
-            add(part, j, offset + j);
-        }
-    }
 }
 
 /// How the manager keeps per-frame sums: per region its frame span and one run of sums and
