@@ -35,7 +35,6 @@ io::TreeFile build_tree(Video video,
     // The same stages, in the same order and with the same parameters, as run_vseg: the tree
     // is the one a run over the same frames and flows writes to its tree file.
     TreeParameters tree_parameters = make_tree_parameters();
-    tree_parameters.verbose = false;
     tree_parameters.output_levels.clear();
     LabelVolume trajectory_labels;
     auto tracker = std::make_unique<Tracker>(video.size);
@@ -45,7 +44,6 @@ io::TreeFile build_tree(Video video,
     stage_done();
 
     auto tree = std::make_unique<Tree>(tree_parameters);
-    tree->partition.detach_links();
     tree->init(trajectory_labels);
     trajectory_labels = LabelVolume();
     tree->partition.label_map.clear();
