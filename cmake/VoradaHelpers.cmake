@@ -13,15 +13,17 @@ if(VORADA_SANITIZE)
     target_link_options(vorada_options INTERFACE -fsanitize=address,undefined)
 endif()
 
-# vorada_add_library(<folder> DEPS <targets...>): one library per source folder, built from the
-# folder's .cpp files; a folder of headers only becomes an INTERFACE target.
+# vorada_add_library(<folder> DEPS <targets...> [PRIVATE_DEPS <targets...>]): one library per
+# source folder, built from the folder's .cpp files; a folder of headers only becomes an
+# INTERFACE target. DEPS are what its headers need, PRIVATE_DEPS what only its sources need.
 function(vorada_add_library folder)
-    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "DEPS;PRIVATE_DEPS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
     set(target vorada_${folder})
     if(sources)
         add_library(${target} STATIC ${sources})
         target_link_libraries(${target} PUBLIC vorada_options vorada_deps ${ARG_DEPS})
+        target_link_libraries(${target} PRIVATE ${ARG_PRIVATE_DEPS})
     else()
         add_library(${target} INTERFACE)
         target_link_libraries(${target} INTERFACE vorada_options vorada_deps ${ARG_DEPS})

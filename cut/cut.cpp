@@ -13,62 +13,12 @@
 #include "io/imagewritequeue.h"
 #include "io/outputlock.h"
 #include "io/segmentation.h"
+#include "io/treefile.h"
+#include "layout/layout.h"
 #include "signals/videosignal.h"
 
 namespace vorada {
 namespace cut {
-
-namespace {
-
-constexpr std::uint32_t no_parent = std::numeric_limits<std::uint32_t>::max();
-
-
-}  // namespace
-
-std::uint64_t parse_whole_number(const std::string& text, const std::string& option) {
-    std::size_t used = 0;
-    unsigned long long value = 0;
-    try {
-        if (!text.empty() && text[0] >= '0' && text[0] <= '9') {
-            value = std::stoull(text, &used);
-        }
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || used != text.size()) {
-        throw std::invalid_argument(option + " takes whole numbers, not '" + text + "'");
-    }
-    return value;
-}
-
-std::vector<std::uint64_t> parse_number_list(const std::string& text, const std::string& option) {
-    std::vector<std::uint64_t> numbers;
-    std::stringstream list(text);
-    std::string item;
-    while (std::getline(list, item, ',')) {
-        numbers.push_back(parse_whole_number(item, option));
-    }
-    if (numbers.empty()) {
-        throw std::invalid_argument(option + " needs at least one number");
-    }
-    return numbers;
-}
-
-void take_output_directory(const std::string& argument, std::string& output_directory) {
-    if (!argument.empty() && argument[0] == '-') {
-        throw std::invalid_argument("unknown option " + argument);
-    }
-    if (!output_directory.empty()) {
-        throw std::invalid_argument("more than one output directory given");
-    }
-    output_directory = argument;
-}
-
-void require_output_directory(const std::string& output_directory) {
-    if (output_directory.empty()) {
-        throw std::invalid_argument("no output directory given");
-    }
-}
 
 std::string cut_usage(const std::string& program) {
     return "Usage: " + program +
@@ -103,7 +53,7 @@ CutOptions parse_cut_arguments(int argc, const char* const* argv) {
             throw std::invalid_argument(argument + " needs a value");
         }
         if (argument == "--regions") {
-            options.regions = parse_number_list(argv[++i], argument);
+            options.regions = layout::parse_number_list(argv[++i], argument);
             for (std::uint64_t count : options.regions) {
                 if (count == 0) {
                     throw std::invalid_argument("--regions takes positive region counts");
@@ -139,10 +89,10 @@ CutOptions parse_cut_arguments(int argc, const char* const* argv) {
                              : format == "png16" ? LabelFormat::png16
                                                  : LabelFormat::npy;
         } else {
-            take_output_directory(argument, options.output_directory);
+            layout::take_output_directory(argument, options.output_directory);
         }
     }
-    require_output_directory(options.output_directory);
+    layout::require_output_directory(options.output_directory);
     if (have_regions == options.by_distance) {
         throw std::invalid_argument("give exactly one of --regions and --distance");
     }
@@ -150,50 +100,9 @@ CutOptions parse_cut_arguments(int argc, const char* const* argv) {
         throw std::invalid_argument("--png goes with --format sgm only");
     }
     if (options.out.empty()) {
-        options.out = options.output_directory + "/cuts";
+        options.out = layout::cuts_directory(options.output_directory);
     }
     return options;
-}
-
-std::uint64_t merges_for_regions(const io::TreeFile& tree, std::uint64_t regions) {
-    const std::uint64_t fewest = tree.leaf_count - tree.merges.size();
-    if (regions > tree.leaf_count || regions < fewest) {
-        throw VoradaError("The tree holds " + std::to_string(tree.leaf_count) + " down to " +
-                          std::to_string(fewest) + " regions; " + std::to_string(regions) +
-                          " is not among them");
-    }
-    return tree.leaf_count - regions;
-}
-
-std::uint64_t merges_below_distance(const io::TreeFile& tree, double distance) {
-    std::uint64_t merges = 0;
-    while (merges < tree.merges.size() && tree.merges[merges].distance < distance) {
-        ++merges;
-    }
-    return merges;
-}
-
-MergeReplay::MergeReplay(const io::TreeFile& tree_file) : tree(tree_file) {
-    parent.assign(static_cast<std::size_t>(tree.leaf_count + tree.merges.size()), no_parent);
-    for (const io::TreeMerge& merge : tree.merges) {
-        parent[merge.first] = merge.label;
-        parent[merge.second] = merge.label;
-    }
-}
-
-void MergeReplay::labels_after(std::uint64_t merges, std::vector<unsigned long long>& labels) {
-    // Parents have higher labels than their children, so one pass from the top down gives
-    // every label its region after the cut.
-    const auto present = static_cast<std::uint32_t>(tree.leaf_count + merges);
-    top.resize(present);
-    for (std::uint32_t label = present; label-- > 0;) {
-        const std::uint32_t up = parent[label];
-        top[label] = up < present ? top[up] : label;
-    }
-    labels.resize(tree.leaves.size());
-    for (std::size_t v = 0; v < labels.size(); ++v) {
-        labels[v] = top[tree.leaves[v]];
-    }
 }
 
 int run_vseg_cut(int argc, const char* const* argv) {
@@ -205,7 +114,7 @@ int run_vseg_cut(int argc, const char* const* argv) {
             return 0;
         }
         if (argument == "--version") {
-            std::cout << "vseg-cut " << VSEG_VERSION << "\n";
+            std::cout << "vseg-cut " << layout::version_text() << "\n";
             return 0;
         }
     }
@@ -227,15 +136,14 @@ int run_vseg_cut(int argc, const char* const* argv) {
     io::ImageWriteQueue image_writer(
         io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
         std::size_t(256) << 20, options.format == LabelFormat::sgm ? options.png : io::PngMode::none);
-    const io::TreeFile tree =
-        io::read_tree_file(options.output_directory + "/trees/tree.bpt");
+    const io::TreeFile tree = io::read_tree_file(layout::tree_file_path(options.output_directory));
 
     std::vector<std::uint64_t> cuts;  // merges per requested segmentation, in the order asked
     if (options.by_distance) {
-        cuts.push_back(merges_below_distance(tree, options.distance));
+        cuts.push_back(io::merges_below_distance(tree, options.distance));
     } else {
         for (std::uint64_t regions : options.regions) {
-            cuts.push_back(merges_for_regions(tree, regions));
+            cuts.push_back(io::merges_for_regions(tree, regions));
         }
     }
     if (options.format == LabelFormat::png16) {
@@ -258,7 +166,7 @@ int run_vseg_cut(int argc, const char* const* argv) {
     video.frames = tree.frames;
     video.initialized = true;
     gma::LabelVolume labels(x, y, t);
-    MergeReplay replay(tree);
+    io::MergeReplay replay(tree);
     boost::filesystem::create_directories(options.out);
     for (std::uint64_t merges : cuts) {
         const std::uint64_t level = tree.leaf_count - merges - 1;

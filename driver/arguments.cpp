@@ -88,8 +88,6 @@ std::string usage_text(const std::string& program) {
            "  --version                print the version and exit\n";
 }
 
-std::string version_text() { return VSEG_VERSION; }
-
 Arguments parse_arguments(const char* const* argv) {
     Arguments arguments;
     for (int i = 0; i < 6; ++i) {

@@ -31,9 +31,6 @@ struct Arguments {
 /// The usage text printed when arguments are missing and for --help.
 std::string usage_text(const std::string& program);
 
-/// The version of vseg and vseg-prepare.
-std::string version_text();
-
 /// Parses argv[1..8]; the caller has checked that eight are present.
 Arguments parse_arguments(const char* const* argv);
 

@@ -7,6 +7,7 @@
 #include "driver/pipeline.h"
 #include "image/import_export.h"
 #include "io/readimage.h"
+#include "layout/layout.h"
 
 namespace vorada {
 namespace gma {
@@ -29,7 +30,7 @@ std::string describe_frames(const std::string& input_directory) {
         }
         const unsigned long long number = std::stoull(name.substr(5, digits));
         // Only names vseg would ask for: frame0007.png is not frame 7's file.
-        if (frame_path(input_directory, number) == folder + "/" + name) {
+        if (layout::frame_path(input_directory, number) == folder + "/" + name) {
             numbers.push_back(number);
         }
     }
@@ -64,7 +65,7 @@ void require_frame(const std::string& path, const std::string& input_directory) 
 void check_frames_fit_in_memory(const std::string& input_directory,
                                 unsigned long long first_frame,
                                 unsigned long long frame_count) {
-    const std::string path = frame_path(input_directory, first_frame);
+    const std::string path = layout::frame_path(input_directory, first_frame);
     require_frame(path, input_directory);
     std::size_t width = 0;
     std::size_t height = 0;
@@ -77,7 +78,7 @@ void load_frames(Video& video,
                  unsigned long long first_frame,
                  unsigned long long frame_count) {
     for (unsigned long long t = 0; t < frame_count; ++t) {
-        const std::string path = frame_path(input_directory, first_frame + t);
+        const std::string path = layout::frame_path(input_directory, first_frame + t);
         require_frame(path, input_directory);
         if (!video.initialized) {
             // From the header: a frame too large for the run is refused before it is decoded.

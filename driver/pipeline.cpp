@@ -15,7 +15,6 @@
 #include "distance/motioncolordistancemodel.h"
 #include "driver/cueimages.h"
 #include "driver/flowreader.h"
-#include "driver/memorylimit.h"
 #include "driver/runrecord.h"
 #include "driver/stopsignals.h"
 #include "driver/tictoc.h"
@@ -24,6 +23,8 @@
 #include "io/outputlock.h"
 #include "io/segmentation.h"
 #include "io/treefile.h"
+#include "layout/layout.h"
+#include "layout/memorylimit.h"
 #include "signals/raster.h"
 #include "signals/temporalneighbors.h"
 #include "tracking/trajectorytracking.h"
@@ -31,37 +32,6 @@
 
 namespace vorada {
 namespace gma {
-
-namespace {
-
-// Measured peaks with PNGs written: 383 MB for 512x218x10 (1.12 M voxels), 1500 MB for the same
-// frames up-scaled twice (4.46 M), 830 MB for 320x240x40; at most 343 bytes per voxel. The
-// margin covers inputs whose regions are smaller still.
-constexpr double fixed_bytes = 64.0 * 1048576.0;
-constexpr double bytes_per_voxel = 400.0;
-
-}  // namespace
-
-std::string frame_path(const std::string& input_directory, unsigned long long frame_number) {
-    std::ostringstream name;
-    name << input_directory << "/frames/frame" << std::setw(3) << std::setfill('0') << frame_number
-         << ".png";
-    return name.str();
-}
-
-std::string forward_flow_path(const std::string& input_directory, unsigned long long frame_number) {
-    return input_directory + "/flows/flow_" + std::to_string(frame_number) + "_" +
-           std::to_string(frame_number + 1) + ".flo";
-}
-
-std::string backward_flow_path(const std::string& input_directory, unsigned long long frame_number) {
-    return input_directory + "/flows/flow_" + std::to_string(frame_number) + "_" +
-           std::to_string(frame_number - 1) + ".flo";
-}
-
-std::string frame_image_path(const std::string& directory, unsigned long long t) {
-    return segmentation_frame_path(directory, t);
-}
 
 void create_output_directory(const std::string& output_directory) {
     namespace fs = boost::filesystem;
@@ -89,13 +59,10 @@ void create_output_directory(const std::string& output_directory) {
 
 void create_output_tree(const std::string& output_directory) {
     create_output_directory(output_directory);
-    for (const char* sub : {"segmentations", "occlusions", "trajectories", "trees", "flow_variation",
-                            "structure_tensor"}) {
-        boost::filesystem::create_directory(output_directory + "/" + sub);
+    for (const std::string& folder : layout::output_folders()) {
+        boost::filesystem::create_directory(output_directory + "/" + folder);
     }
 }
-
-double estimated_run_bytes(double voxels) { return fixed_bytes + voxels * bytes_per_voxel; }
 
 void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long frame_count,
                               unsigned long long width, unsigned long long height) {
@@ -120,11 +87,12 @@ void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
     forward_flow.resize(video.size(0), video.size(1), frames);
     backward_flow.resize(video.size(0), video.size(1), frames);
     for (long long t = 0; t + 1 < frames; ++t) {
-        read_optical_flow(forward_flow, forward_flow_path(input_directory, first_frame + t),
+        read_optical_flow(forward_flow, layout::forward_flow_path(input_directory, first_frame + t),
                           static_cast<unsigned long long>(t));
     }
     for (long long t = 1; t < frames; ++t) {
-        read_optical_flow(backward_flow, backward_flow_path(input_directory, first_frame + t),
+        read_optical_flow(backward_flow,
+                          layout::backward_flow_path(input_directory, first_frame + t),
                           static_cast<unsigned long long>(t));
     }
 }
@@ -180,8 +148,8 @@ void write_cue_images(Tracker& tracker, const std::string& output_directory,
     for (const auto& cue : cues) {
         Video image = convert_map_to_image(*cue.first);
         for (long long t = 0; t < image.size(2); ++t) {
-            image.write_frame(frame_image_path(output_directory + cue.second,
-                                               static_cast<unsigned long long>(t)),
+            image.write_frame(layout::frame_image_path(output_directory + cue.second,
+                                                       static_cast<unsigned long long>(t)),
                               static_cast<unsigned long long>(t), queue);
         }
     }
@@ -214,14 +182,16 @@ void write_trajectory_images(Tree& tree, const Video& video, const std::string& 
     Video painted = paint_trajectories(tree.partition, video);
     for (long long t = 0; t < painted.size(2); ++t) {
         const auto frame = static_cast<unsigned long long>(t);
-        painted.write_frame(frame_image_path(output_directory + "/trajectories", frame), frame, queue);
+        painted.write_frame(layout::frame_image_path(output_directory + "/trajectories", frame),
+                            frame, queue);
     }
 }
 
 void report_segmentations(Tree& tree, const Video& video, const std::string& output_directory,
                           io::ImageWriteQueue* queue) {
-    tree.reports.level_reached = [&tree, &video, output_directory, queue](unsigned long long level) {
-        const std::string directory = output_directory + "/segmentations/" + std::to_string(level);
+    tree.reports.level_reached = [&tree, &video, output_directory,
+                                  queue](unsigned long long level) {
+        const std::string directory = layout::segmentation_directory(output_directory, level);
         boost::filesystem::create_directory(directory);
         write_segmentation(tree.partition.current_labels, video, directory, queue);
     };
@@ -238,7 +208,7 @@ static_assert(sizeof(unsigned long long) == sizeof(std::uint64_t), "labels are 6
 std::unique_ptr<io::TreeFileWriter> record_tree(Tree& tree, const std::string& output_directory) {
     const auto& leaves = tree.partition.leaf_labels;
     auto writer = std::make_unique<io::TreeFileWriter>(
-        tree_file_path(output_directory), static_cast<std::uint64_t>(leaves.size(0)),
+        layout::tree_file_path(output_directory), static_cast<std::uint64_t>(leaves.size(0)),
         static_cast<std::uint64_t>(leaves.size(1)), static_cast<std::uint64_t>(leaves.size(2)),
         reinterpret_cast<const std::uint64_t*>(leaves.values.data()), tree.partition.max_index + 1);
     io::TreeFileWriter* file = writer.get();
@@ -251,18 +221,10 @@ std::unique_ptr<io::TreeFileWriter> record_tree(Tree& tree, const std::string& o
     return writer;
 }
 
-std::string tree_file_path(const std::string& output_directory) {
-    return output_directory + "/trees/tree.bpt";
-}
-
 void write_input_record(const Arguments& arguments) {
-    std::ostringstream record;
-    record << "input " << boost::filesystem::absolute(arguments.input_directory).string() << "\n"
-           << "first " << arguments.first_frame << "\n"
-           << "last " << arguments.last_frame << "\n";
-    const std::string text = record.str();
-    io::write_file_atomically(arguments.output_directory + "/trees/input.txt", text.data(),
-                              text.size());
+    layout::write_input_record(arguments.output_directory,
+                               {boost::filesystem::absolute(arguments.input_directory).string(),
+                                arguments.first_frame, arguments.last_frame});
 }
 
 int run_vseg(int argc, const char* const* argv) {
@@ -271,7 +233,7 @@ int run_vseg(int argc, const char* const* argv) {
         return 0;
     }
     if (argc == 2 && std::string(argv[1]) == "--version") {
-        std::cout << "vseg " << version_text() << "\n";
+        std::cout << "vseg " << layout::version_text() << "\n";
         return 0;
     }
     Arguments arguments;
@@ -300,8 +262,8 @@ int run_vseg(int argc, const char* const* argv) {
         return 0;
     }
     // The tree of an earlier run in this directory would not match what this run writes.
-    boost::filesystem::remove(tree_file_path(arguments.output_directory));
-    boost::filesystem::remove(arguments.output_directory + "/trees/input.txt");
+    boost::filesystem::remove(layout::tree_file_path(arguments.output_directory));
+    boost::filesystem::remove(layout::input_record_path(arguments.output_directory));
     const unsigned long long frame_count = arguments.frame_count();
     // Frame images are encoded on the other cores while the tree is built. The queue forks its
     // writer processes, so it comes before anything that starts threads or fills memory.
@@ -375,19 +337,15 @@ int run_vseg(int argc, const char* const* argv) {
 }
 
 int vseg_main(int argc, const char* const* argv) {
-    try {
-        return run_vseg(argc, argv);
-    } catch (const std::bad_alloc&) {
-        // The run's memory is released by now: the message can be made.
-        const std::string note = memory_check_note();
-        std::cerr << "Memory ran out" << (note.empty() ? "" : ": " + note) << std::endl;
-    } catch (const std::exception& error) {
-        // Every error ends the run with its message alone on one line.
-        std::string message = error.what();
-        std::replace(message.begin(), message.end(), '\n', ' ');
-        std::cerr << message << std::endl;
-    }
-    return 1;
+    return layout::run_reporting_errors([&] {
+        try {
+            return run_vseg(argc, argv);
+        } catch (const std::bad_alloc&) {
+            // The run's memory is released by now: the message can be made.
+            const std::string note = memory_check_note();
+            throw VoradaError("Memory ran out" + (note.empty() ? "" : ": " + note));
+        }
+    });
 }
 
 }  // namespace gma

@@ -8,6 +8,8 @@
 #include "driver/arguments.h"
 #include "driver/progresslines.h"
 #include "io/treefile.h"
+#include "layout/layout.h"
+#include "layout/memorylimit.h"
 #include "signals/region.h"
 #include "signals/videosignal.h"
 #include "tracking/trajectorytracking.h"
@@ -23,14 +25,12 @@ using TreeParameters = Tree::Parameters;
 using DistanceModel = MotionColorDistanceModel<Video, Region, SingleFlow, double>;
 using DistanceParameters = DistanceModel::Parameters;
 
-/// Input frame n: input + "/frames/frame" + n zero-filled to at least 3 digits + ".png".
-std::string frame_path(const std::string& input_directory, unsigned long long frame_number);
-/// Forward flow of frame i: input + "/flows/flow_i_(i+1).flo".
-std::string forward_flow_path(const std::string& input_directory, unsigned long long frame_number);
-/// Backward flow of frame i: input + "/flows/flow_i_(i-1).flo".
-std::string backward_flow_path(const std::string& input_directory, unsigned long long frame_number);
-/// Image of frame index t under output + "/" + folder + "/": t zero-filled to 5 digits + ".png".
-std::string frame_image_path(const std::string& directory, unsigned long long t);
+// The input and output paths, under the names the pipeline's code uses.
+using layout::backward_flow_path;
+using layout::forward_flow_path;
+using layout::frame_image_path;
+using layout::frame_path;
+using layout::tree_file_path;
 
 /// Creates the output directory (one level; an existing one is reused), or says in one line
 /// why it cannot.
@@ -47,11 +47,6 @@ void load_frames(Video& video, const std::string& input_directory, unsigned long
 /// backward flows of 1 … T−1.
 void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
                 const std::string& input_directory, unsigned long long first_frame);
-
-/// Peak memory a run over `voxels` voxels needs, all stages together: measured peaks of real
-/// sequences with a margin (a fixed part for the libraries and the writer processes, and a part
-/// per voxel).
-double estimated_run_bytes(double voxels);
 
 /// Rejects a run whose signals could not fit in the memory this process may use (the smallest
 /// of its cgroup's limit, its address-space limit and the memory available now), naming the
@@ -99,15 +94,12 @@ void report_segmentations(Tree& tree, const Video& video, const std::string& out
 /// `lines` must outlive the tree's create.
 void report_progress(Tree& tree, ProgressLines& lines);
 
-/// The tree file of a run: output + "/trees/tree.bpt".
-std::string tree_file_path(const std::string& output_directory);
-
 /// Writes the tree's leaves to the tree file of the run (under a temporary name) and makes the
 /// tree append every merge to it; the caller finishes the returned writer after create.
 std::unique_ptr<io::TreeFileWriter> record_tree(Tree& tree, const std::string& output_directory);
 
-/// Writes output + "/trees/input.txt": the input directory (absolute) and the frame range, one
-/// "key value" line each, so that tools reading the output find the frames.
+/// Writes the run's input record (trees/input.txt): the input directory (absolute) and the
+/// frame range, so that tools reading the output find the frames.
 void write_input_record(const Arguments& arguments);
 
 /// The whole run of vseg; returns the exit status (errors propagate as exceptions).

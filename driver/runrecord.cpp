@@ -13,8 +13,8 @@
 
 #include "common/errors.h"
 #include "driver/tictoc.h"
-#include "driver/version.h"
 #include "io/atomicfile.h"
+#include "layout/layout.h"
 
 namespace vorada {
 namespace gma {
@@ -57,19 +57,11 @@ void StageClock::stop(const std::string& stage) {
     cpu_start = cpu_now;
 }
 
-std::string vseg_version() {
-    const std::string commit = VSEG_COMMIT;
-    return commit.empty() ? VSEG_VERSION : std::string(VSEG_VERSION) + " (" + commit + ")";
-}
-
-std::string run_record_path(const std::string& output_directory) {
-    return output_directory + "/run.json";
-}
-
 std::string run_record_json(const RunRecord& record) {
     std::ostringstream json;
     json << std::fixed << std::setprecision(3);
-    json << "{\n  \"program\": \"vseg\",\n  \"version\": " << json_string(vseg_version()) << ",\n";
+    json << "{\n  \"program\": \"vseg\",\n  \"version\": "
+         << json_string(layout::version_with_commit()) << ",\n";
     json << "  \"arguments\": [";
     for (std::size_t k = 0; k < record.arguments.size(); ++k) {
         json << (k ? ", " : "") << json_string(record.arguments[k]);
@@ -119,7 +111,7 @@ void write_run_record(const std::string& output_directory, RunRecord record,
     }
     pthread_sigmask(SIG_BLOCK, &stops, &previous);
     try {
-        io::write_file_atomically(run_record_path(output_directory), json.data(), json.size());
+        io::write_file_atomically(layout::run_record_path(output_directory), json.data(), json.size());
         if (recorded) {
             recorded();
         }
@@ -132,7 +124,7 @@ void write_run_record(const std::string& output_directory, RunRecord record,
 }
 
 void remove_run_record(const std::string& output_directory) {
-    const std::string path = run_record_path(output_directory);
+    const std::string path = layout::run_record_path(output_directory);
     if (::unlink(path.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR) {
         throw VoradaFileError(path, std::string("cannot be removed: ") + std::strerror(errno));
     }

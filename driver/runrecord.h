@@ -43,12 +43,6 @@ class StageClock {
     double cpu_start;
 };
 
-/// "VERSION (COMMIT)" of this build, or VERSION alone when built outside a git checkout.
-std::string vseg_version();
-
-/// output_directory + "/run.json"
-std::string run_record_path(const std::string& output_directory);
-
 /// The record as a JSON object, ending with "complete": true.
 std::string run_record_json(const RunRecord& record);
 

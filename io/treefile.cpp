@@ -210,5 +210,52 @@ TreeFile read_tree_file(const std::string& path) {
     return tree;
 }
 
+namespace {
+
+constexpr std::uint32_t no_parent = std::numeric_limits<std::uint32_t>::max();
+
+}  // namespace
+
+std::uint64_t merges_for_regions(const TreeFile& tree, std::uint64_t regions) {
+    const std::uint64_t fewest = tree.leaf_count - tree.merges.size();
+    if (regions > tree.leaf_count || regions < fewest) {
+        throw VoradaError("The tree holds " + std::to_string(tree.leaf_count) + " down to " +
+                          std::to_string(fewest) + " regions; " + std::to_string(regions) +
+                          " is not among them");
+    }
+    return tree.leaf_count - regions;
+}
+
+std::uint64_t merges_below_distance(const TreeFile& tree, double distance) {
+    std::uint64_t merges = 0;
+    while (merges < tree.merges.size() && tree.merges[merges].distance < distance) {
+        ++merges;
+    }
+    return merges;
+}
+
+MergeReplay::MergeReplay(const TreeFile& tree_file) : tree(tree_file) {
+    parent.assign(static_cast<std::size_t>(tree.leaf_count + tree.merges.size()), no_parent);
+    for (const TreeMerge& merge : tree.merges) {
+        parent[merge.first] = merge.label;
+        parent[merge.second] = merge.label;
+    }
+}
+
+void MergeReplay::labels_after(std::uint64_t merges, std::vector<unsigned long long>& labels) {
+    // Parents have higher labels than their children, so one pass from the top down gives
+    // every label its region after the cut.
+    const auto present = static_cast<std::uint32_t>(tree.leaf_count + merges);
+    top.resize(present);
+    for (std::uint32_t label = present; label-- > 0;) {
+        const std::uint32_t up = parent[label];
+        top[label] = up < present ? top[up] : label;
+    }
+    labels.resize(tree.leaves.size());
+    for (std::size_t v = 0; v < labels.size(); ++v) {
+        labels[v] = top[tree.leaves[v]];
+    }
+}
+
 }  // namespace io
 }  // namespace vorada

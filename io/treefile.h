@@ -84,5 +84,26 @@ struct TreeFile {
 /// inconsistent one VoradaFileError naming what is wrong.
 TreeFile read_tree_file(const std::string& path);
 
+/// Number of merges that leave `regions` regions; throws VoradaError if the tree never has
+/// that many.
+std::uint64_t merges_for_regions(const TreeFile& tree, std::uint64_t regions);
+
+/// Number of merges made before the first one at distance `distance` or more: the cut below D.
+std::uint64_t merges_below_distance(const TreeFile& tree, double distance);
+
+/// Replays merges of a tree file: the label every voxel has after any number of them, the
+/// label of its region as vseg's label files give it.
+class MergeReplay {
+  public:
+    explicit MergeReplay(const TreeFile& tree);
+    /// Labels of all voxels after the first `merges` merges (storage order).
+    void labels_after(std::uint64_t merges, std::vector<unsigned long long>& labels);
+
+  private:
+    const TreeFile& tree;
+    std::vector<std::uint32_t> parent;  ///< per label: the region it was merged into, or none
+    std::vector<std::uint32_t> top;     ///< scratch: per label, its region after the cut
+};
+
 }  // namespace io
 }  // namespace vorada

@@ -15,9 +15,8 @@
 #include <vector>
 
 #include "common/errors.h"
-#include "driver/arguments.h"
-#include "driver/pipeline.h"
 #include "io/atomicfile.h"
+#include "layout/layout.h"
 #include "prepare/flow.h"
 #include "prepare/framesource.h"
 #include "prepare/progress.h"
@@ -161,7 +160,7 @@ class FrameWriter {
     /// Starts writing frame k (and its flows to and from frame k-1 when `previous` is given).
     void start(unsigned long long k, cv::Mat colour, cv::Mat grey, cv::Mat previous) {
         jobs.push_back(std::async(policy, [this, k, colour] {
-            const std::string path = gma::frame_path(root, k);
+            const std::string path = layout::frame_path(root, k);
             // Encoded here and written by the project's writer, whose errors say why (a full
             // disk, say).
             std::vector<unsigned char> png;
@@ -174,11 +173,11 @@ class FrameWriter {
             return;
         }
         jobs.push_back(std::async(policy, [this, k, grey, previous] {
-            write_flow_file(gma::forward_flow_path(root, k - 1),
+            write_flow_file(layout::forward_flow_path(root, k - 1),
                             compute_flow(*forward, previous, grey));
         }));
         jobs.push_back(std::async(policy, [this, k, grey, previous] {
-            write_flow_file(gma::backward_flow_path(root, k),
+            write_flow_file(layout::backward_flow_path(root, k),
                             compute_flow(*backward, grey, previous));
         }));
     }
@@ -306,30 +305,26 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
 int prepare_main(
     int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool terminal) {
     const std::string program = argc > 0 ? fs::path(argv[0]).filename().string() : "vseg-prepare";
-    try {
-        const PrepareCommand command = parse_prepare_arguments(
-            std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
-        if (command.action == PrepareCommand::help) {
-            out << prepare_usage_text(program);
+    return layout::run_reporting_errors(
+        [&] {
+            const PrepareCommand command = parse_prepare_arguments(
+                std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+            if (command.action == PrepareCommand::help) {
+                out << prepare_usage_text(program);
+                return 0;
+            }
+            if (command.action == PrepareCommand::version) {
+                out << program << " " << layout::version_text() << "\n";
+                return 0;
+            }
+            const PrepareResult result = run_prepare(command.options, err, terminal);
+            err << "Wrote " << result.frames << " frames of " << result.width << "x"
+                << result.height << " and their flows to " << command.options.output_directory
+                << "; segment them with:\n";
+            out << result.vseg_command << "\n" << std::flush;
             return 0;
-        }
-        if (command.action == PrepareCommand::version) {
-            out << program << " " << gma::version_text() << "\n";
-            return 0;
-        }
-        const PrepareResult result = run_prepare(command.options, err, terminal);
-        err << "Wrote " << result.frames << " frames of " << result.width << "x" << result.height
-            << " and their flows to " << command.options.output_directory
-            << "; segment them with:\n";
-        out << result.vseg_command << "\n" << std::flush;
-        return 0;
-    } catch (const std::exception& error) {
-        // One line per failure, whatever the library's text holds.
-        std::string message = error.what();
-        std::replace(message.begin(), message.end(), '\n', ' ');
-        err << program << ": " << message << std::endl;
-        return 1;
-    }
+        },
+        err, program + ": ");
 }
 
 }  // namespace prepare

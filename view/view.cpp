@@ -12,10 +12,9 @@
 #include <stdexcept>
 
 #include "common/errors.h"
-#include "cut/cut.h"
-#include "driver/arguments.h"
-#include "driver/pipeline.h"
 #include "io/outputlock.h"
+#include "io/treefile.h"
+#include "layout/layout.h"
 #include "view/font.h"
 
 namespace vorada {
@@ -87,43 +86,20 @@ ViewOptions parse_view_arguments(int argc, const char* const* argv) {
             throw std::invalid_argument(argument + " needs a value");
         }
         if (argument == "--levels") {
-            options.levels = cut::parse_number_list(argv[++i], argument);
+            options.levels = layout::parse_number_list(argv[++i], argument);
         } else if (argument == "--frames") {
-            options.frames = cut::parse_whole_number(argv[++i], "--frames");
+            options.frames = layout::parse_whole_number(argv[++i], "--frames");
             if (options.frames == 0) {
                 throw std::invalid_argument("--frames must be at least 1");
             }
         } else if (argument == "--input") {
             options.input = argv[++i];
         } else {
-            cut::take_output_directory(argument, options.output_directory);
+            layout::take_output_directory(argument, options.output_directory);
         }
     }
-    cut::require_output_directory(options.output_directory);
+    layout::require_output_directory(options.output_directory);
     return options;
-}
-
-RunRecord read_run_record(const std::string& output_directory) {
-    const std::string path = output_directory + "/trees/input.txt";
-    std::ifstream file(path);
-    if (!file) {
-        throw VoradaFileError(path, "not found; give the input directory with --input");
-    }
-    RunRecord record;
-    bool have_input = false;
-    std::string line;
-    while (std::getline(file, line)) {
-        if (line.compare(0, 6, "input ") == 0) {
-            record.input = line.substr(6);
-            have_input = true;
-        } else if (line.compare(0, 6, "first ") == 0) {
-            record.first_frame = cut::parse_whole_number(line.substr(6), "first");
-        }
-    }
-    if (!have_input) {
-        throw VoradaFileError(path, "names no input directory; give it with --input");
-    }
-    return record;
 }
 
 Frames load_frames(const std::string& input, std::uint64_t first_frame, int count, int width,
@@ -134,7 +110,8 @@ Frames load_frames(const std::string& input, std::uint64_t first_frame, int coun
     frames.count = count;
     frames.rgb.resize(3 * static_cast<std::size_t>(width) * height * count);
     for (int t = 0; t < count; ++t) {
-        const std::string path = gma::frame_path(input, first_frame + static_cast<std::uint64_t>(t));
+        const std::string path =
+            layout::frame_path(input, first_frame + static_cast<std::uint64_t>(t));
         if (!boost::filesystem::is_regular_file(path)) {
             throw VoradaFileNotFound(path);
         }
@@ -185,7 +162,7 @@ std::vector<std::uint64_t> usable_levels(const io::TreeFile& tree,
 std::vector<LevelView> make_level_views(const io::TreeFile& tree, const Frames& frames,
                                         const std::vector<std::uint64_t>& levels) {
     std::vector<LevelView> views;
-    cut::MergeReplay replay(tree);
+    io::MergeReplay replay(tree);
     std::vector<unsigned long long> labels;
     std::vector<std::uint32_t> compact(tree.leaf_count + tree.merges.size(),
                                        std::numeric_limits<std::uint32_t>::max());
@@ -351,7 +328,7 @@ int run_vseg_view(int argc, const char* const* argv) {
             return 0;
         }
         if (argument == "--version") {
-            std::cout << "vseg-view " << gma::version_text() << "\n";
+            std::cout << "vseg-view " << layout::version_text() << "\n";
             return 0;
         }
     }
@@ -368,14 +345,14 @@ int run_vseg_view(int argc, const char* const* argv) {
     if (boost::filesystem::is_directory(out)) {
         lock = std::make_unique<io::OutputLock>(out);
     }
-    const io::TreeFile tree = io::read_tree_file(out + "/trees/tree.bpt");
-    RunRecord record;
+    const io::TreeFile tree = io::read_tree_file(layout::tree_file_path(out));
+    layout::InputRecord record;
     if (options.input.empty()) {
-        record = read_run_record(out);
+        record = layout::read_input_record(out);
     } else {
         record.input = options.input;
-        if (boost::filesystem::is_regular_file(out + "/trees/input.txt")) {
-            record.first_frame = read_run_record(out).first_frame;
+        if (boost::filesystem::is_regular_file(layout::input_record_path(out))) {
+            record.first_frame = layout::read_input_record(out).first_frame;
         }
     }
     const auto width = static_cast<int>(tree.width);

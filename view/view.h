@@ -28,15 +28,6 @@ std::string view_help(const std::string& program);
 /// std::invalid_argument with a one-line reason.
 ViewOptions parse_view_arguments(int argc, const char* const* argv);
 
-/// Where a run's frames are: its input directory and first frame number.
-struct RunRecord {
-    std::string input;
-    std::uint64_t first_frame = 0;
-};
-
-/// Reads output + "/trees/input.txt" (written by vseg); throws VoradaFileError if unusable.
-RunRecord read_run_record(const std::string& output_directory);
-
 /// The frames of a run as 8-bit RGB, frame after frame, rows in order.
 struct Frames {
     int width = 0, height = 0, count = 0;

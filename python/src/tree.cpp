@@ -239,7 +239,7 @@ py::array_t<std::int32_t> labels_after(const TreeFile& tree, std::uint64_t merge
     {
         py::gil_scoped_release no_gil;
         vorada::gma::LabelVolume labels;
-        vorada::cut::MergeReplay(tree).labels_after(merges, labels.values);
+        vorada::io::MergeReplay(tree).labels_after(merges, labels.values);
         std::size_t regions = 0;
         dense = vorada::gma::compact_segment_indices(labels, regions);
     }
@@ -298,9 +298,9 @@ void bind_tree(py::module_& module) {
             "The merges in order, a read-only structured view.")
         .def("labels_after", &labels_after, "merges"_a,
              "Labels 0 … n-1 (int32, first appearance in raster order) after that many merges.")
-        .def("merges_for_regions", &vorada::cut::merges_for_regions, "regions"_a,
+        .def("merges_for_regions", &vorada::io::merges_for_regions, "regions"_a,
              "Merges that leave that many regions.")
-        .def("merges_below_distance", &vorada::cut::merges_below_distance, "distance"_a,
+        .def("merges_below_distance", &vorada::io::merges_below_distance, "distance"_a,
              "Merges made before the first at that distance or more.");
     module.def("join_stopped_runs", &join_stopped_runs,
                "Waits for the runs that Ctrl-C stopped to end (at the interpreter's exit).");

@@ -144,7 +144,7 @@ io::TreeFile four_leaves() {
 
 TEST(MergeReplay, LabelsAfterAnyNumberOfMergesAndTheCutsThatChooseIt) {
     const io::TreeFile tree = four_leaves();
-    cut::MergeReplay replay(tree);
+    io::MergeReplay replay(tree);
     std::vector<unsigned long long> labels;
     replay.labels_after(0, labels);
     EXPECT_EQ(labels, (std::vector<unsigned long long>{3, 0, 1, 2}));
@@ -155,15 +155,15 @@ TEST(MergeReplay, LabelsAfterAnyNumberOfMergesAndTheCutsThatChooseIt) {
     replay.labels_after(3, labels);
     EXPECT_EQ(labels, (std::vector<unsigned long long>{6, 6, 6, 6}));
 
-    EXPECT_EQ(cut::merges_for_regions(tree, 4), 0u);
-    EXPECT_EQ(cut::merges_for_regions(tree, 1), 3u);
-    EXPECT_THAT([&] { cut::merges_for_regions(tree, 5); },
+    EXPECT_EQ(io::merges_for_regions(tree, 4), 0u);
+    EXPECT_EQ(io::merges_for_regions(tree, 1), 3u);
+    EXPECT_THAT([&] { io::merges_for_regions(tree, 5); },
                 ThrowsMessage<VoradaError>(
                     StrEq("The tree holds 4 down to 1 regions; 5 is not among them")));
     // The cut stops at the first merge at the distance or above, even if later ones are below.
-    EXPECT_EQ(cut::merges_below_distance(tree, 1.0), 0u);
-    EXPECT_EQ(cut::merges_below_distance(tree, 2.5), 1u);
-    EXPECT_EQ(cut::merges_below_distance(tree, 10.0), 3u);
+    EXPECT_EQ(io::merges_below_distance(tree, 1.0), 0u);
+    EXPECT_EQ(io::merges_below_distance(tree, 2.5), 1u);
+    EXPECT_EQ(io::merges_below_distance(tree, 10.0), 3u);
 }
 
 TEST(CutArguments, OneOfRegionsOrDistanceAndNothingElse) {

@@ -1,12 +1,12 @@
-#include "driver/arguments.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
 
 #include "common/errors.h"
+#include "driver/arguments.h"
 #include "driver/pipeline.h"
+#include "layout/layout.h"
 #include "tests/support/tempdir.h"
 
 namespace vorada {
@@ -99,14 +99,6 @@ TEST(ValidateRunArguments, NamesAWordThatIsNotANumber) {
     EXPECT_EQ(message_of({"0", "9x", "5", "1.5", "0.001", "4", "i", "o"}), "");
 }
 
-TEST(PathNames, FollowTheInputAndOutputLayout) {
-    EXPECT_EQ(frame_path("D", 7), "D/frames/frame007.png");
-    EXPECT_EQ(frame_path("D", 1234), "D/frames/frame1234.png");
-    EXPECT_EQ(forward_flow_path("D", 5), "D/flows/flow_5_6.flo");
-    EXPECT_EQ(backward_flow_path("D", 6), "D/flows/flow_6_5.flo");
-    EXPECT_EQ(frame_image_path("O/occlusions", 12), "O/occlusions/00012.png");
-}
-
 int run(std::vector<std::string> words) {
     std::vector<const char*> argv{"vseg"};
     for (const auto& word : words) {
@@ -145,7 +137,7 @@ TEST(RunVseg, HelpAndVersionPrintAndExitWithZero) {
     }
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(run({"--version"}), 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "vseg " + version_text() + "\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "vseg " + layout::version_text() + "\n");
 }
 
 TEST(RunVseg, MissingParentDirectoryIsNamedInOneLine) {

@@ -14,7 +14,7 @@
 #include <fstream>
 #include <string>
 
-#include "driver/memorylimit.h"
+#include "layout/memorylimit.h"
 #include "driver/pipeline.h"
 #include "tests/support/tempdir.h"
 #include "tools/synthetic/synthetic.h"
@@ -50,40 +50,6 @@ TEST(MemoryEstimate, StaysAboveTheMeasuredPeakOfARealClip) {
     const double peak = static_cast<double>(usage.ru_maxrss) * 1024.0;
     const double voxels = 512.0 * 218.0 * 3.0;
     EXPECT_LT(peak, estimated_run_bytes(voxels)) << "peak " << peak / voxels << " bytes per voxel";
-}
-
-// A /proc and a cgroup tree of files, as a process under a job scheduler or in a container
-// sees them.
-TEST(MemoryLimit, TheSmallestOfTheCgroupLimitsAndTheMemoryAvailable) {
-    testing::TempDir root;
-    const std::string proc = root.file("proc");
-    const std::string cgroup = root.file("cgroup");
-    boost::filesystem::create_directories(proc + "/self");
-    boost::filesystem::create_directories(cgroup + "/job/step");
-    boost::filesystem::create_directories(cgroup + "/memory/v1job");
-    const auto available = [&](unsigned long long kib) {
-        testing::write_bytes(proc + "/meminfo", "MemTotal: 99999999 kB\nMemAvailable: " +
-                                                    std::to_string(kib) + " kB\n");
-    };
-    available(8 << 20);  // 8 GiB
-    testing::write_bytes(proc + "/self/cgroup", "0::/job/step\n");
-    // The step has no limit of its own; the job above it has 2 GiB.
-    testing::write_bytes(cgroup + "/job/step/memory.max", "max\n");
-    testing::write_bytes(cgroup + "/job/memory.max", std::to_string(2ull << 30) + "\n");
-    MemoryLimit limit = memory_limit(proc, cgroup);
-    EXPECT_EQ(limit.bytes, static_cast<double>(2ull << 30));
-    EXPECT_EQ(limit.source, "the memory limit of this process's cgroup");
-
-    available(1 << 20);
-    limit = memory_limit(proc, cgroup);
-    EXPECT_EQ(limit.bytes, static_cast<double>(1ull << 30));
-    EXPECT_EQ(limit.source, "the memory available now");
-
-    // cgroup v1: the memory controller's own hierarchy.
-    available(8 << 20);
-    testing::write_bytes(proc + "/self/cgroup", "5:cpuacct,cpu:/v1job\n4:memory:/v1job\n");
-    testing::write_bytes(cgroup + "/memory/v1job/memory.limit_in_bytes", "3221225472\n");
-    EXPECT_EQ(memory_limit(proc, cgroup).bytes, 3221225472.0);
 }
 
 // A run that passes the check and still finds no memory ends in one line that says so.

@@ -13,9 +13,10 @@
 
 #include "common/errors.h"
 #include "cut/cut.h"
-#include "driver/pipeline.h"
 #include "io/outputlock.h"
 #include "io/treefile.h"
+#include "layout/layout.h"
+#include "signals/videosignal.h"
 #include "tests/support/tempdir.h"
 #include "view/font.h"
 #include "view/view.h"
@@ -69,7 +70,7 @@ struct TinyRun {
         writer.finish();
         boost::filesystem::create_directories(in + "/frames");
         for (int t = 0; t < frames; ++t) {
-            video.write_frame(gma::frame_path(in, static_cast<unsigned long long>(t)),
+            video.write_frame(layout::frame_path(in, static_cast<unsigned long long>(t)),
                               static_cast<unsigned long long>(t));
         }
     }
@@ -178,10 +179,10 @@ TEST(ViewRun, WritesTheSheetPreviewsAndRegionSummaryFromTheRecordedOrGivenInput)
               "0,1,2,96,0,1,65,50,55\n");
 
     // Without --input the run's record names the frames; without a record that is an error.
-    EXPECT_THAT([&] { view::read_run_record(run.out); },
+    EXPECT_THAT([&] { layout::read_input_record(run.out); },
                 ThrowsMessage<VoradaFileError>(HasSubstr("give the input directory with --input")));
-    write_bytes(run.out + "/trees/input.txt", "input " + run.in + "\nfirst 0\nlast 1\n");
-    EXPECT_EQ(view::read_run_record(run.out).input, run.in);
+    write_bytes(layout::input_record_path(run.out), "input " + run.in + "\nfirst 0\nlast 1\n");
+    EXPECT_EQ(layout::read_input_record(run.out).input, run.in);
 }
 
 TEST(ViewRun, BothToolsAnswerHelpAndVersionOnStandardOutput) {
@@ -192,7 +193,7 @@ TEST(ViewRun, BothToolsAnswerHelpAndVersionOnStandardOutput) {
             EXPECT_EQ(program(static_cast<int>(argv.size()), argv.data()), 0) << option;
             const std::string text = ::testing::internal::GetCapturedStdout();
             const std::string expected =
-                option[2] == 'v' ? " " + gma::version_text() + "\n" : "Usage: tool OUTPUT_DIR";
+                option[2] == 'v' ? " " + layout::version_text() + "\n" : "Usage: tool OUTPUT_DIR";
             EXPECT_THAT(text, HasSubstr(expected)) << option;
         }
     }

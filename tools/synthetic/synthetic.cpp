@@ -11,9 +11,9 @@
 #include <random>
 
 #include "common/errors.h"
-#include "driver/pipeline.h"
 #include "image/imagegray.h"
 #include "io/writeimage.h"
+#include "layout/layout.h"
 #include "signals/raster.h"
 
 namespace vorada {
@@ -237,13 +237,13 @@ void write_sample(const std::string& directory, gma::Video& video, const gma::Fl
     boost::filesystem::create_directories(directory + "/flows");
     const unsigned long long frames = static_cast<unsigned long long>(video.size(2));
     for (unsigned long long t = 0; t + 1 < frames; ++t) {
-        write_flo(gma::forward_flow_path(directory, t), forward_flow, t);
+        write_flo(layout::forward_flow_path(directory, t), forward_flow, t);
     }
     for (unsigned long long t = 1; t < frames; ++t) {
-        write_flo(gma::backward_flow_path(directory, t), backward_flow, t);
+        write_flo(layout::backward_flow_path(directory, t), backward_flow, t);
     }
     for (unsigned long long t = 0; t < frames; ++t) {
-        video.write_frame(gma::frame_path(directory, t), t);
+        video.write_frame(layout::frame_path(directory, t), t);
     }
 }
 
