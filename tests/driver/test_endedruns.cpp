@@ -8,9 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sched.h>
 #include <sys/inotify.h>
-#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -67,9 +65,6 @@ class EndedRuns : public ::testing::Test {
     }
 };
 
-// Skipped-test status of the helper that makes a small disk.
-constexpr int cannot_mount = 77;
-
 const std::string vseg = vorada::testing::program_path("vseg", VSEG_BINARY);
 
 // The bundled sample (160 x 120, 8 frames: a run of a few seconds, long enough to stop).
@@ -86,20 +81,8 @@ const std::string& sample_input() {
 
 // Starts vseg on the bundled sample, its standard error stream going to `errors`.
 pid_t start_vseg(const std::string& output, const std::string& errors) {
-    const std::string command = "exec " + vseg + " 0 7 5 1 0.001 4 " + sample_input() + " " +
-                                output + " 2>" + errors;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    return pid;
-}
-
-int wait_for(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return status;
+    return vorada::testing::start_program(
+        {vseg, "0", "7", "5", "1", "0.001", "4", sample_input(), output}, errors);
 }
 
 // Every file under `output` is whole: each PNG decodes, each frames.sgm has the size its
@@ -149,7 +132,7 @@ TEST_F(EndedRuns, AFinishedRunIsRecordedAndAStoppedOneLeavesOnlyCompleteFiles) {
     const std::string errors = directory.file("errors");
 
     // A finished run: status 0 and run.json.
-    ASSERT_EQ(wait_for(start_vseg(output, errors)), 0) << read_bytes(errors);
+    ASSERT_EQ(vorada::testing::wait_for(start_vseg(output, errors)), 0) << read_bytes(errors);
     boost::property_tree::ptree record;
     ASSERT_NO_THROW(boost::property_tree::read_json(output + "/run.json", record));
     EXPECT_EQ(record.get<std::string>("complete"), "true");
@@ -177,7 +160,7 @@ TEST_F(EndedRuns, AFinishedRunIsRecordedAndAStoppedOneLeavesOnlyCompleteFiles) {
     }
     ASSERT_TRUE(stopped_in_time);
     ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    const int status = wait_for(pid);
+    const int status = vorada::testing::wait_for(pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     EXPECT_EQ(WTERMSIG(status), SIGTERM);
     EXPECT_FALSE(writer_left_behind());
@@ -186,23 +169,15 @@ TEST_F(EndedRuns, AFinishedRunIsRecordedAndAStoppedOneLeavesOnlyCompleteFiles) {
     EXPECT_GE(expect_only_complete_files(output), 3u * 8 + 8);
 }
 
-// Runs vseg with its output on a 3 MiB file system of its own (in the mount namespace of a
-// forked helper, so that nothing outlives the test) and copies what it wrote to `copy`. Returns
-// the helper's wait status: vseg's exit status, or cannot_mount.
+// Runs vseg with its output on a 3 MiB file system of its own and copies what it wrote to
+// `copy`. Returns the helper's wait status: vseg's exit code, or cannot_mount.
 int run_on_small_disk(const std::string& mount_point, const std::string& copy,
                       const std::string& errors) {
-    const pid_t helper = ::fork();
-    if (helper == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=3m") != 0) {
-            ::_exit(cannot_mount);
-        }
-        const int status = wait_for(start_vseg(mount_point + "/out", errors));
+    return vorada::testing::run_on_small_disk(mount_point, "3m", [&] {
+        const int status = vorada::testing::wait_for(start_vseg(mount_point + "/out", errors));
         const int copied = std::system(("cp -a " + mount_point + "/out " + copy).c_str());
-        ::_exit(copied != 0 ? 99 : WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status));
-    }
-    return wait_for(helper);
+        return copied != 0 ? 99 : vorada::testing::exit_code(status);
+    });
 }
 
 TEST_F(EndedRuns, AFullDiskEndsTheRunWithOneLineAndNoCutFile) {
@@ -212,7 +187,7 @@ TEST_F(EndedRuns, AFullDiskEndsTheRunWithOneLineAndNoCutFile) {
     const std::string errors = directory.file("errors");
     const int status = run_on_small_disk(directory.file("disk"), copy, errors);
     ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == cannot_mount) {
+    if (WEXITSTATUS(status) == vorada::testing::cannot_mount) {
         GTEST_SKIP() << "cannot mount a small file system here (needs root)";
     }
     EXPECT_EQ(WEXITSTATUS(status), 1);

@@ -1,8 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -434,22 +432,14 @@ TEST_F(Prepare, AVideoWhoseHeaderCountsFramesItDoesNotHoldShowsNoTotal) {
     EXPECT_THAT(errors.str(), ::testing::Not(HasSubstr("/40 frames")));
 }
 
-// Runs vseg-prepare with its output on a 1 MiB file system of its own (in the mount namespace of
-// a forked helper); returns its wait status, or 77 when no file system can be mounted.
+// Runs vseg-prepare with its output on a 1 MiB file system of its own; returns the helper's wait
+// status: vseg-prepare's exit code, or cannot_mount.
 int prepare_on_small_disk(const std::string& mount_point, const std::string& input,
                           const std::string& errors) {
-    const pid_t helper = ::fork();
-    if (helper == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=1m") != 0) {
-            ::_exit(77);
-        }
-        const int status = testing::wait_for(
-            testing::start_program({prepare_program, input, mount_point + "/out"}, errors));
-        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status));
-    }
-    return testing::wait_for(helper);
+    return testing::run_on_small_disk(mount_point, "1m", [&] {
+        return testing::exit_code(testing::wait_for(
+            testing::start_program({prepare_program, input, mount_point + "/out"}, errors)));
+    });
 }
 
 TEST_F(Prepare, AFullDiskIsNamedAsSuch) {
@@ -461,7 +451,7 @@ TEST_F(Prepare, AFullDiskIsNamedAsSuch) {
     const std::string errors = directory.file("errors");
     const int status = prepare_on_small_disk(directory.file("disk"), video, errors);
     ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) {
+    if (WEXITSTATUS(status) == testing::cannot_mount) {
         GTEST_SKIP() << "cannot mount a small file system here (needs root)";
     }
     EXPECT_EQ(WEXITSTATUS(status), 1);

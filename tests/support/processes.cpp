@@ -1,6 +1,8 @@
 #include "tests/support/processes.h"
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,6 +80,24 @@ int wait_for(pid_t pid) {
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return status;
+}
+
+int exit_code(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+int run_on_small_disk(const std::string& mount_point, const std::string& size,
+                      const std::function<int()>& body) {
+    const pid_t helper = ::fork();
+    if (helper == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) {
+            ::_exit(cannot_mount);
+        }
+        ::_exit(body());
+    }
+    return wait_for(helper);
 }
 
 }  // namespace testing

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,18 @@ pid_t start_program(const std::vector<std::string>& words, const std::string& er
 
 /// Waits for a child; returns its wait status.
 int wait_for(pid_t pid);
+
+/// A wait status as one exit code: the exit status, or 100 + the signal that ended the child.
+int exit_code(int status);
+
+/// The exit status of run_on_small_disk when no file system can be mounted here (needs root).
+constexpr int cannot_mount = 77;
+
+/// Runs `body` in a forked helper that first mounts a tmpfs of `size` (e.g. "3m") on
+/// `mount_point` in a mount namespace of its own, so that nothing outlives the test. Returns the
+/// helper's wait status: its exit status is what `body` returns, or cannot_mount.
+int run_on_small_disk(const std::string& mount_point, const std::string& size,
+                      const std::function<int()>& body);
 
 }  // namespace testing
 }  // namespace vorada
