@@ -226,19 +226,8 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
     // not depend on OpenCV's thread count.
     cv::setNumThreads(static_cast<int>(std::max(1u, threads / 2)));
 
-    unsigned long long consumed = 0;  // input frames passed so far
-    for (unsigned long long i = 0; i < options.first; ++i, ++consumed) {
-        if (!source->skip()) {
-            throw_range_error(options, consumed);
-        }
-    }
-    cv::Mat next;
-    if (!source->read(next)) {
-        throw_range_error(options, consumed);
-    }
-    ++consumed;
-    const cv::Size input_size = next.size();
-    const cv::Size size = output_size(input_size, options);
+    SelectedFrames frames(*source, options);
+    const cv::Size size = frames.size();
     check_flow_size(size, options);
 
     unsigned long long wanted = options.count;
@@ -251,37 +240,12 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
     result.width = size.width;
     result.height = size.height;
     cv::Mat previous_grey;
-    bool have_next = true;
-    while (have_next) {
-        if (next.size() != input_size) {
-            throw VoradaError(source->last_frame_name() + " is " + std::to_string(next.cols) + "x" +
-                              std::to_string(next.rows) + ", the first frame " +
-                              std::to_string(input_size.width) + "x" +
-                              std::to_string(input_size.height) +
-                              ": all frames must have the same size");
-        }
-        cv::Mat colour, grey;
-        if (size != input_size) {
-            cv::resize(next, colour, size, 0, 0, cv::INTER_AREA);
-        } else {
-            colour = next;
-        }
-        next = cv::Mat();  // the reader must not reuse the buffer the writer is encoding
+    for (cv::Mat colour; frames.take(colour); colour = cv::Mat()) {
+        cv::Mat grey;
         cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
         writer.start(result.frames, colour, grey, previous_grey);
         ++result.frames;
-
-        // Read the next frame while this one is written.
-        have_next = false;
-        if (options.count == 0 || result.frames < options.count) {
-            bool more = true;
-            for (unsigned long long s = 1; s < options.step && more; ++s) {
-                more = source->skip();
-                consumed += more ? 1 : 0;
-            }
-            have_next = more && source->read(next);
-            consumed += have_next ? 1 : 0;
-        }
+        frames.read_next();  // while this one is written
         writer.wait();
         previous_grey = grey;
         progress.update(result.frames);
@@ -289,9 +253,7 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
             throw VoradaError("interrupted; nothing was written to " + options.output_directory);
         }
     }
-    if (options.count > 0 && result.frames < options.count) {
-        throw_range_error(options, consumed);
-    }
+    frames.finish();
     progress.finish(result.frames);
 
     staging.commit(make_record(options, identity, result));

@@ -44,52 +44,71 @@ cv::Size output_size(const cv::Size& input, const PrepareOptions& options) {
     throw VoradaError(message.str());
 }
 
-std::vector<cv::Mat> read_frames(const PrepareOptions& options) {
-    std::unique_ptr<FrameSource> source = open_frame_source(options.input);
-    unsigned long long consumed = 0;  // input frames passed so far
-    for (unsigned long long i = 0; i < options.first; ++i, ++consumed) {
-        if (!source->skip()) {
+SelectedFrames::SelectedFrames(FrameSource& frame_source, const PrepareOptions& selection)
+    : source(frame_source), options(selection) {
+    for (; consumed < options.first; ++consumed) {
+        if (!source.skip()) {
             throw_range_error(options, consumed);
         }
     }
-    std::vector<cv::Mat> frames;
-    cv::Mat next;
-    if (!source->read(next)) {
+    if (!source.read(next)) {
         throw_range_error(options, consumed);
     }
     ++consumed;
-    const cv::Size input_size = next.size();
-    const cv::Size size = output_size(input_size, options);
-    for (bool have_next = true; have_next;) {
-        if (next.size() != input_size) {
-            throw VoradaError(source->last_frame_name() + " is " + std::to_string(next.cols) + "x" +
-                              std::to_string(next.rows) + ", the first frame " +
-                              std::to_string(input_size.width) + "x" +
-                              std::to_string(input_size.height) +
-                              ": all frames must have the same size");
-        }
-        if (size != input_size) {
-            cv::Mat shrunk;
-            cv::resize(next, shrunk, size, 0, 0, cv::INTER_AREA);
-            frames.push_back(shrunk);
-        } else {
-            frames.push_back(next);
-        }
-        next = cv::Mat();  // the reader must not reuse the buffer just kept
-        have_next = false;
-        if (options.count == 0 || frames.size() < options.count) {
-            bool more = true;
-            for (unsigned long long s = 1; s < options.step && more; ++s) {
-                more = source->skip();
-                consumed += more ? 1 : 0;
-            }
-            have_next = more && source->read(next);
-            consumed += have_next ? 1 : 0;
-        }
+    have_next = true;
+    from = next.size();
+    to = output_size(from, options);
+}
+
+bool SelectedFrames::take(cv::Mat& frame) {
+    if (!have_next) {
+        return false;
     }
-    if (options.count > 0 && frames.size() < options.count) {
+    if (next.size() != from) {
+        throw VoradaError(source.last_frame_name() + " is " + std::to_string(next.cols) + "x" +
+                          std::to_string(next.rows) + ", the first frame " +
+                          std::to_string(from.width) + "x" + std::to_string(from.height) +
+                          ": all frames must have the same size");
+    }
+    if (to != from) {
+        cv::resize(next, frame, to, 0, 0, cv::INTER_AREA);
+    } else {
+        frame = next;
+    }
+    next = cv::Mat();  // the reader must not reuse the buffer just taken
+    have_next = false;
+    ++taken;
+    return true;
+}
+
+void SelectedFrames::read_next() {
+    if (have_next || (options.count > 0 && taken >= options.count)) {
+        return;
+    }
+    bool more = true;
+    for (unsigned long long s = 1; s < options.step && more; ++s) {
+        more = source.skip();
+        consumed += more ? 1 : 0;
+    }
+    have_next = more && source.read(next);
+    consumed += have_next ? 1 : 0;
+}
+
+void SelectedFrames::finish() const {
+    if (options.count > 0 && taken < options.count) {
         throw_range_error(options, consumed);
     }
+}
+
+std::vector<cv::Mat> read_frames(const PrepareOptions& options) {
+    std::unique_ptr<FrameSource> source = open_frame_source(options.input);
+    SelectedFrames selected(*source, options);
+    std::vector<cv::Mat> frames;
+    for (cv::Mat frame; selected.take(frame); frame = cv::Mat()) {
+        frames.push_back(frame);
+        selected.read_next();
+    }
+    selected.finish();
     return frames;
 }
 
