@@ -166,7 +166,8 @@ void require_output_directory(const std::string& output_directory) {
     }
 }
 
-int run_reporting_errors(const std::function<int()>& body, std::ostream& err,
+int run_reporting_errors(const std::function<int()>& body,
+                         std::ostream& err,
                          const std::string& prefix) {
     try {
         return body();

@@ -73,7 +73,8 @@ void require_output_directory(const std::string& output_directory);
 
 /// Runs a program's body: an exception ends it with its message alone on one line of `err`
 /// (line breaks become spaces; after `prefix`, if given) and exit status 1.
-int run_reporting_errors(const std::function<int()>& body, std::ostream& err = std::cerr,
+int run_reporting_errors(const std::function<int()>& body,
+                         std::ostream& err = std::cerr,
                          const std::string& prefix = "");
 
 }  // namespace layout

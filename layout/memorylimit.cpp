@@ -27,7 +27,9 @@ bool read_number(const std::string& path, double& value) {
 
 // The smallest value of `file` in `directory` and every folder above it up to `root`: a cgroup
 // is held to the limits of those it belongs to.
-bool smallest_up_to(const std::string& root, std::string directory, const std::string& file,
+bool smallest_up_to(const std::string& root,
+                    std::string directory,
+                    const std::string& file,
                     double& smallest) {
     bool found = false;
     for (;;) {
@@ -135,12 +137,18 @@ void note_memory_check(double needed, const MemoryLimit& limit) {
                   gibibytes(limit.bytes) + " (" + limit.source + ")";
 }
 
-std::string memory_check_note() { return noted_check; }
+std::string memory_check_note() {
+    return noted_check;
+}
 
-double estimated_run_bytes(double voxels) { return fixed_bytes + voxels * bytes_per_voxel; }
+double estimated_run_bytes(double voxels) {
+    return fixed_bytes + voxels * bytes_per_voxel;
+}
 
-unsigned long long clip_frames_that_fit(unsigned long long width, unsigned long long height,
-                                        unsigned long long jobs, double limit_bytes) {
+unsigned long long clip_frames_that_fit(unsigned long long width,
+                                        unsigned long long height,
+                                        unsigned long long jobs,
+                                        double limit_bytes) {
     if (width == 0 || height == 0 || jobs == 0) {
         return 0;
     }
@@ -154,7 +162,8 @@ unsigned long long clip_frames_that_fit(unsigned long long width, unsigned long 
     }
     // Solved for the frame count, then settled by the estimate itself against rounding.
     constexpr double most = 1e15;
-    double frames = std::floor((limit_bytes / runs - fixed_bytes) / (frame_voxels * bytes_per_voxel));
+    double frames =
+        std::floor((limit_bytes / runs - fixed_bytes) / (frame_voxels * bytes_per_voxel));
     frames = std::max(1.0, std::min(frames, most));
     while (frames > 1.0 && !fits(frames)) {
         frames -= 1.0;

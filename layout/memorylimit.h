@@ -36,8 +36,10 @@ double estimated_run_bytes(double voxels);
 /// The longest clip (in frames) whose run fits `limit_bytes` when `jobs` clips of
 /// width×height frames run at once, by estimated_run_bytes; 0 when not even one frame fits (and
 /// when width, height or jobs is 0).
-unsigned long long clip_frames_that_fit(unsigned long long width, unsigned long long height,
-                                        unsigned long long jobs, double limit_bytes);
+unsigned long long clip_frames_that_fit(unsigned long long width,
+                                        unsigned long long height,
+                                        unsigned long long jobs,
+                                        double limit_bytes);
 
 }  // namespace layout
 

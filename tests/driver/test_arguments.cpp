@@ -1,12 +1,12 @@
+#include "driver/arguments.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
 
 #include "common/errors.h"
-#include "driver/arguments.h"
 #include "driver/pipeline.h"
-#include "layout/layout.h"
 #include "tests/support/tempdir.h"
 
 namespace vorada {

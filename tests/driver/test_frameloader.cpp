@@ -14,17 +14,11 @@
 #include "driver/pipeline.h"
 #include "io/readimage.h"
 #include "io/writeimage.h"
-#include "layout/layout.h"
 #include "tests/support/tempdir.h"
 
 namespace vorada {
 namespace gma {
 namespace {
-
-using layout::backward_flow_path;
-using layout::forward_flow_path;
-using layout::frame_image_path;
-using layout::frame_path;
 
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;

@@ -23,7 +23,6 @@
 #include "driver/pipeline.h"
 #include "image/imagergb.h"
 #include "io/readimage.h"
-#include "layout/layout.h"
 #include "tests/support/labelfile.h"
 #include "tests/support/tempdir.h"
 #include "tools/synthetic/synthetic.h"
@@ -31,11 +30,6 @@
 namespace vorada {
 namespace gma {
 namespace {
-
-using layout::backward_flow_path;
-using layout::forward_flow_path;
-using layout::frame_image_path;
-using layout::frame_path;
 
 using ::testing::EndsWith;
 using ::testing::HasSubstr;

@@ -47,7 +47,8 @@ void StartGate::pass() const {
     }
 }
 
-pid_t start_program(const std::vector<std::string>& words, const std::string& errors,
+pid_t start_program(const std::vector<std::string>& words,
+                    const std::string& errors,
                     const ChildOptions& options) {
     std::vector<char*> argv;
     for (const std::string& word : words) {
@@ -86,7 +87,8 @@ int exit_code(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
-int run_on_small_disk(const std::string& mount_point, const std::string& size,
+int run_on_small_disk(const std::string& mount_point,
+                      const std::string& size,
                       const std::function<int()>& body) {
     const pid_t helper = ::fork();
     if (helper == 0) {

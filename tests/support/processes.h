@@ -32,12 +32,13 @@ class StartGate {
 };
 
 struct ChildOptions {
-    const StartGate* gate = nullptr;     ///< wait here before starting
+    const StartGate* gate = nullptr;       ///< wait here before starting
     unsigned long long address_space = 0;  ///< RLIMIT_AS in bytes; 0 leaves it as it is
 };
 
 /// Starts `words` (program, arguments) with its standard error stream going to `errors`.
-pid_t start_program(const std::vector<std::string>& words, const std::string& errors,
+pid_t start_program(const std::vector<std::string>& words,
+                    const std::string& errors,
                     const ChildOptions& options = {});
 
 /// Waits for a child; returns its wait status.
@@ -52,7 +53,8 @@ constexpr int cannot_mount = 77;
 /// Runs `body` in a forked helper that first mounts a tmpfs of `size` (e.g. "3m") on
 /// `mount_point` in a mount namespace of its own, so that nothing outlives the test. Returns the
 /// helper's wait status: its exit status is what `body` returns, or cannot_mount.
-int run_on_small_disk(const std::string& mount_point, const std::string& size,
+int run_on_small_disk(const std::string& mount_point,
+                      const std::string& size,
                       const std::function<int()>& body);
 
 }  // namespace testing

@@ -1,3 +1,5 @@
+#include "tools/synthetic/synthetic.h"
+
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
@@ -5,10 +7,8 @@
 #include "common/errors.h"
 #include "driver/flowreader.h"
 #include "driver/pipeline.h"
-#include "layout/layout.h"
 #include "signals/raster.h"
 #include "tests/support/tempdir.h"
-#include "tools/synthetic/synthetic.h"
 
 namespace {
 
@@ -131,7 +131,7 @@ TEST(WriteSample, WritesEveryFlowAndFrameUnderTheReadersNames) {
     EXPECT_EQ(forward.values, s.forward_flow.values);
     EXPECT_EQ(backward.values, s.backward_flow.values);
     for (unsigned long long t = 0; t < 4; ++t) {
-        EXPECT_TRUE(boost::filesystem::is_regular_file(vorada::layout::frame_path(root, t))) << t;
+        EXPECT_TRUE(boost::filesystem::is_regular_file(vorada::gma::frame_path(root, t))) << t;
     }
     // Whole colour levels survive the 8-bit images unchanged.
     vorada::gma::Video video(4ULL);
