@@ -396,7 +396,8 @@ TEST_F(Prepare, PrivateFoldersOfStoppedAndKilledRunsDoNotStay) {
     const int status = testing::wait_for(pid);
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_THAT(read_bytes(errors), MatchesRegex("vseg-prepare: interrupted; [^\n]*\n"));
+    // A slow machine may show progress lines before it.
+    EXPECT_THAT(read_bytes(errors), MatchesRegex("(.*\n)?vseg-prepare: interrupted; [^\n]*\n"));
     EXPECT_FALSE(fs::exists(stopped));
 }
 
