@@ -17,10 +17,13 @@
 #include "common/errors.h"
 #include "io/atomicfile.h"
 #include "layout/layout.h"
+#include "layout/memorylimit.h"
 #include "prepare/flow.h"
 #include "prepare/framesource.h"
 #include "prepare/progress.h"
 #include "prepare/readframes.h"
+#include "prepare/runadvice.h"
+#include "prepare/shots.h"
 #include "prepare/staging.h"
 
 namespace vorada {
@@ -236,6 +239,7 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
     }
     Progress progress(log, wanted, terminal);
     FrameWriter writer(staging.directory(), options.flow, threads);
+    ShotDetector shots;
     PrepareResult result;
     result.width = size.width;
     result.height = size.height;
@@ -244,6 +248,7 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
         cv::Mat grey;
         cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
         writer.start(result.frames, colour, grey, previous_grey);
+        shots.add(colour);
         ++result.frames;
         frames.read_next();  // while this one is written
         writer.wait();
@@ -256,11 +261,21 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
     frames.finish();
     progress.finish(result.frames);
 
+    result.segments = shots.segments();
+    const std::string shots_list = shots_text(result.segments);
+    io::write_file_atomically(staging.directory() + "/" + shots_file_name, shots_list.data(),
+                              shots_list.size());
     staging.commit(make_record(options, identity, result));
     const std::string output = shell_word(options.output_directory);
-    result.vseg_command = shell_word(vseg_program()) + " 0 " + std::to_string(result.frames - 1) +
-                          " " + recommended_vseg_numbers + " " + output + " " + output +
-                          "/segmentation";
+    const layout::MemoryLimit limit = layout::memory_limit();
+    const VsegAdvice advice = advise_vseg_command(
+        shell_word(vseg_program()) + " 0 " + std::to_string(result.frames - 1) + " " +
+            recommended_vseg_numbers + " " + output + " " + output + "/segmentation",
+        static_cast<unsigned long long>(size.width), static_cast<unsigned long long>(size.height),
+        result.frames, result.segments,
+        {limit.bytes, limit.source, std::max(1u, std::thread::hardware_concurrency())});
+    result.vseg_command = advice.command;
+    result.advice = advice.note;
     return result;
 }
 
@@ -282,7 +297,7 @@ int prepare_main(
             const PrepareResult result = run_prepare(command.options, err, terminal);
             err << "Wrote " << result.frames << " frames of " << result.width << "x"
                 << result.height << " and their flows to " << command.options.output_directory
-                << "; segment them with:\n";
+                << (result.advice.empty() ? "; segment them with:" : ". " + result.advice) << "\n";
             out << result.vseg_command << "\n" << std::flush;
             return 0;
         },

@@ -4,8 +4,10 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "prepare/options.h"
+#include "prepare/shots.h"
 
 namespace vorada {
 namespace prepare {
@@ -19,10 +21,13 @@ struct PrepareResult {
     unsigned long long frames = 0;
     int width = 0;
     int height = 0;
-    std::string vseg_command;  ///< the vseg command line that segments the output
+    std::vector<ShotSegment> segments;  ///< the shots and blank runs of the frames written
+    std::string vseg_command;           ///< the vseg command line that segments the output
+    std::string advice;  ///< why vseg_command is in clip mode; empty for the default run
 };
 
-/// Reads the input frame by frame and writes OUTPUT_DIR/frames and OUTPUT_DIR/flows, replacing
+/// Reads the input frame by frame and writes OUTPUT_DIR/frames, OUTPUT_DIR/flows and
+/// OUTPUT_DIR/shots.txt (the shot cuts and blank frames found in the frames written), replacing
 /// earlier ones only once all is written. Progress goes to `log` (a bar when `terminal`).
 /// Raises VoradaError (or OpenCV's errors) with one line on failure; nothing is left behind.
 PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool terminal);

@@ -10,6 +10,7 @@
 
 #include "common/errors.h"
 #include "io/atomicfile.h"
+#include "prepare/shots.h"
 
 namespace vorada {
 namespace prepare {
@@ -147,8 +148,14 @@ void Staging::commit(const std::string& record) {
             rename_or_throw(out / name, old / name);
         }
     }
+    if (fs::exists(out / shots_file_name, error)) {
+        rename_or_throw(out / shots_file_name, old / shots_file_name);
+    }
     for (const char* name : replaced_names) {
         rename_or_throw(stage / name, out / name);
+    }
+    if (fs::exists(stage / shots_file_name, error)) {
+        rename_or_throw(stage / shots_file_name, out / shots_file_name);
     }
     rename_or_throw(stage / record_file_name, out / record_file_name);
     committed = true;

@@ -1,6 +1,7 @@
 #pragma once
 // The output folder of vseg-prepare: files are written into a private folder inside OUTPUT_DIR
-// and replace OUTPUT_DIR/frames and OUTPUT_DIR/flows only once the run is complete.
+// and replace OUTPUT_DIR/frames, OUTPUT_DIR/flows and OUTPUT_DIR/shots.txt only once the run is
+// complete.
 
 #include <memory>
 #include <string>
@@ -32,7 +33,8 @@ class Staging {
     /// The private folder: this run's frames/ and flows/ are written under it until commit.
     const std::string& directory() const { return staging; }
 
-    /// Replaces OUTPUT_DIR's frames, flows and record by this run's, the record last.
+    /// Replaces OUTPUT_DIR's frames, flows, list of shots and record by this run's, the record
+    /// last.
     void commit(const std::string& record);
 
   private:
