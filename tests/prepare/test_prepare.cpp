@@ -170,7 +170,8 @@ TEST_F(Prepare, VideoGivesTheLayoutVsegReadsWithFlowsBothWays) {
               (std::set<std::string>{"frames", "frames/frame000.png", "frames/frame001.png",
                                      "frames/frame002.png", "flows", "flows/flow_0_1.flo",
                                      "flows/flow_1_0.flo", "flows/flow_1_2.flo",
-                                     "flows/flow_2_1.flo", "vseg-prepare.txt"}));
+                                     "flows/flow_2_1.flo", "shots.txt", "vseg-prepare.txt"}));
+    EXPECT_EQ(read_bytes(out + "/shots.txt"), "# first last kind\n0 2 shot\n");
     const cv::Mat frame = cv::imread(out + "/frames/frame000.png", cv::IMREAD_UNCHANGED);
     EXPECT_EQ(frame.type(), CV_8UC3);
     EXPECT_EQ(frame.size(), cv::Size(160, 120));
@@ -272,6 +273,7 @@ TEST_F(Prepare, AnotherInputIsRefusedUnlessForcedThenReplacedWhole) {
     EXPECT_FALSE(fs::exists(out + "/frames/frame002.png"));
     EXPECT_FALSE(fs::exists(out + "/flows/flow_2_1.flo"));
     EXPECT_TRUE(fs::exists(out + "/frames/frame001.png"));
+    EXPECT_EQ(read_bytes(out + "/shots.txt"), "# first last kind\n0 1 blank\n");  // flat greys
     // The same input again needs no --force.
     EXPECT_EQ(run({two, out}).status, 0);
 
