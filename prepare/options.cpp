@@ -60,8 +60,10 @@ std::string flow_quality_name(FlowQuality quality) {
 std::string prepare_usage_text(const std::string& program) {
     return "usage: " + program +
            " INPUT OUTPUT_DIR [options]\n"
-           "Writes OUTPUT_DIR/frames/frameNNN.png and the forward and backward optical flows\n"
-           "OUTPUT_DIR/flows/flow_I_J.flo that vseg reads, then prints the vseg command to run.\n"
+           "Writes OUTPUT_DIR/frames/frameNNN.png, the forward and backward optical flows\n"
+           "OUTPUT_DIR/flows/flow_I_J.flo and the shots OUTPUT_DIR/shots.txt that vseg reads,\n"
+           "then prints the vseg command to run (in clip mode for several shots or a run too\n"
+           "large for this machine's memory).\n"
            "  INPUT               a video file, or a folder of images (taken in natural order)\n"
            "  OUTPUT_DIR          directory that receives frames/ and flows/ (created if missing)\n"
            "  --first N           skip the first N frames of the input (default 0)\n"
