@@ -23,7 +23,8 @@ std::string shots_note(const std::vector<ShotSegment>& segments) {
     unsigned long long cut_count = 0, blank_count = 0;
     for (std::size_t k = 0; k < segments.size(); ++k) {
         if (segments[k].blank) {
-            blanks << (blank_count++ ? ", " : "") << segments[k].first;
+            blanks << (blank_count ? ", " : "") << segments[k].first;
+            blank_count += segments[k].last - segments[k].first + 1;
             if (segments[k].last > segments[k].first) {
                 blanks << "-" << segments[k].last;
             }
@@ -37,7 +38,8 @@ std::string shots_note(const std::vector<ShotSegment>& segments) {
              << (cut_count == 1 ? " " : "s ") << cuts.str() << ")";
     }
     if (blank_count > 0) {
-        note << (cut_count > 0 ? " and " : "") << "blank frames " << blanks.str();
+        note << (cut_count > 0 ? " and " : "") << (blank_count == 1 ? "blank frame " : "blank frames ")
+             << blanks.str();
     }
     return note.str();
 }
