@@ -38,8 +38,8 @@ std::string shots_note(const std::vector<ShotSegment>& segments) {
              << (cut_count == 1 ? " " : "s ") << cuts.str() << ")";
     }
     if (blank_count > 0) {
-        note << (cut_count > 0 ? " and " : "") << (blank_count == 1 ? "blank frame " : "blank frames ")
-             << blanks.str();
+        note << (cut_count > 0 ? " and " : "")
+             << (blank_count == 1 ? "blank frame " : "blank frames ") << blanks.str();
     }
     return note.str();
 }

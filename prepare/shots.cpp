@@ -66,8 +66,7 @@ void ShotDetector::add(const cv::Mat& frame) {
     cv::Scalar mean, spread;
     cv::meanStdDev(grey, mean, spread);
     blank.push_back(spread[0] <= blank_spread);
-    cv::resize(grey, thumbnail, cv::Size(thumbnail_width, thumbnail_height), 0, 0,
-               cv::INTER_AREA);
+    cv::resize(grey, thumbnail, cv::Size(thumbnail_width, thumbnail_height), 0, 0, cv::INTER_AREA);
     thumbnail.convertTo(thumbnail, CV_64F);
 
     std::vector<double> histogram = colour_histogram(frame);
@@ -106,8 +105,8 @@ bool ShotDetector::_is_cut(std::size_t t) const {
     }
     double colour = 0, picture = 0;
     _local_change(t, colour, picture);
-    return picture_change[t] >= least_picture_change &&
-           colour_change[t] >= cut_ratio * colour && picture_change[t] >= cut_ratio * picture;
+    return picture_change[t] >= least_picture_change && colour_change[t] >= cut_ratio * colour &&
+           picture_change[t] >= cut_ratio * picture;
 }
 
 bool ShotDetector::_is_flash(std::size_t t) const {
@@ -118,7 +117,8 @@ bool ShotDetector::_is_flash(std::size_t t) const {
     double colour = 0, picture = 0;
     _local_change(t, colour, picture);
     return skip_picture_change[t] < least_picture_change ||
-           skip_colour_change[t] < cut_ratio * colour || skip_picture_change[t] < cut_ratio * picture;
+           skip_colour_change[t] < cut_ratio * colour ||
+           skip_picture_change[t] < cut_ratio * picture;
 }
 
 std::vector<ShotSegment> ShotDetector::segments() const {

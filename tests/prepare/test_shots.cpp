@@ -16,8 +16,8 @@ using ::testing::HasSubstr;
 // A 480x120 panorama of 40 boxes in random colours over a random flat background.
 cv::Mat panorama(int seed) {
     cv::RNG rng(static_cast<std::uint64_t>(seed));
-    cv::Mat image(120, 480, CV_8UC3, cv::Scalar(rng.uniform(0, 256), rng.uniform(0, 256),
-                                                rng.uniform(0, 256)));
+    cv::Mat image(120, 480, CV_8UC3,
+                  cv::Scalar(rng.uniform(0, 256), rng.uniform(0, 256), rng.uniform(0, 256)));
     for (int k = 0; k < 40; ++k) {
         const cv::Point corner(rng.uniform(0, 460), rng.uniform(0, 100));
         cv::rectangle(image, cv::Rect(corner, cv::Size(rng.uniform(10, 60), rng.uniform(10, 50))),
@@ -28,7 +28,9 @@ cv::Mat panorama(int seed) {
 }
 
 // Frame t of a pan over `scene`, 8 pixels (5 % of the frame's width) a frame.
-cv::Mat pan(const cv::Mat& scene, int t) { return scene(cv::Rect(8 * t, 0, 160, 120)).clone(); }
+cv::Mat pan(const cv::Mat& scene, int t) {
+    return scene(cv::Rect(8 * t, 0, 160, 120)).clone();
+}
 
 std::vector<std::tuple<unsigned long long, unsigned long long, bool>> found(
     const ShotDetector& detector) {
@@ -53,8 +55,10 @@ TEST(ShotDetector, FindsAHardCutAndABlankLeadButNoCutInAFastPanOrAtAnOddFrame) {
     for (int t = 1; t < 27; ++t) {
         edited.add(t <= 12 || t == 20 ? pan(street, t) : pan(beach, t - 13));
     }
-    EXPECT_EQ(found(edited), (decltype(found(edited)){{0, 0, true}, {1, 12, false}, {13, 26, false}}));
-    EXPECT_EQ(shots_text(edited.segments()), "# first last kind\n0 0 blank\n1 12 shot\n13 26 shot\n");
+    EXPECT_EQ(found(edited),
+              (decltype(found(edited)){{0, 0, true}, {1, 12, false}, {13, 26, false}}));
+    EXPECT_EQ(shots_text(edited.segments()),
+              "# first last kind\n0 0 blank\n1 12 shot\n13 26 shot\n");
 }
 
 TEST(AdviseVsegCommand, ClipModeForShotsOrARunTooLargeElseTheDefault) {
