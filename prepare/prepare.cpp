@@ -1,5 +1,6 @@
 #include "prepare/prepare.h"
 
+#include <sched.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -138,6 +139,16 @@ std::string vseg_program() {
     return "vseg";
 }
 
+// The cores this process may run on (Slurm and containers give it fewer than the machine has).
+unsigned usable_cores() {
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (sched_getaffinity(0, sizeof(cores), &cores) == 0 && CPU_COUNT(&cores) > 0) {
+        return static_cast<unsigned>(CPU_COUNT(&cores));
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
 std::string make_record(const PrepareOptions& options,
                         const std::string& identity,
                         const PrepareResult& result) {
@@ -273,7 +284,7 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
             recommended_vseg_numbers + " " + output + " " + output + "/segmentation",
         static_cast<unsigned long long>(size.width), static_cast<unsigned long long>(size.height),
         result.frames, result.segments,
-        {limit.bytes, limit.source, std::max(1u, std::thread::hardware_concurrency())});
+        {limit.bytes, limit.source, usable_cores()});
     result.vseg_command = advice.command;
     result.advice = advice.note;
     return result;
