@@ -3,7 +3,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "driver/pipeline.h"
+#include "layout/memorylimit.h"
 #include "prepare/runadvice.h"
 #include "prepare/shots.h"
 
@@ -66,7 +66,7 @@ TEST(AdviseVsegCommand, ClipModeForShotsOrARunTooLargeElseTheDefault) {
     const std::vector<ShotSegment> one{{0, 99, false}}, two{{0, 39, false}, {40, 99, false}};
     // 100x100 frames; the room for `frames` frames by vseg's estimate, and a little more.
     const auto room = [](double frames, unsigned cores) {
-        return MachineRoom{gma::estimated_run_bytes(1e4 * frames) + 1e3, "a test", cores};
+        return MachineRoom{layout::estimated_run_bytes(1e4 * frames) + 1e3, "a test", cores};
     };
     const VsegAdvice fits = advise_vseg_command(command, 100, 100, 100, one, room(100, 2));
     EXPECT_EQ(fits.command, command);
