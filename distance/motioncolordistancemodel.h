@@ -43,6 +43,55 @@ struct has_region_store<Partition, Region,
                             decltype(std::declval<Partition&>().regions.data()), Region*>::value>>
     : std::true_type {};
 
+/// The merge distance from its terms: ln(1 + area_weight·smaller area) ×
+/// (1 − (1 − 0.99·colour)(1 − 0.99·motion)).
+inline double combined_distance(double area_weight, double smaller_area, double colour,
+                                double motion) {
+    return std::log(1.0 + area_weight * smaller_area) *
+           (1.0 - (1.0 - 0.99 * colour) * (1.0 - 0.99 * motion));
+}
+
+/// The motion term of two regions from their flow sums: the largest per-frame 1 − exp(−w·D) over
+/// frames t0 … t1 that both records hold with points (the video's last frame, of `frame_count`,
+/// excluded: its forward flow is all zero), w the smaller mean reliability and D the distance of
+/// the weighted mean motions; 0 without such a frame.
+inline double motion_difference(const FlowSumsView& motion_a, const FlowSumsView& motion_b,
+                                long long t0, long long t1, long long frame_count,
+                                double motion_weight) {
+    // Position of frame t in a record, or -1 when the record has no entry for it.
+    auto index = [](const FlowSumsView& sums, long long t) -> long long {
+        const long long k = t - sums.first_frame;
+        return k >= 0 && k < static_cast<long long>(sums.frames.size()) ? k : -1;
+    };
+    double result = 0;
+    for (long long t = t0; t <= t1; ++t) {
+        if (t == frame_count - 1) {
+            break;
+        }
+        const long long fa = index(motion_a, t);
+        const long long fb = index(motion_b, t);
+        if (fa < 0 || fb < 0 || motion_a.frames[fa].points == 0 ||
+            motion_b.frames[fb].points == 0) {
+            continue;
+        }
+        const FlowFrame& frame_a = motion_a.frames[fa];
+        const FlowFrame& frame_b = motion_b.frames[fb];
+        // One count per frame serves the flow and the reliability: both sum the same points.
+        const double r_a = frame_a.reliability * (1.0 / frame_a.points);
+        const double r_b = frame_b.reliability * (1.0 / frame_b.points);
+        const double scale_a = 1.0 / frame_a.points;
+        const double scale_b = 1.0 / frame_b.points;
+        const double dx = motion_weight * (frame_a.flow_x * scale_a) -
+                          motion_weight * (frame_b.flow_x * scale_b);
+        const double dy = motion_weight * (frame_a.flow_y * scale_a) -
+                          motion_weight * (frame_b.flow_y * scale_b);
+        const double w = std::min(r_a, r_b);
+        const double d = std::sqrt(dx * dx + dy * dy);
+        result = std::max(result, 1.0 - std::exp(-w * d));
+    }
+    return result;
+}
+
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 class MotionColorDistanceModel {
 public:
@@ -218,7 +267,7 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_dist
     const double m = motion_distance(a, b, video, partition, manager);
     // The signature's area is the region's Area descriptor (the points it was computed from).
     const double area = static_cast<double>(std::min(colour_a.area, colour_b.area));
-    return std::log(1.0 + area_weight * area) * (1.0 - (1.0 - 0.99 * c) * (1.0 - 0.99 * m));
+    return combined_distance(area_weight, area, c, m);
 }
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
@@ -360,40 +409,8 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::motion_dist
     const auto motion_a = manager.calc_descriptor<Motion>(flow, a, _motion_parameters());
     const auto motion_b = manager.calc_descriptor<Motion>(flow, b, _motion_parameters());
 
-    // Position of frame t in a record, or -1 when the record has no entry for it.
-    auto index = [](const FlowSumsView& sums, long long t) -> long long {
-        const long long k = t - sums.first_frame;
-        return k >= 0 && k < static_cast<long long>(sums.frames.size()) ? k : -1;
-    };
-    const long long frame_count = static_cast<long long>(video.frames);
-    double result = 0;
-    for (long long t = t0; t <= t1; ++t) {
-        // The forward flow of the video's last frame is all zero.
-        if (t == frame_count - 1) {
-            break;
-        }
-        const long long fa = index(motion_a, t);
-        const long long fb = index(motion_b, t);
-        if (fa < 0 || fb < 0 || motion_a.frames[fa].points == 0 ||
-            motion_b.frames[fb].points == 0) {
-            continue;
-        }
-        const FlowFrame& frame_a = motion_a.frames[fa];
-        const FlowFrame& frame_b = motion_b.frames[fb];
-        // One count per frame serves the flow and the reliability: both sum the same points.
-        const double r_a = frame_a.reliability * (1.0 / frame_a.points);
-        const double r_b = frame_b.reliability * (1.0 / frame_b.points);
-        const double scale_a = 1.0 / frame_a.points;
-        const double scale_b = 1.0 / frame_b.points;
-        const double dx = motion_weight * (frame_a.flow_x * scale_a) -
-                          motion_weight * (frame_b.flow_x * scale_b);
-        const double dy = motion_weight * (frame_a.flow_y * scale_a) -
-                          motion_weight * (frame_b.flow_y * scale_b);
-        const double w = std::min(r_a, r_b);
-        const double d = std::sqrt(dx * dx + dy * dy);
-        result = std::max(result, 1.0 - std::exp(-w * d));
-    }
-    return result;
+    return motion_difference(motion_a, motion_b, t0, t1, static_cast<long long>(video.frames),
+                             motion_weight);
 }
 
 }  // namespace gma

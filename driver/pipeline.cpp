@@ -14,7 +14,7 @@
 #include "distance/colorspaceconverter.h"
 #include "distance/motioncolordistancemodel.h"
 #include "driver/cueimages.h"
-#include "driver/flowreader.h"
+#include "io/flowreader.h"
 #include "driver/runrecord.h"
 #include "driver/stopsignals.h"
 #include "driver/tictoc.h"

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -35,10 +36,10 @@ struct FileCloser {
 }  // namespace
 
 TreeFileWriter::TreeFileWriter(const std::string& path, std::uint64_t width, std::uint64_t height,
-                               std::uint64_t frames, const std::uint64_t* leaves,
-                               std::uint64_t leaf_count)
-    : final_path(path), temporary(path + ".partial") {
-    if (leaf_count > std::numeric_limits<std::uint32_t>::max()) {
+                               std::uint64_t frames, std::uint64_t leaves)
+    : final_path(path), temporary(path + ".partial"), voxels(width * height * frames),
+      leaf_total(leaves) {
+    if (leaf_total > std::numeric_limits<std::uint32_t>::max()) {
         throw VoradaFileError(path, "more leaves than a tree file can number");
     }
     unfinished = std::make_unique<UnfinishedFile>(temporary);
@@ -52,13 +53,18 @@ TreeFileWriter::TreeFileWriter(const std::string& path, std::uint64_t width, std
     header.width = width;
     header.height = height;
     header.frames = frames;
-    header.leaf_count = leaf_count;
+    header.leaf_count = leaf_total;
     if (std::fwrite(&header, sizeof(header), 1, file) != 1) {
         _fail("could not be written completely", errno);
     }
-    const std::uint64_t voxels = width * height * frames;
+}
+
+TreeFileWriter::TreeFileWriter(const std::string& path, std::uint64_t width, std::uint64_t height,
+                               std::uint64_t frames, const std::uint64_t* leaves,
+                               std::uint64_t leaf_count)
+    : TreeFileWriter(path, width, height, frames, leaf_count) {
     std::vector<std::uint32_t> chunk;
-    chunk.reserve(leaf_chunk + 1);
+    chunk.reserve(leaf_chunk);
     for (std::uint64_t start = 0; start < voxels; start += leaf_chunk) {
         const std::uint64_t end = std::min<std::uint64_t>(voxels, start + leaf_chunk);
         chunk.clear();
@@ -69,13 +75,43 @@ TreeFileWriter::TreeFileWriter(const std::string& path, std::uint64_t width, std
             }
             chunk.push_back(static_cast<std::uint32_t>(leaves[v]));
         }
-        if (end == voxels && voxels % 2) {
-            chunk.push_back(0);
-        }
-        if (std::fwrite(chunk.data(), sizeof(std::uint32_t), chunk.size(), file) != chunk.size()) {
-            _fail("could not be written completely", errno);
+        add_leaves(chunk.data(), chunk.size());
+    }
+    _end_leaves();
+}
+
+void TreeFileWriter::add_leaves(const std::uint32_t* leaves, std::uint64_t count) {
+    if (!file || leaves_ended) {
+        throw VoradaError("Tree file: leaves added after the merges began");
+    }
+    if (count > voxels - leaves_written) {
+        _fail("more leaves than the video has voxels");
+    }
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (leaves[i] >= leaf_total) {
+            _fail("voxel " + std::to_string(leaves_written + i) + " has leaf " +
+                  std::to_string(leaves[i]) + " of " + std::to_string(leaf_total));
         }
     }
+    if (count && std::fwrite(leaves, sizeof(std::uint32_t), count, file) != count) {
+        _fail("could not be written completely", errno);
+    }
+    leaves_written += count;
+}
+
+void TreeFileWriter::_end_leaves() {
+    if (leaves_ended) {
+        return;
+    }
+    if (leaves_written != voxels) {
+        _fail("leaves of " + std::to_string(leaves_written) + " voxels of " +
+              std::to_string(voxels) + " written");
+    }
+    const std::uint32_t padding = 0;
+    if (voxels % 2 && std::fwrite(&padding, sizeof(padding), 1, file) != 1) {
+        _fail("could not be written completely", errno);
+    }
+    leaves_ended = true;
 }
 
 TreeFileWriter::~TreeFileWriter() {
@@ -98,6 +134,7 @@ void TreeFileWriter::add(const TreeMerge& merge) {
     if (!file) {
         throw VoradaError("Tree file: merge added after the file was finished");
     }
+    _end_leaves();
     if (std::fwrite(&merge, sizeof(merge), 1, file) != 1) {
         _fail("could not be written completely", errno);
     }
@@ -108,6 +145,7 @@ void TreeFileWriter::finish() {
     if (!file) {
         throw VoradaError("Tree file: finished twice");
     }
+    _end_leaves();
     if (std::fseek(file, offsetof(Header, merge_count), SEEK_SET) != 0 ||
         std::fwrite(&merge_count, sizeof(merge_count), 1, file) != 1) {
         _fail("could not be written completely", errno);
@@ -129,23 +167,24 @@ void TreeFileWriter::finish() {
     unfinished.reset();
 }
 
-TreeFile read_tree_file(const std::string& path) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+TreeFileReader::TreeFileReader(const std::string& file_path) : path(file_path) {
+    file = std::fopen(path.c_str(), "rb");
     if (!file) {
         throw VoradaFileNotFound(path);
     }
-    auto corrupt = [&path](const std::string& reason) { return VoradaFileError(path, reason); };
-    if (std::fseek(file.get(), 0, SEEK_END) != 0) {
+    std::unique_ptr<std::FILE, FileCloser> guard(file);
+    auto corrupt = [this](const std::string& reason) { return VoradaFileError(path, reason); };
+    if (std::fseek(file, 0, SEEK_END) != 0) {
         throw corrupt("cannot be read");
     }
-    const long end = std::ftell(file.get());
-    std::rewind(file.get());
+    const long end = std::ftell(file);
+    std::rewind(file);
     if (end < 0) {
         throw corrupt("cannot be read");
     }
     const auto size = static_cast<std::uint64_t>(end);
     Header header{};
-    if (size < sizeof(header) || std::fread(&header, sizeof(header), 1, file.get()) != 1) {
+    if (size < sizeof(header) || std::fread(&header, sizeof(header), 1, file) != 1) {
         throw corrupt("not a tree file (shorter than its header)");
     }
     if (std::memcmp(header.magic, tree_magic, sizeof(tree_magic)) != 0) {
@@ -155,17 +194,18 @@ TreeFile read_tree_file(const std::string& path) {
     // would pass for a small video.
     const std::uint64_t limit = std::uint64_t(1) << 40;
     std::uint64_t area = 0;
-    std::uint64_t voxels = 0;
+    std::uint64_t voxel_count = 0;
     if (header.width == 0 || header.height == 0 || header.frames == 0 ||
         __builtin_mul_overflow(header.width, header.height, &area) || area > limit ||
-        __builtin_mul_overflow(area, header.frames, &voxels) || voxels > limit) {
+        __builtin_mul_overflow(area, header.frames, &voxel_count) || voxel_count > limit) {
         throw corrupt("implausible video size in the header");
     }
-    if (header.leaf_count == 0 || header.leaf_count > voxels ||
+    if (header.leaf_count == 0 || header.leaf_count > voxel_count ||
         header.merge_count >= header.leaf_count) {
         throw corrupt("implausible leaf or merge count in the header");
     }
-    const std::uint64_t expected = tree_file_merges_offset(voxels) + sizeof(TreeMerge) * header.merge_count;
+    const std::uint64_t expected =
+        tree_file_merges_offset(voxel_count) + sizeof(TreeMerge) * header.merge_count;
     if (size < expected) {
         throw corrupt("truncated: " + std::to_string(size) + " bytes, the header announces " +
                       std::to_string(expected));
@@ -173,40 +213,72 @@ TreeFile read_tree_file(const std::string& path) {
     if (size > expected) {
         throw corrupt(std::to_string(size - expected) + " bytes beyond the announced end");
     }
-    TreeFile tree;
-    tree.width = header.width;
-    tree.height = header.height;
-    tree.frames = header.frames;
-    tree.leaf_count = header.leaf_count;
-    tree.leaves.resize(static_cast<std::size_t>(voxels + voxels % 2));
-    tree.merges.resize(static_cast<std::size_t>(header.merge_count));
-    if (std::fread(tree.leaves.data(), sizeof(std::uint32_t), tree.leaves.size(), file.get()) !=
-            tree.leaves.size() ||
-        std::fread(tree.merges.data(), sizeof(TreeMerge), tree.merges.size(), file.get()) !=
-            tree.merges.size()) {
-        throw corrupt("cannot be read");
+    header_width = header.width;
+    header_height = header.height;
+    header_frames = header.frames;
+    leaves = header.leaf_count;
+    merges = header.merge_count;
+    guard.release();
+}
+
+TreeFileReader::~TreeFileReader() {
+    if (file) {
+        std::fclose(file);
     }
-    tree.leaves.resize(static_cast<std::size_t>(voxels));
-    for (std::size_t v = 0; v < tree.leaves.size(); ++v) {
-        if (tree.leaves[v] >= header.leaf_count) {
-            throw corrupt("voxel " + std::to_string(v) + " names leaf " +
-                          std::to_string(tree.leaves[v]) + ", beyond the " +
-                          std::to_string(header.leaf_count) + " leaves");
+}
+
+void TreeFileReader::read_leaves(std::uint64_t first, std::uint64_t count, std::uint32_t* out) {
+    if (first > voxels() || count > voxels() - first) {
+        throw VoradaError("Tree file: voxels " + std::to_string(first) + " + " +
+                          std::to_string(count) + " beyond the video of " + path);
+    }
+    const std::uint64_t offset = tree_file_header_bytes + 4 * first;
+    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0 ||
+        std::fread(out, sizeof(std::uint32_t), count, file) != count) {
+        throw VoradaFileError(path, "cannot be read");
+    }
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (out[i] >= leaves) {
+            throw VoradaFileError(path, "voxel " + std::to_string(first + i) + " names leaf " +
+                                            std::to_string(out[i]) + ", beyond the " +
+                                            std::to_string(leaves) + " leaves");
         }
     }
+}
+
+std::vector<TreeMerge> TreeFileReader::read_merges() {
+    std::vector<TreeMerge> result(static_cast<std::size_t>(merges));
+    if (fseeko(file, static_cast<off_t>(tree_file_merges_offset(voxels())), SEEK_SET) != 0 ||
+        std::fread(result.data(), sizeof(TreeMerge), result.size(), file) != result.size()) {
+        throw VoradaFileError(path, "cannot be read");
+    }
     // Each merge joins two regions present at that moment into the next label.
-    std::vector<unsigned char> merged(static_cast<std::size_t>(header.leaf_count + header.merge_count), 0);
-    for (std::size_t i = 0; i < tree.merges.size(); ++i) {
-        const TreeMerge& merge = tree.merges[i];
-        const std::uint64_t label = header.leaf_count + i;
+    std::vector<unsigned char> merged(static_cast<std::size_t>(leaves + merges), 0);
+    for (std::size_t i = 0; i < result.size(); ++i) {
+        const TreeMerge& merge = result[i];
+        const std::uint64_t label = leaves + i;
         if (merge.label != label || merge.first >= label || merge.second >= label ||
             merge.first == merge.second || merged[merge.first] || merged[merge.second] ||
-            merge.regions != header.leaf_count - 1 - i || std::isnan(merge.distance)) {
-            throw corrupt("merge " + std::to_string(i) + " is inconsistent with the ones before it");
+            merge.regions != leaves - 1 - i || std::isnan(merge.distance)) {
+            throw VoradaFileError(path, "merge " + std::to_string(i) +
+                                            " is inconsistent with the ones before it");
         }
         merged[merge.first] = 1;
         merged[merge.second] = 1;
     }
+    return result;
+}
+
+TreeFile read_tree_file(const std::string& path) {
+    TreeFileReader reader(path);
+    TreeFile tree;
+    tree.width = reader.width();
+    tree.height = reader.height();
+    tree.frames = reader.frames();
+    tree.leaf_count = reader.leaf_count();
+    tree.leaves.resize(static_cast<std::size_t>(reader.voxels()));
+    reader.read_leaves(0, reader.voxels(), tree.leaves.data());
+    tree.merges = reader.read_merges();
     return tree;
 }
 

@@ -52,10 +52,16 @@ class TreeFileWriter {
     /// `leaves`: the leaf label of every voxel in storage order, each below `leaf_count`.
     TreeFileWriter(const std::string& path, std::uint64_t width, std::uint64_t height,
                    std::uint64_t frames, const std::uint64_t* leaves, std::uint64_t leaf_count);
+    /// The header only: the leaves follow in storage order through add_leaves(), all of them
+    /// before the first merge. For videos whose leaf map is never whole in memory.
+    TreeFileWriter(const std::string& path, std::uint64_t width, std::uint64_t height,
+                   std::uint64_t frames, std::uint64_t leaf_count);
     ~TreeFileWriter();
     TreeFileWriter(const TreeFileWriter&) = delete;
     TreeFileWriter& operator=(const TreeFileWriter&) = delete;
 
+    /// Appends the leaf labels of the next `count` voxels, each below the leaf count.
+    void add_leaves(const std::uint32_t* leaves, std::uint64_t count);
     void add(const TreeMerge& merge);
     /// Completes the header, closes the file and gives it its final name.
     void finish();
@@ -64,12 +70,17 @@ class TreeFileWriter {
 
   private:
     void _fail(const std::string& reason, int error = 0);
+    // Checks that every voxel has its leaf and writes the padding after the leaf map.
+    void _end_leaves();
 
     std::string final_path;
     std::string temporary;
     std::FILE* file = nullptr;
     std::unique_ptr<UnfinishedFile> unfinished;  // removed by a stop signal until renamed
     std::uint64_t merge_count = 0;
+    std::uint64_t voxels = 0, leaf_total = 0;
+    std::uint64_t leaves_written = 0;
+    bool leaves_ended = false;
 };
 
 /// A tree file read back and checked.
@@ -78,6 +89,37 @@ struct TreeFile {
     std::uint64_t leaf_count = 0;
     std::vector<std::uint32_t> leaves;  ///< X·Y·T leaf labels
     std::vector<TreeMerge> merges;
+};
+
+/// A tree file read piece by piece: the header is checked against the file's size when it is
+/// opened, the leaf map read a range of voxels at a time, the merges on demand. Memory follows
+/// the pieces asked for, not the video.
+class TreeFileReader {
+  public:
+    /// Opens and checks the header; errors as read_tree_file's.
+    explicit TreeFileReader(const std::string& path);
+    ~TreeFileReader();
+    TreeFileReader(const TreeFileReader&) = delete;
+    TreeFileReader& operator=(const TreeFileReader&) = delete;
+
+    std::uint64_t width() const { return header_width; }
+    std::uint64_t height() const { return header_height; }
+    std::uint64_t frames() const { return header_frames; }
+    std::uint64_t leaf_count() const { return leaves; }
+    std::uint64_t merge_count() const { return merges; }
+    std::uint64_t voxels() const { return header_width * header_height * header_frames; }
+
+    /// Reads the leaf labels of voxels first … first+count−1 into `out`, each checked against
+    /// the leaf count.
+    void read_leaves(std::uint64_t first, std::uint64_t count, std::uint32_t* out);
+    /// Reads every merge, checked for consistency with the ones before it.
+    std::vector<TreeMerge> read_merges();
+
+  private:
+    std::string path;
+    std::FILE* file = nullptr;
+    std::uint64_t header_width = 0, header_height = 0, header_frames = 0;
+    std::uint64_t leaves = 0, merges = 0;
 };
 
 /// Reads and checks a tree file; a missing file throws VoradaFileNotFound, a truncated or

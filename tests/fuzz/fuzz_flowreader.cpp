@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/errors.h"
-#include "driver/flowreader.h"
+#include "io/flowreader.h"
 #include "tests/fuzz/fuzz_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

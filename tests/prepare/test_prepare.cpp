@@ -17,7 +17,7 @@
 #include <sstream>
 
 #include "common/errors.h"
-#include "driver/flowreader.h"
+#include "io/flowreader.h"
 #include "prepare/framesource.h"
 #include "prepare/options.h"
 #include "prepare/prepare.h"

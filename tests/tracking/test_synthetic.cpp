@@ -5,7 +5,7 @@
 #include <boost/filesystem.hpp>
 
 #include "common/errors.h"
-#include "driver/flowreader.h"
+#include "io/flowreader.h"
 #include "driver/pipeline.h"
 #include "signals/raster.h"
 #include "tests/support/tempdir.h"

@@ -1,4 +1,4 @@
-#include "driver/flowreader.h"
+#include "io/flowreader.h"
 
 #include <cmath>
 #include <cstdint>
