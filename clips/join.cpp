@@ -437,8 +437,9 @@ void Join::_merge() {
             queue.push(gma::QueuedLink(_distance(merged, neighbour), merged, neighbour,
                                        gma::QueuedLink::exact));
         }
-        if (settings.progressed) {
-            settings.progressed(join_merges.size(), total);
+        const std::uint64_t done = join_merges.size();
+        if (settings.progressed && total > 0 && done * 10 / total != (done - 1) * 10 / total) {
+            settings.progressed(done, total);
         }
     }
     emd.reset();
