@@ -498,9 +498,7 @@ struct Level {
     unsigned long long level = 0;
     std::uint64_t applied = 0;  ///< merges of the global tree applied
     std::uint64_t regions = 0;
-    std::string directory;
-    std::unique_ptr<io::AtomicFile> file;
-    std::vector<std::uint8_t> colours;
+    std::unique_ptr<gma::SegmentationFrameWriter> writer;
     std::unordered_map<std::uint64_t, std::uint32_t> compact;
     std::vector<std::uint64_t> join_label;  ///< per node: global label of its region here
 };
@@ -530,15 +528,12 @@ void Join::_write_segmentations() {
         io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
         std::size_t(256) << 20, settings.png_mode);
     for (Level& level : levels) {
-        level.directory = settings.output_directory + "/segmentations/" + std::to_string(level.level);
-        fs::create_directories(level.directory);
-        level.file = std::make_unique<io::AtomicFile>(level.directory + "/frames.sgm");
-        level.file->bypass_cache();
-        const std::uint64_t header[3] = {width, height, plan.frames()};
-        level.file->write(header, sizeof(header));
-        if (images) {
-            level.colours = gma::draw_segment_colors(static_cast<std::size_t>(level.regions));
-        }
+        const std::string directory =
+            settings.output_directory + "/segmentations/" + std::to_string(level.level);
+        fs::create_directories(directory);
+        level.writer = std::make_unique<gma::SegmentationFrameWriter>(
+            directory, width, height, plan.frames(), static_cast<std::size_t>(level.regions),
+            queue.get());
         // The join's merges applied at this level, over the nodes.
         const std::uint64_t joined =
             level.applied > clip_merges ? level.applied - clip_merges : 0;
@@ -556,6 +551,7 @@ void Join::_write_segmentations() {
     const std::uint64_t pixels = width * height;
     std::vector<std::uint32_t> leaf_map;
     std::vector<std::uint64_t> labels(static_cast<std::size_t>(pixels));
+    std::vector<std::uint32_t> compact(static_cast<std::size_t>(pixels));
     std::vector<std::uint64_t> label_of;
     std::vector<Label> compact_of;  // per clip label: compact index of its region, once met
     for (const ClipPart& part : parts) {
@@ -592,48 +588,30 @@ void Join::_write_segmentations() {
             }
             for (std::uint64_t t = 0; t < part.clip.frames(); ++t) {
                 const std::uint32_t* leaf = leaf_map.data() + t * pixels;
-                ImageRGB<unsigned char> image;
-                if (images) {
-                    image = ImageRGB<unsigned char>(width, height);
-                }
                 for (std::uint64_t i = 0; i < pixels; ++i) {
-                    const std::uint64_t label = label_of[leaf[i]];
-                    labels[i] = label;
+                    labels[i] = label_of[leaf[i]];
                     if (!images) {
                         continue;
                     }
                     Label& index = compact_of[leaf[i]];
                     if (index == none) {
-                        auto found = level.compact.find(label);
+                        auto found = level.compact.find(labels[i]);
                         if (found == level.compact.end()) {
-                            if (level.compact.size() >= level.regions) {
-                                throw VoradaError("Join: more regions at level " +
-                                                  std::to_string(level.level) +
-                                                  " than the tree has");
-                            }
                             found = level.compact
-                                        .emplace(label,
+                                        .emplace(labels[i],
                                                  static_cast<Label>(level.compact.size()))
                                         .first;
                         }
                         index = found->second;
                     }
-                    const std::uint8_t* colour = &level.colours[3 * std::size_t(index)];
-                    image.channels[0].data()[i] = colour[0];
-                    image.channels[1].data()[i] = colour[1];
-                    image.channels[2].data()[i] = colour[2];
+                    compact[i] = index;
                 }
-                level.file->write(labels.data(), sizeof(std::uint64_t) * pixels);
-                if (images) {
-                    queue->write(gma::segmentation_frame_path(level.directory,
-                                                              part.frame_offset + t),
-                                 std::move(image));
-                }
+                level.writer->write_frame(labels.data(), compact.data());
             }
         }
     }
     for (Level& level : levels) {
-        level.file->commit();
+        level.writer->commit();
     }
     queue->finish();
 }

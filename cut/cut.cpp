@@ -105,6 +105,49 @@ CutOptions parse_cut_arguments(int argc, const char* const* argv) {
     return options;
 }
 
+namespace {
+
+// Writes the cut after `merges` merges as vseg writes a level, reading the leaf map a frame at a
+// time (twice when images are drawn: their colours need the number of regions first).
+void write_streamed_cut(io::TreeFileReader& reader, io::MergeReplay& replay, std::uint64_t merges,
+                        const std::string& directory, io::ImageWriteQueue& queue) {
+    const std::vector<std::uint32_t>& region_of = replay.regions_after(merges);
+    const std::uint64_t pixels = reader.width() * reader.height();
+    std::vector<std::uint32_t> leaves(static_cast<std::size_t>(pixels));
+    constexpr std::uint32_t unseen = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> index_of;
+    std::size_t count = 0;
+    if (queue.writes_images()) {
+        index_of.assign(region_of.size(), unseen);
+        for (std::uint64_t t = 0; t < reader.frames(); ++t) {
+            reader.read_leaves(t * pixels, pixels, leaves.data());
+            for (const std::uint32_t leaf : leaves) {
+                std::uint32_t& index = index_of[region_of[leaf]];
+                if (index == unseen) {
+                    index = static_cast<std::uint32_t>(count++);
+                }
+            }
+        }
+    }
+    gma::SegmentationFrameWriter writer(directory, reader.width(), reader.height(),
+                                        reader.frames(), count, &queue);
+    std::vector<std::uint64_t> labels(leaves.size());
+    std::vector<std::uint32_t> compact(writer.writes_images() ? leaves.size() : 0);
+    for (std::uint64_t t = 0; t < reader.frames(); ++t) {
+        reader.read_leaves(t * pixels, pixels, leaves.data());
+        for (std::size_t i = 0; i < leaves.size(); ++i) {
+            labels[i] = region_of[leaves[i]];
+            if (!compact.empty()) {
+                compact[i] = index_of[labels[i]];
+            }
+        }
+        writer.write_frame(labels.data(), compact.data());
+    }
+    writer.commit();
+}
+
+}  // namespace
+
 int run_vseg_cut(int argc, const char* const* argv) {
     const std::string program = argc > 0 ? argv[0] : "vseg-cut";
     for (int i = 1; i < argc; ++i) {
@@ -136,7 +179,18 @@ int run_vseg_cut(int argc, const char* const* argv) {
     io::ImageWriteQueue image_writer(
         io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
         std::size_t(256) << 20, options.format == LabelFormat::sgm ? options.png : io::PngMode::none);
-    const io::TreeFile tree = io::read_tree_file(layout::tree_file_path(options.output_directory));
+    // The leaf map is read a frame at a time for vseg's own format, whole for the others.
+    io::TreeFileReader reader(layout::tree_file_path(options.output_directory));
+    io::TreeFile tree;
+    tree.width = reader.width();
+    tree.height = reader.height();
+    tree.frames = reader.frames();
+    tree.leaf_count = reader.leaf_count();
+    if (options.format != LabelFormat::sgm) {
+        tree.leaves.resize(static_cast<std::size_t>(reader.voxels()));
+        reader.read_leaves(0, reader.voxels(), tree.leaves.data());
+    }
+    tree.merges = reader.read_merges();
 
     std::vector<std::uint64_t> cuts;  // merges per requested segmentation, in the order asked
     if (options.by_distance) {
@@ -156,29 +210,20 @@ int run_vseg_cut(int argc, const char* const* argv) {
         }
     }
 
-    const auto x = static_cast<long long>(tree.width);
-    const auto y = static_cast<long long>(tree.height);
-    const auto t = static_cast<long long>(tree.frames);
-    // The writer takes the frame size from a video; its values are not read.
-    gma::Video video(x, y, t);
-    video.width = tree.width;
-    video.height = tree.height;
-    video.frames = tree.frames;
-    video.initialized = true;
-    gma::LabelVolume labels(x, y, t);
+    std::vector<unsigned long long> labels;
     io::MergeReplay replay(tree);
     boost::filesystem::create_directories(options.out);
     for (std::uint64_t merges : cuts) {
         const std::uint64_t level = tree.leaf_count - merges - 1;
         const std::string directory = options.out + "/" + std::to_string(level);
         boost::filesystem::create_directory(directory);
-        replay.labels_after(merges, labels.values);
         if (options.format == LabelFormat::sgm) {
-            gma::write_segmentation(labels, video, directory, &image_writer);
+            write_streamed_cut(reader, replay, merges, directory, image_writer);
         } else {
+            replay.labels_after(merges, labels);
             std::size_t count = 0;
             const std::vector<std::uint32_t> compact = compact_labels(
-                labels.values, static_cast<std::size_t>(tree.leaf_count + merges), count);
+                labels, static_cast<std::size_t>(tree.leaf_count + merges), count);
             write_labels(options.format, compact, count, tree, directory);
         }
         std::cerr << directory << ": " << level + 1 << " regions\n";

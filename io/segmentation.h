@@ -161,5 +161,71 @@ void write_segmentation(const LabelSignal& current_labels,
     write_label_file(current_labels, video, directory);
 }
 
+/// A segmentation written a frame at a time, for label volumes never whole in memory: the same
+/// files write_segmentation writes for the whole volume (with a queue), given the number of
+/// distinct labels beforehand (the colours are drawn at construction, as there).
+class SegmentationFrameWriter {
+  public:
+    /// `label_count`: distinct labels of the whole volume; `queue` may not be null.
+    SegmentationFrameWriter(const std::string& directory, std::uint64_t width,
+                            std::uint64_t height, std::uint64_t frames, std::size_t label_count,
+                            io::ImageWriteQueue* queue)
+        : folder(directory), frame_width(width), frame_height(height), frame_count(frames),
+          writer(queue), file(directory + "/frames.sgm") {
+        file.bypass_cache();  // written once, read by others later
+        const std::uint64_t header[3] = {width, height, frames};
+        file.write(header, sizeof(header));
+        if (writes_images()) {
+            colors = draw_segment_colors(label_count);
+        }
+    }
+
+    /// Whether frame images are written (else write_frame needs no compact indices).
+    bool writes_images() const { return writer->writes_images(); }
+
+    /// The next frame: every pixel's label and, when images are written, its compact index
+    /// (labels numbered by first appearance in raster order over the whole volume).
+    void write_frame(const std::uint64_t* labels, const std::uint32_t* compact) {
+        if (next_frame >= frame_count) {
+            throw VoradaError("Segmentation: more frames than the volume has");
+        }
+        const std::size_t pixels = static_cast<std::size_t>(frame_width * frame_height);
+        file.write(labels, sizeof(std::uint64_t) * pixels);
+        if (writes_images()) {
+            ImageRGB<unsigned char> image(frame_width, frame_height);
+            unsigned char* red = image.channels[0].data();
+            unsigned char* green = image.channels[1].data();
+            unsigned char* blue = image.channels[2].data();
+            for (std::size_t i = 0; i < pixels; ++i) {
+                if (3 * std::size_t(compact[i]) >= colors.size()) {
+                    throw VoradaError("Segmentation: more labels than announced");
+                }
+                const std::uint8_t* color = &colors[3 * static_cast<std::size_t>(compact[i])];
+                red[i] = color[0];
+                green[i] = color[1];
+                blue[i] = color[2];
+            }
+            writer->write(segmentation_frame_path(folder, next_frame), std::move(image));
+        }
+        ++next_frame;
+    }
+
+    /// Gives frames.sgm its name once every frame is written.
+    void commit() {
+        if (next_frame != frame_count) {
+            throw VoradaError("Segmentation: frames missing");
+        }
+        file.commit();
+    }
+
+  private:
+    std::string folder;
+    std::uint64_t frame_width, frame_height, frame_count;
+    io::ImageWriteQueue* writer;
+    io::AtomicFile file;
+    std::vector<std::uint8_t> colors;
+    std::uint64_t next_frame = 0;
+};
+
 }  // namespace gma
 }  // namespace vorada

@@ -314,7 +314,7 @@ MergeReplay::MergeReplay(const TreeFile& tree_file) : tree(tree_file) {
     }
 }
 
-void MergeReplay::labels_after(std::uint64_t merges, std::vector<unsigned long long>& labels) {
+const std::vector<std::uint32_t>& MergeReplay::regions_after(std::uint64_t merges) {
     // Parents have higher labels than their children, so one pass from the top down gives
     // every label its region after the cut.
     const auto present = static_cast<std::uint32_t>(tree.leaf_count + merges);
@@ -323,6 +323,11 @@ void MergeReplay::labels_after(std::uint64_t merges, std::vector<unsigned long l
         const std::uint32_t up = parent[label];
         top[label] = up < present ? top[up] : label;
     }
+    return top;
+}
+
+void MergeReplay::labels_after(std::uint64_t merges, std::vector<unsigned long long>& labels) {
+    regions_after(merges);
     labels.resize(tree.leaves.size());
     for (std::size_t v = 0; v < labels.size(); ++v) {
         labels[v] = top[tree.leaves[v]];

@@ -140,6 +140,9 @@ class MergeReplay {
     explicit MergeReplay(const TreeFile& tree);
     /// Labels of all voxels after the first `merges` merges (storage order).
     void labels_after(std::uint64_t merges, std::vector<unsigned long long>& labels);
+    /// Per label present after the first `merges` merges: the region holding it then (needs
+    /// the merges only, not the leaf map). Valid until the next call.
+    const std::vector<std::uint32_t>& regions_after(std::uint64_t merges);
 
   private:
     const TreeFile& tree;
