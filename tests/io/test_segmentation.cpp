@@ -194,6 +194,28 @@ TEST(WriteSegmentation, WritesOnePngPerFrameAndTheLabelFile) {
     }
 }
 
+TEST(SegmentationFrameWriter, WritesTheBytesOfTheWholeVolumeWriter) {
+    TempDir whole, framed;
+    const std::vector<unsigned long long> values = {4, 4, 1, 4, 1, 1, 7, 4};
+    gma::LabelVolume labels = make_labels(2, 2, 2, values);
+    gma::Video video(2, 2, 2);
+    io::ImageWriteQueue queue(0);
+    std::srand(1);
+    gma::write_segmentation(labels, video, whole.path(), &queue);
+    std::srand(1);
+    gma::SegmentationFrameWriter writer(framed.path(), 2, 2, 2, 3, &queue);
+    const std::uint64_t frame_labels[2][4] = {{4, 4, 1, 4}, {1, 1, 7, 4}};
+    const std::uint32_t compact[2][4] = {{0, 0, 1, 0}, {1, 1, 2, 0}};
+    writer.write_frame(frame_labels[0], compact[0]);
+    EXPECT_THROW(writer.commit(), VoradaError);  // a frame short
+    writer.write_frame(frame_labels[1], compact[1]);
+    writer.commit();
+    queue.finish();
+    for (const char* name : {"frames.sgm", "00000.png", "00001.png"}) {
+        EXPECT_EQ(read_bytes(framed.file(name)), read_bytes(whole.file(name))) << name;
+    }
+}
+
 }  // namespace
 }  // namespace testing
 }  // namespace vorada
