@@ -20,6 +20,7 @@
 #include "io/flowreader.h"
 #include "io/segmentation.h"
 #include "io/treefile.h"
+#include "layout/layout.h"
 #include "math/emd.h"
 #include "signals/videosignal.h"
 #include "tree/mergegraph.h"
@@ -69,9 +70,6 @@ std::string describe(const ClipPart& part) {
 
 std::string tree_path(const std::string& directory) { return directory + "/tree.bpt"; }
 
-std::string flow_path(const std::string& input, std::uint64_t from, std::uint64_t to) {
-    return input + "/flows/flow_" + std::to_string(from) + "_" + std::to_string(to) + ".flo";
-}
 
 // Replaces every label's parent (`none` for a top-level region) by its top-level region.
 // Parents have higher labels than their children, so one sweep from the top down suffices.
@@ -324,8 +322,8 @@ void Join::_link_across_boundaries() {
         }
         const std::vector<Label> last = _frame_nodes(before, before.clip.frames() - 1);
         const std::vector<Label> first = _frame_nodes(after, 0);
-        follow(last, first, flow_path(settings.input_directory, before.clip.last, after.clip.first));
-        follow(first, last, flow_path(settings.input_directory, after.clip.first, before.clip.last));
+        follow(last, first, layout::forward_flow_path(settings.input_directory, before.clip.last));
+        follow(first, last, layout::backward_flow_path(settings.input_directory, after.clip.first));
     }
     std::sort(links.begin(), links.end());
     links.erase(std::unique(links.begin(), links.end()), links.end());
@@ -446,7 +444,7 @@ void Join::_merge() {
 }
 
 void Join::_write_tree() {
-    io::TreeFileWriter writer(settings.output_directory + "/trees/tree.bpt", width, height,
+    io::TreeFileWriter writer(layout::tree_file_path(settings.output_directory), width, height,
                               plan.frames(), leaves);
     const std::uint64_t pixels = width * height;
     std::vector<Label> frame(static_cast<std::size_t>(pixels));
@@ -529,7 +527,7 @@ void Join::_write_segmentations() {
         std::size_t(256) << 20, settings.png_mode);
     for (Level& level : levels) {
         const std::string directory =
-            settings.output_directory + "/segmentations/" + std::to_string(level.level);
+            layout::segmentation_directory(settings.output_directory, level.level);
         fs::create_directories(directory);
         level.writer = std::make_unique<gma::SegmentationFrameWriter>(
             directory, width, height, plan.frames(), static_cast<std::size_t>(level.regions),
@@ -626,9 +624,9 @@ void Join::_move_cue_images() {
             const std::string to = settings.output_directory + "/" + folder;
             fs::create_directories(to);
             for (std::uint64_t t = 0; t < part.clip.frames(); ++t) {
-                const std::string source = gma::segmentation_frame_path(from, t);
+                const std::string source = layout::frame_image_path(from, t);
                 if (fs::exists(source)) {
-                    fs::rename(source, gma::segmentation_frame_path(to, part.frame_offset + t));
+                    fs::rename(source, layout::frame_image_path(to, part.frame_offset + t));
                 }
             }
         }
@@ -639,7 +637,8 @@ JoinReport Join::run() {
     _read_summaries();
     _link_across_boundaries();
     _merge();
-    fs::create_directories(settings.output_directory + "/trees");
+    const std::string tree_file = layout::tree_file_path(settings.output_directory);
+    fs::create_directories(fs::path(tree_file).parent_path());
     _write_tree();
     _write_segmentations();
     _move_cue_images();
