@@ -103,6 +103,31 @@ class BinaryPartitionTree {
         _check_size();
         _create(video, std::make_unique<Model>(std::move(model_parameters)));
     }
+    /// The same; when the merging stops, before the model and the adjacency are freed, calls
+    /// `stopped(model)`, during which top_level_links() may be read.
+    template <typename Model, typename Stopped>
+    void create(Signal& video, typename Model::Parameters&& model_parameters, Stopped stopped) {
+        _check_size();
+        _create(video, std::make_unique<Model>(std::move(model_parameters)), stopped);
+    }
+
+    /// The adjacent pairs of regions not merged (yet), each as (lower, higher) label, ascending.
+    /// Only while the adjacency exists: inside create's `stopped`.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> top_level_links() {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> links;
+        for (std::size_t label = 0; label < top_level.size(); ++label) {
+            if (!top_level[label]) {
+                continue;
+            }
+            const auto own = static_cast<MergeGraph::Label>(label);
+            for (const MergeGraph::Label other : graph.neighbours(own)) {
+                if (other > own) {
+                    links.emplace_back(own, other);
+                }
+            }
+        }
+        return links;
+    }
 
   private:
     // Each link is one key of the merge queue (distance or bound, labels in link order, state),
@@ -127,8 +152,12 @@ class BinaryPartitionTree {
             throw VoradaError("Binary partition tree: too many regions for one run");
         }
     }
-    template <typename Model>
-    void _create(Signal& video, std::unique_ptr<Model> model);
+    struct NothingOnStop {
+        template <typename Model>
+        void operator()(Model&) const {}
+    };
+    template <typename Model, typename Stopped = NothingOnStop>
+    void _create(Signal& video, std::unique_ptr<Model> model, Stopped stopped = Stopped());
     template <typename Model>
     void _queue_first_links(Model& model, Signal& video);
     template <typename Model>
@@ -159,9 +188,10 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::init(LabelSignal& labels
 }
 
 template <typename Signal, typename Region, ConnectivityType Connectivity>
-template <typename Model>
+template <typename Model, typename Stopped>
 void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
-                                                                std::unique_ptr<Model> model) {
+                                                                std::unique_ptr<Model> model,
+                                                                Stopped stopped) {
     const unsigned long long total = level - parameters.min_regions;
     unsigned long long done = 0;
 
@@ -215,6 +245,7 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
             ++next_output;
         }
     }
+    stopped(*model);
     queue.clear();
     graph.clear();
 }
