@@ -62,15 +62,24 @@ void require_frame(const std::string& path, const std::string& input_directory) 
 
 }  // namespace
 
+void frame_size(const std::string& input_directory, unsigned long long frame_number,
+                unsigned long long& width, unsigned long long& height) {
+    const std::string path = layout::frame_path(input_directory, frame_number);
+    require_frame(path, input_directory);
+    std::size_t x = 0;
+    std::size_t y = 0;
+    io::ReadImage(path, io::FORMAT_UNKNOWN).ping(x, y);
+    width = x;
+    height = y;
+}
+
 void check_frames_fit_in_memory(const std::string& input_directory,
                                 unsigned long long first_frame,
-                                unsigned long long frame_count) {
-    const std::string path = layout::frame_path(input_directory, first_frame);
-    require_frame(path, input_directory);
-    std::size_t width = 0;
-    std::size_t height = 0;
-    io::ReadImage(path, io::FORMAT_UNKNOWN).ping(width, height);
-    check_run_fits_in_memory(first_frame, frame_count, width, height);
+                                unsigned long long frame_count, unsigned long long jobs) {
+    unsigned long long width = 0;
+    unsigned long long height = 0;
+    frame_size(input_directory, first_frame, width, height);
+    check_run_fits_in_memory(first_frame, frame_count, width, height, jobs);
 }
 
 void load_frames(Video& video,

@@ -13,6 +13,7 @@
 #include "common/errors.h"
 #include "distance/colorspaceconverter.h"
 #include "distance/motioncolordistancemodel.h"
+#include "driver/clipmode.h"
 #include "driver/cueimages.h"
 #include "io/flowreader.h"
 #include "driver/runrecord.h"
@@ -65,7 +66,8 @@ void create_output_tree(const std::string& output_directory) {
 }
 
 void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long frame_count,
-                              unsigned long long width, unsigned long long height) {
+                              unsigned long long width, unsigned long long height,
+                              unsigned long long jobs) {
     const double voxels = static_cast<double>(width) * static_cast<double>(height) *
                           static_cast<double>(frame_count);
     const MemoryLimit limit = memory_limit();
@@ -77,6 +79,14 @@ void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long
                 << width << "x" << height << " need about " << gibibytes(needed)
                 << ", more than the " << gibibytes(limit.bytes)
                 << " this run may use: " << limit.source;
+        const unsigned long long fitting =
+            jobs > 0 ? clip_frames_that_fit(width, height, jobs, limit.bytes) : 0;
+        if (fitting > 0) {
+            message << "; clip mode fits it: --clip-frames " << fitting;
+            if (jobs > 1) {
+                message << " --jobs " << jobs;
+            }
+        }
         throw VoradaError(message.str());
     }
 }
@@ -97,11 +107,11 @@ void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
     }
 }
 
-TreeParameters make_tree_parameters() {
+TreeParameters make_tree_parameters(const std::vector<unsigned long long>& levels) {
     TreeParameters parameters;
     parameters.update_labels = true;
     parameters.min_regions = 1;
-    parameters.output_levels = {900, 800, 700, 600, 500, 400, 300, 200, 100, 40, 30, 20, 10, 5, 3, 2};
+    parameters.output_levels = levels;
     return parameters;
 }
 
@@ -120,14 +130,16 @@ SingleFlow single_precision(const Flow& flow) {
 }
 
 DistanceParameters make_distance_parameters(const Arguments& arguments, const Video& video,
-                                            Flow forward_flow, CueMap reliability) {
+                                            Flow forward_flow, CueMap reliability,
+                                            unsigned long long area_frames) {
     DistanceParameters parameters;
     parameters.flow = single_precision(forward_flow);
     forward_flow = Flow();
     parameters.num_colors = arguments.num_colors();
     parameters.color_weight = 1.0 / (arguments.color_scale * arguments.color_scale);
     parameters.motion_weight = 1.0 / (arguments.motion_scale * arguments.motion_scale);
-    const long long voxels = video.size(0) * video.size(1) * video.size(2);
+    const long long voxels = video.size(0) * video.size(1) *
+                             (area_frames ? static_cast<long long>(area_frames) : video.size(2));
     parameters.area_weight = 1.0 / (static_cast<double>(voxels) * arguments.area_fraction);
     if (!std::isfinite(parameters.area_weight)) {
         throw VoradaError("Invalid area fraction (argument 5): the area weight is not finite");
@@ -206,9 +218,13 @@ void report_progress(Tree& tree, ProgressLines& lines) {
 static_assert(sizeof(unsigned long long) == sizeof(std::uint64_t), "labels are 64-bit");
 
 std::unique_ptr<io::TreeFileWriter> record_tree(Tree& tree, const std::string& output_directory) {
+    return record_tree_in(tree, tree_file_path(output_directory));
+}
+
+std::unique_ptr<io::TreeFileWriter> record_tree_in(Tree& tree, const std::string& path) {
     const auto& leaves = tree.partition.leaf_labels;
     auto writer = std::make_unique<io::TreeFileWriter>(
-        layout::tree_file_path(output_directory), static_cast<std::uint64_t>(leaves.size(0)),
+        path, static_cast<std::uint64_t>(leaves.size(0)),
         static_cast<std::uint64_t>(leaves.size(1)), static_cast<std::uint64_t>(leaves.size(2)),
         reinterpret_cast<const std::uint64_t*>(leaves.values.data()), tree.partition.max_index + 1);
     io::TreeFileWriter* file = writer.get();
@@ -248,9 +264,17 @@ int run_vseg(int argc, const char* const* argv) {
     if (!empty_range) {
         // A refused run touches nothing: the checks come before the output folder.
         validate_run_arguments(arguments);
+        if (arguments.clip_frames > 0) {
+            return run_clip_mode(arguments, record, argc, argv);
+        }
         check_frames_fit_in_memory(arguments.input_directory, arguments.first_frame,
-                                   arguments.frame_count());
+                                   arguments.frame_count(), arguments.jobs);
     }
+    return run_pipeline(arguments, record);
+}
+
+int run_pipeline(const Arguments& arguments, RunRecord& record) {
+    const bool empty_range = arguments.first_frame > arguments.last_frame;
     create_output_directory(arguments.output_directory);
     // One run at a time in a folder, or run.json could name one run over another's files.
     const io::OutputLock output_lock(arguments.output_directory);
@@ -286,7 +310,7 @@ int run_vseg(int argc, const char* const* argv) {
     clock.stop("loading");
 
     LabelVolume trajectory_labels(video.size(0), video.size(1), video.size(2));
-    const TreeParameters tree_parameters = make_tree_parameters();
+    const TreeParameters tree_parameters = make_tree_parameters(arguments.levels);
 
     // The tracker's maps are needed only until the cue images and the reliability copy exist.
     auto tracker = std::make_unique<Tracker>(video.size);

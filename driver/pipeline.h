@@ -7,6 +7,7 @@
 #include "distance/motioncolordistancemodel.h"
 #include "driver/arguments.h"
 #include "driver/progresslines.h"
+#include "driver/runrecord.h"
 #include "io/treefile.h"
 #include "layout/layout.h"
 #include "layout/memorylimit.h"
@@ -51,26 +52,36 @@ void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
 /// Rejects a run whose signals could not fit in the memory this process may use (the smallest
 /// of its cgroup's limit, its address-space limit and the memory available now), naming the
 /// range and the limit.
+/// A refusal names the clip length that fits with `jobs` clips at once, when jobs > 0.
 void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long frame_count,
-                              unsigned long long width, unsigned long long height);
+                              unsigned long long width, unsigned long long height,
+                              unsigned long long jobs = 0);
 
 /// The same check for frames first … first+T−1, sized on the first frame's header (nothing is
-/// decoded); a missing first frame is named.
+/// decoded); a missing first frame is named. A refusal names the clip length that would fit
+/// with `jobs` clips at once.
 void check_frames_fit_in_memory(const std::string& input_directory, unsigned long long first_frame,
-                                unsigned long long frame_count);
+                                unsigned long long frame_count, unsigned long long jobs = 1);
 
-/// The tree parameters of a run: labels updated, down to 2 regions, segmentations at
-/// 900 … 100, 40, 30, 20, 10, 5, 3 and 2.
-TreeParameters make_tree_parameters();
+/// Width and height of frame `frame_number`, from its header; a missing frame is named.
+void frame_size(const std::string& input_directory, unsigned long long frame_number,
+                unsigned long long& width, unsigned long long& height);
+
+/// The tree parameters of a run: labels updated, down to 2 regions, segmentations at `levels`
+/// (decreasing; by default 900 … 100, 40, 30, 20, 10, 5, 3 and 2).
+TreeParameters make_tree_parameters(
+    const std::vector<unsigned long long>& levels = Arguments::default_levels());
 
 /// `flow` in single precision; a value without an exact single-precision form throws.
 SingleFlow single_precision(const Flow& flow);
 
 /// The distance parameters: the forward flow in single precision (exact, as flow files hold
 /// floats), the reliability map and the weights derived from arguments 3 to 6 and the video
-/// size.
+/// size; the area weight counts `area_frames` frames when that is not 0 (a clip weighs its
+/// regions against the whole run).
 DistanceParameters make_distance_parameters(const Arguments& arguments, const Video& video,
-                                            Flow forward_flow, CueMap reliability);
+                                            Flow forward_flow, CueMap reliability,
+                                            unsigned long long area_frames = 0);
 
 /// Writes the occlusion, flow-variation and structure maps as grey PNG sequences.
 void write_cue_images(Tracker& tracker, const std::string& output_directory,
@@ -98,12 +109,19 @@ void report_progress(Tree& tree, ProgressLines& lines);
 /// tree append every merge to it; the caller finishes the returned writer after create.
 std::unique_ptr<io::TreeFileWriter> record_tree(Tree& tree, const std::string& output_directory);
 
+/// The same, writing the tree file at `path`.
+std::unique_ptr<io::TreeFileWriter> record_tree_in(Tree& tree, const std::string& path);
+
 /// Writes the run's input record (trees/input.txt): the input directory (absolute) and the
 /// frame range, so that tools reading the output find the frames.
 void write_input_record(const Arguments& arguments);
 
 /// The whole run of vseg; returns the exit status (errors propagate as exceptions).
 int run_vseg(int argc, const char* const* argv);
+
+/// The run over the whole range at once, from the output folder on (arguments checked, memory
+/// too); `record` holds the arguments.
+int run_pipeline(const Arguments& arguments, RunRecord& record);
 
 /// run_vseg with every error ended in one line on the standard error stream and status 1; an
 /// allocation that fails says that memory ran out, with the run's estimate and limit.

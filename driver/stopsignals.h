@@ -3,6 +3,8 @@
 // image writer processes, removes the files it was writing, then ends by the same signal (so
 // its exit status says how it ended). Once the run is recorded as complete, a stop says so.
 
+#include <sys/types.h>
+
 #include <csignal>
 
 namespace vorada {
@@ -15,6 +17,10 @@ class StopSignalHandling {
     ~StopSignalHandling();
     /// From now on a stop says that the run had finished (its record is written).
     static void run_complete();
+    /// A child process a stop ends too (SIGTERM, then waited for); at most 64 at a time.
+    static void add_child(pid_t pid);
+    /// Forgets a child that has ended.
+    static void remove_child(pid_t pid);
     StopSignalHandling(const StopSignalHandling&) = delete;
     StopSignalHandling& operator=(const StopSignalHandling&) = delete;
 

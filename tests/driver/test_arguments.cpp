@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
+#include <stdexcept>
+#include <vector>
 
 #include "common/errors.h"
 #include "driver/pipeline.h"
@@ -187,6 +189,56 @@ TEST(ParseOptions, PngModeFollowsTheEightArguments) {
              {"--png"}, {"--png", "best"}, {"--png=FAST"}, {"--fast"}, {"extra"}}) {
         EXPECT_FALSE(options(bad, a)) << bad[0];
     }
+}
+
+TEST(ParseOptions, LevelsAndClipModeTakeCheckedValues) {
+    auto options = [](std::vector<std::string> words) {
+        std::vector<const char*> argv{"vseg", "0", "1", "5", "1", "0.001", "4", "in", "out"};
+        for (const auto& word : words) {
+            argv.push_back(word.c_str());
+        }
+        Arguments a;
+        if (!parse_options(static_cast<int>(argv.size()), argv.data(), a)) {
+            throw std::runtime_error("usage");
+        }
+        return a;
+    };
+    EXPECT_EQ(options({}).levels, Arguments::default_levels());
+    EXPECT_EQ(options({}).clip_frames, 0u);
+    EXPECT_EQ(options({"--levels", "20,100,20,3"}).levels,
+              (std::vector<unsigned long long>{100, 20, 3}));
+    const Arguments clip = options({"--clip-frames=15", "--jobs", "2", "--clip-regions", "950",
+                                    "--clip", "3", "--png", "none"});
+    EXPECT_EQ(clip.clip_frames, 15u);
+    EXPECT_EQ(clip.jobs, 2u);
+    EXPECT_EQ(clip.clip_regions, 950u);
+    EXPECT_TRUE(clip.single_clip && clip.clip == 3 && !clip.join_only);
+    EXPECT_TRUE(options({"--clip-frames", "5", "--join", "--levels", "50"}).join_only);
+    // With levels of at most 50, a clip may keep as few as 51 regions.
+    EXPECT_EQ(
+        options({"--clip-frames", "5", "--levels", "50", "--clip-regions", "51"}).clip_regions,
+        51u);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused{
+        {{"--levels", "100,,20"}, "Invalid --levels \"100,,20\""},
+        {{"--levels", "0"}, "Invalid --levels"},
+        {{"--levels", "-5"}, "Invalid --levels"},
+        {{"--clip-frames", "0"}, "Invalid --clip-frames \"0\""},
+        {{"--clip-frames", "2x"}, "Invalid --clip-frames"},
+        {{"--clip-frames", "5", "--jobs", "0"}, "Invalid --jobs"},
+        {{"--clip-frames", "5", "--jobs", "65"}, "at most 64 clips run at once"},
+        {{"--clip", "1"}, "--clip needs --clip-frames N"},
+        {{"--join"}, "--join needs --clip-frames N"},
+        {{"--jobs", "2"}, "--jobs needs --clip-frames N"},
+        {{"--clip-frames", "5", "--clip", "1", "--join"}, "exclude each other"},
+        {{"--clip-frames", "5", "--clip-regions", "900"},
+         "more than the largest level written, 900"},
+    };
+    for (const auto& bad : refused) {
+        EXPECT_THAT([&] { options(bad.first); },
+                    ::testing::ThrowsMessage<VoradaError>(::testing::HasSubstr(bad.second)))
+            << bad.first[0];
+    }
+    EXPECT_THROW(options({"--clip-frames"}), std::runtime_error);  // no value: the usage text
 }
 
 }  // namespace

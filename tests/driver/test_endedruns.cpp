@@ -315,8 +315,22 @@ TEST_F(EndedRuns, ARunBeyondWhatItMayUseIsRefusedBeforeItDecodesOrCreatesAnythin
         {nullptr, 100ull << 20}));
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 1);
+    // It names the clip length that fits: 4 frames of 160 x 120 (64 MiB + 400 bytes per voxel).
     EXPECT_THAT(read_bytes(errors),
-                MatchesRegex(refusal + "the address-space limit of this process, ulimit -v\n"));
+                MatchesRegex(refusal + "the address-space limit of this process, ulimit -v; "
+                                       "clip mode fits it: --clip-frames 4\n"));
+    EXPECT_FALSE(fs::exists(output));
+    // In clip mode, the clips that run at once must fit together.
+    status = testing::wait_for(testing::start_program(
+        {vseg, "0", "7", "5", "1", "0.001", "4", sample_input(), output, "--clip-frames", "4",
+         "--jobs", "2"},
+        errors, {nullptr, 100ull << 20}));
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_THAT(read_bytes(errors),
+                MatchesRegex("Clips of 4 frames of 160x120, 2 at once, need about [0-9.]+ GiB, "
+                             "more than the [0-9.]+ GiB this run may use: the address-space limit "
+                             "of this process, ulimit -v; use fewer --jobs\n"));
     EXPECT_FALSE(fs::exists(output));
 
     // Frames of 12000 x 12000: the size comes from the header, the pixels (which would not
