@@ -94,7 +94,7 @@ std::string usage_text(const std::string& program) {
            "  --clip-frames N          segment clips of N frames apart (cut also at the shots of\n"
            "                           INPUT_DIR/shots.txt), then join them into one hierarchy\n"
            "  --jobs J                 clips segmented at once (default 1)\n"
-           "  --clip-regions K         regions each clip keeps for the join (default 2000, more\n"
+           "  --clip-regions K         regions each clip keeps for the join (default 1000, more\n"
            "                           than the largest level)\n"
            "  --clip I                 only segment clip I (0, 1, ...) of the plan, for runs on\n"
            "                           many machines; then run once with --join\n"

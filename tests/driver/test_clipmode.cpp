@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/arguments.h"
 #include "clips/clipfile.h"
 #include "io/treefile.h"
 #include "tests/support/processes.h"
@@ -120,7 +121,7 @@ TEST_F(ClipMode, ClipsRunApartAndJoinedGiveTheOneCommandsOutput) {
     const pid_t second = start(apart, with({"--clip", "1"}));
     ASSERT_EQ(run(apart, with({"--clip", "0"})), 0) << read_bytes(errors());
     ASSERT_EQ(vorada::testing::wait_for(second), 0);
-    // Each clip's summary accounts for every point of its 4 frames, in at most 2000 regions
+    // Each clip's summary accounts for every point of its 4 frames, in at most --clip-regions regions
     // that are all in its tree and adjacent to some other.
     for (const char* clip : {"0000", "0001"}) {
         const std::string folder = apart + "/clips/" + clip;
@@ -128,7 +129,8 @@ TEST_F(ClipMode, ClipsRunApartAndJoinedGiveTheOneCommandsOutput) {
         const io::TreeFile tree = io::read_tree_file(folder + "/tree.bpt");
         EXPECT_EQ(summary.leaves, tree.leaf_count);
         EXPECT_EQ(summary.merges, tree.merges.size());
-        EXPECT_EQ(summary.regions.size(), std::min<std::uint64_t>(2000, summary.leaves));
+        EXPECT_EQ(summary.regions.size(),
+                  std::min<std::uint64_t>(Arguments().clip_regions, summary.leaves));
         std::uint64_t points = 0;
         for (const clips::ClipRegion& region : summary.regions) {
             points += region.area;
