@@ -49,9 +49,9 @@ void blit(Sheet& sheet, const std::vector<std::uint8_t>& cell, int left, int top
     }
 }
 
-Magick::Image to_image(const std::vector<std::uint8_t>& rgb, int width, int height) {
+Magick::Image to_image(const std::uint8_t* rgb, int width, int height) {
     Magick::Image image(static_cast<std::size_t>(width), static_cast<std::size_t>(height), "RGB",
-                        Magick::CharPixel, rgb.data());
+                        Magick::CharPixel, rgb);
     return image;
 }
 
@@ -102,6 +102,31 @@ ViewOptions parse_view_arguments(int argc, const char* const* argv) {
     return options;
 }
 
+const std::uint8_t* Frames::frame(int t) const {
+    const auto at = std::lower_bound(held.begin(), held.end(), t);
+    if (at == held.end() || *at != t) {
+        throw VoradaError("vseg-view: frame " + std::to_string(t) + " is not held");
+    }
+    return rgb.data() + 3 * static_cast<std::size_t>(width) * height * (at - held.begin());
+}
+
+void load_frame(const std::string& input, std::uint64_t frame, int width, int height,
+                std::uint8_t* rgb) {
+    const std::string path = layout::frame_path(input, frame);
+    if (!boost::filesystem::is_regular_file(path)) {
+        throw VoradaFileNotFound(path);
+    }
+    Magick::Image image;
+    image.read(path);
+    if (static_cast<int>(image.columns()) != width || static_cast<int>(image.rows()) != height) {
+        throw VoradaFileError(path, "is " + std::to_string(image.columns()) + "x" +
+                                        std::to_string(image.rows()) + ", the tree's video " +
+                                        std::to_string(width) + "x" + std::to_string(height));
+    }
+    image.write(0, 0, static_cast<std::size_t>(width), static_cast<std::size_t>(height), "RGB",
+                Magick::CharPixel, rgb);
+}
+
 Frames load_frames(const std::string& input, std::uint64_t first_frame, int count, int width,
                    int height) {
     Frames frames;
@@ -110,20 +135,9 @@ Frames load_frames(const std::string& input, std::uint64_t first_frame, int coun
     frames.count = count;
     frames.rgb.resize(3 * static_cast<std::size_t>(width) * height * count);
     for (int t = 0; t < count; ++t) {
-        const std::string path =
-            layout::frame_path(input, first_frame + static_cast<std::uint64_t>(t));
-        if (!boost::filesystem::is_regular_file(path)) {
-            throw VoradaFileNotFound(path);
-        }
-        Magick::Image image;
-        image.read(path);
-        if (static_cast<int>(image.columns()) != width || static_cast<int>(image.rows()) != height) {
-            throw VoradaFileError(path, "is " + std::to_string(image.columns()) + "x" +
-                                            std::to_string(image.rows()) + ", the tree's video " +
-                                            std::to_string(width) + "x" + std::to_string(height));
-        }
-        image.write(0, 0, static_cast<std::size_t>(width), static_cast<std::size_t>(height), "RGB",
-                    Magick::CharPixel, frames.rgb.data() + 3 * static_cast<std::size_t>(width) * height * t);
+        frames.held.push_back(t);
+        load_frame(input, first_frame + static_cast<std::uint64_t>(t), width, height,
+                   frames.rgb.data() + 3 * static_cast<std::size_t>(width) * height * t);
     }
     return frames;
 }
@@ -159,56 +173,101 @@ std::vector<std::uint64_t> usable_levels(const io::TreeFile& tree,
     return levels;
 }
 
-std::vector<LevelView> make_level_views(const io::TreeFile& tree, const Frames& frames,
-                                        const std::vector<std::uint64_t>& levels) {
-    std::vector<LevelView> views;
+const std::uint32_t* LevelView::frame_regions(int t, std::size_t frame_pixels) const {
+    const auto at = std::lower_bound(region_frames.begin(), region_frames.end(), t);
+    if (at == region_frames.end() || *at != t) {
+        throw VoradaError("vseg-view: the regions of frame " + std::to_string(t) + " are not held");
+    }
+    return region.data() + frame_pixels * static_cast<std::size_t>(at - region_frames.begin());
+}
+
+LevelViewBuilder::LevelViewBuilder(const io::TreeFile& tree,
+                                   const std::vector<std::uint64_t>& levels)
+    : frame_pixels(static_cast<std::size_t>(tree.width * tree.height)) {
     io::MergeReplay replay(tree);
-    std::vector<unsigned long long> labels;
-    std::vector<std::uint32_t> compact(tree.leaf_count + tree.merges.size(),
-                                       std::numeric_limits<std::uint32_t>::max());
-    const std::size_t frame_voxels = static_cast<std::size_t>(tree.width * tree.height);
     for (std::uint64_t level : levels) {
         LevelView view;
         view.level = level;
-        replay.labels_after(tree.leaf_count - 1 - level, labels);
-        view.region.resize(labels.size());
-        std::vector<double> sums;
-        for (std::size_t v = 0; v < labels.size(); ++v) {
-            std::uint32_t& index = compact[labels[v]];
-            if (index == std::numeric_limits<std::uint32_t>::max()) {
-                index = static_cast<std::uint32_t>(view.label.size());
-                view.label.push_back(labels[v]);
+        views.push_back(std::move(view));
+        const std::vector<std::uint32_t>& top = replay.regions_after(tree.leaf_count - 1 - level);
+        region_of.emplace_back(top.begin(), top.begin() + static_cast<std::ptrdiff_t>(tree.leaf_count));
+        compact.emplace_back();
+        sums.emplace_back();
+        current.emplace_back(frame_pixels);
+    }
+}
+
+void LevelViewBuilder::add_frame(const std::uint8_t* rgb, const std::uint32_t* leaves, bool keep) {
+    const int t = next_frame++;
+    for (std::size_t l = 0; l < views.size(); ++l) {
+        LevelView& view = views[l];
+        std::vector<double>& sum = sums[l];
+        std::uint32_t* regions = current[l].data();
+        for (std::size_t i = 0; i < frame_pixels; ++i) {
+            const std::uint32_t label = region_of[l][leaves[i]];
+            const auto found = compact[l].emplace(label, static_cast<std::uint32_t>(view.label.size()));
+            const std::uint32_t index = found.first->second;
+            if (found.second) {
+                view.label.push_back(label);
                 view.voxels.push_back(0);
-                view.first_frame.push_back(static_cast<int>(v / frame_voxels));
+                view.first_frame.push_back(t);
                 view.last_frame.push_back(0);
-                sums.resize(sums.size() + 3, 0.0);
+                sum.resize(sum.size() + 3, 0.0);
             }
-            view.region[v] = index;
+            regions[i] = index;
             ++view.voxels[index];
-            view.last_frame[index] = static_cast<int>(v / frame_voxels);
+            view.last_frame[index] = t;
             for (int c = 0; c < 3; ++c) {
-                sums[3 * index + c] += frames.rgb[3 * v + c];
+                sum[3 * index + c] += rgb[3 * i + c];
             }
         }
-        view.mean_color.resize(sums.size());
+        if (keep) {
+            view.region_frames.push_back(t);
+            view.region.insert(view.region.end(), current[l].begin(), current[l].end());
+        }
+    }
+}
+
+std::vector<LevelView> LevelViewBuilder::finish() {
+    for (std::size_t l = 0; l < views.size(); ++l) {
+        LevelView& view = views[l];
+        view.mean_color.resize(sums[l].size());
         for (std::size_t r = 0; r < view.label.size(); ++r) {
             for (int c = 0; c < 3; ++c) {
                 view.mean_color[3 * r + c] = static_cast<std::uint8_t>(
-                    std::lround(sums[3 * r + c] / static_cast<double>(view.voxels[r])));
+                    std::lround(sums[l][3 * r + c] / static_cast<double>(view.voxels[r])));
             }
-            compact[view.label[r]] = std::numeric_limits<std::uint32_t>::max();
         }
-        views.push_back(std::move(view));
     }
-    return views;
+    region_of.clear();
+    compact.clear();
+    sums.clear();
+    current.clear();
+    return std::move(views);
+}
+
+std::vector<LevelView> make_level_views(const io::TreeFile& tree, const Frames& frames,
+                                        const std::vector<std::uint64_t>& levels) {
+    LevelViewBuilder builder(tree, levels);
+    const std::size_t pixels = static_cast<std::size_t>(tree.width * tree.height);
+    for (int t = 0; t < static_cast<int>(tree.frames); ++t) {
+        builder.add_frame(frames.frame(t), tree.leaves.data() + pixels * static_cast<std::size_t>(t),
+                          true);
+    }
+    return builder.finish();
 }
 
 std::vector<std::uint8_t> render_cell(const Frames& frames, const LevelView& view, int t,
                                       int cell_width, int cell_height, bool boundaries) {
-    const int w = frames.width;
-    const int h = frames.height;
-    const std::uint8_t* frame = frames.frame(t);
-    const std::uint32_t* regions = view.region.data() + static_cast<std::size_t>(w) * h * t;
+    return render_cell(frames.frame(t),
+                       view.frame_regions(t, static_cast<std::size_t>(frames.width) * frames.height),
+                       frames.width, frames.height, view.mean_color.data(), cell_width, cell_height,
+                       boundaries);
+}
+
+std::vector<std::uint8_t> render_cell(const std::uint8_t* frame, const std::uint32_t* regions,
+                                      int w, int h, const std::uint8_t* mean_color,
+                                      int cell_width, int cell_height, bool boundaries) {
     // Source box of every cell column and row (at least one pixel each).
     auto box = [](int i, int cells, int size) {
         const int from = static_cast<int>(static_cast<long long>(i) * size / cells);
@@ -228,7 +287,7 @@ std::vector<std::uint8_t> render_cell(const Frames& frames, const LevelView& vie
             const std::uint32_t region = regions[static_cast<std::size_t>(cy) * w + cx];
             cell_region[out] = region;
             if (!boundaries) {
-                std::copy_n(&view.mean_color[3 * static_cast<std::size_t>(region)], 3, &rgb[3 * out]);
+                std::copy_n(mean_color + 3 * static_cast<std::size_t>(region), 3, &rgb[3 * out]);
                 continue;
             }
             double sum[3] = {0, 0, 0};
@@ -345,7 +404,14 @@ int run_vseg_view(int argc, const char* const* argv) {
     if (boost::filesystem::is_directory(out)) {
         lock = std::make_unique<io::OutputLock>(out);
     }
-    const io::TreeFile tree = io::read_tree_file(layout::tree_file_path(out));
+    // The tree's merges whole (they follow the regions), its leaf map a frame at a time.
+    io::TreeFileReader reader(layout::tree_file_path(out));
+    io::TreeFile tree;
+    tree.width = reader.width();
+    tree.height = reader.height();
+    tree.frames = reader.frames();
+    tree.leaf_count = reader.leaf_count();
+    tree.merges = reader.read_merges();
     layout::InputRecord record;
     if (options.input.empty()) {
         record = layout::read_input_record(out);
@@ -358,29 +424,60 @@ int run_vseg_view(int argc, const char* const* argv) {
     const auto width = static_cast<int>(tree.width);
     const auto height = static_cast<int>(tree.height);
     const auto count = static_cast<int>(tree.frames);
-    const Frames frames = load_frames(record.input, record.first_frame, count, width, height);
     const std::vector<std::uint64_t> levels = usable_levels(tree, options.levels);
-    const std::vector<LevelView> views = make_level_views(tree, frames, levels);
     const std::vector<int> columns = spaced_frames(count, options.frames);
 
-    const Sheet sheet = render_overview(tree, frames, views, columns);
-    to_image(sheet.rgb, sheet.width, sheet.height).write(out + "/overview.png");
-
-    // Previews: every frame with its boundaries, one GIF per level.
-    boost::filesystem::create_directory(out + "/preview");
+    // One pass over the video: statistics of every region, the frames of the sheet and their
+    // region maps kept, and every frame's preview drawn at its reduced size.
     const double scale = std::min(1.0, static_cast<double>(preview_max_width) / width);
     const int preview_width = std::max(1, static_cast<int>(std::lround(width * scale)));
     const int preview_height = std::max(1, static_cast<int>(std::lround(height * scale)));
-    for (const LevelView& view : views) {
+    const std::size_t pixels = static_cast<std::size_t>(width) * height;
+    Frames frames;
+    frames.width = width;
+    frames.height = height;
+    frames.count = count;
+    LevelViewBuilder builder(tree, levels);
+    std::vector<io::TreeMerge>().swap(tree.merges);  // the builder holds what it needs of them
+    std::vector<std::vector<std::uint8_t>> previews(levels.size());
+    std::vector<std::uint8_t> rgb(3 * pixels);
+    std::vector<std::uint32_t> leaves(pixels);
+    for (int t = 0; t < count; ++t) {
+        load_frame(record.input, record.first_frame + static_cast<std::uint64_t>(t), width, height,
+                   rgb.data());
+        reader.read_leaves(pixels * static_cast<std::size_t>(t), pixels, leaves.data());
+        const bool keep = std::find(columns.begin(), columns.end(), t) != columns.end();
+        builder.add_frame(rgb.data(), leaves.data(), keep);
+        if (keep) {
+            frames.held.push_back(t);
+            frames.rgb.insert(frames.rgb.end(), rgb.begin(), rgb.end());
+        }
+        for (std::size_t l = 0; l < levels.size(); ++l) {
+            const std::vector<std::uint8_t> cell =
+                render_cell(rgb.data(), builder.last_regions(l), width, height, nullptr,
+                            preview_width, preview_height, true);
+            previews[l].insert(previews[l].end(), cell.begin(), cell.end());
+        }
+    }
+    const std::vector<LevelView> views = builder.finish();
+
+    const Sheet sheet = render_overview(tree, frames, views, columns);
+    to_image(sheet.rgb.data(), sheet.width, sheet.height).write(out + "/overview.png");
+
+    // Previews: every frame with its boundaries, one GIF per level.
+    boost::filesystem::create_directory(out + "/preview");
+    const std::size_t preview_bytes = 3 * static_cast<std::size_t>(preview_width) * preview_height;
+    for (std::size_t l = 0; l < views.size(); ++l) {
         std::vector<Magick::Image> images;
         for (int t = 0; t < count; ++t) {
-            images.push_back(to_image(render_cell(frames, view, t, preview_width, preview_height, true),
+            images.push_back(to_image(previews[l].data() + preview_bytes * static_cast<std::size_t>(t),
                                       preview_width, preview_height));
             images.back().animationDelay(12);
             images.back().animationIterations(0);
         }
+        std::vector<std::uint8_t>().swap(previews[l]);
         Magick::writeImages(images.begin(), images.end(),
-                            out + "/preview/" + std::to_string(view.level) + ".gif");
+                            out + "/preview/" + std::to_string(views[l].level) + ".gif");
     }
 
     // Per-region summary for scripts.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "io/treefile.h"
@@ -28,14 +29,18 @@ std::string view_help(const std::string& program);
 /// std::invalid_argument with a one-line reason.
 ViewOptions parse_view_arguments(int argc, const char* const* argv);
 
-/// The frames of a run as 8-bit RGB, frame after frame, rows in order.
+/// Frames of a run as 8-bit RGB, rows in order: all of them or only the few that are drawn.
 struct Frames {
-    int width = 0, height = 0, count = 0;
-    std::vector<std::uint8_t> rgb;
-    const std::uint8_t* frame(int t) const {
-        return rgb.data() + 3 * static_cast<std::size_t>(width) * height * t;
-    }
+    int width = 0, height = 0, count = 0;  ///< count: frames of the video
+    std::vector<int> held;                 ///< video frame of every frame held, ascending
+    std::vector<std::uint8_t> rgb;         ///< the held frames one after another
+    /// Frame t of the video; it must be held.
+    const std::uint8_t* frame(int t) const;
 };
+
+/// Reads frame `frame` of `input` into `rgb` (width × height × 3 bytes); it must be that size.
+void load_frame(const std::string& input, std::uint64_t frame, int width, int height,
+                std::uint8_t* rgb);
 
 /// Reads frames first … first + count − 1 of `input`; each must be width × height.
 Frames load_frames(const std::string& input, std::uint64_t first_frame, int count, int width,
@@ -48,16 +53,46 @@ std::vector<int> spaced_frames(int count, std::uint64_t wanted);
 std::vector<std::uint64_t> usable_levels(const io::TreeFile& tree,
                                          const std::vector<std::uint64_t>& requested);
 
-/// Region label of every voxel and the mean colour of every region, at one level.
+/// Regions of one level: their mean colours and extents over the whole video, and the region
+/// of every pixel of the frames that are drawn.
 struct LevelView {
     std::uint64_t level = 0;
-    std::vector<std::uint32_t> region;     ///< compact region index of every voxel
+    std::vector<int> region_frames;        ///< video frames whose region maps are held
+    std::vector<std::uint32_t> region;     ///< compact region of every pixel of those frames
     std::vector<std::uint8_t> mean_color;  ///< 3 bytes per compact region
     std::vector<unsigned long long> label; ///< tree label of every compact region
     std::vector<std::uint64_t> voxels;     ///< size of every compact region
     std::vector<int> first_frame, last_frame;
+    /// Compact regions of frame t's pixels; the frame must be held.
+    const std::uint32_t* frame_regions(int t, std::size_t frame_pixels) const;
 };
 
+/// Builds the level views in one pass over the video, a frame at a time: memory follows the
+/// regions and the frames kept, not the video. Compact regions are numbered by first
+/// appearance in storage order.
+class LevelViewBuilder {
+  public:
+    /// `tree`: its sizes and merges (the leaf map is not used).
+    LevelViewBuilder(const io::TreeFile& tree, const std::vector<std::uint64_t>& levels);
+    /// The next frame: its pixels and the leaf label of each; `keep` holds its region maps.
+    void add_frame(const std::uint8_t* rgb, const std::uint32_t* leaves, bool keep);
+    /// Compact regions of the pixels of the frame added last, at the level_index-th level.
+    const std::uint32_t* last_regions(std::size_t level_index) const {
+        return current[level_index].data();
+    }
+    std::vector<LevelView> finish();
+
+  private:
+    std::size_t frame_pixels;
+    int next_frame = 0;
+    std::vector<LevelView> views;
+    std::vector<std::vector<std::uint32_t>> region_of;  // per level: leaf -> tree label
+    std::vector<std::unordered_map<std::uint32_t, std::uint32_t>> compact;  // per level: tree label -> compact
+    std::vector<std::vector<double>> sums;              // per level: colour sums per region
+    std::vector<std::vector<std::uint32_t>> current;    // per level: last frame's regions
+};
+
+/// The views of a whole tree and all its frames in memory (frames must hold every frame).
 std::vector<LevelView> make_level_views(const io::TreeFile& tree, const Frames& frames,
                                         const std::vector<std::uint64_t>& levels);
 
@@ -83,6 +118,10 @@ struct Sheet {
 /// One frame of one level at `cell_width` × `cell_height`: the frame with region boundaries
 /// drawn over it (boundaries), or the regions in their mean colours (!boundaries).
 std::vector<std::uint8_t> render_cell(const Frames& frames, const LevelView& view, int t,
+                                      int cell_width, int cell_height, bool boundaries);
+/// The same from one frame's pixels and compact regions (`mean_color` only when !boundaries).
+std::vector<std::uint8_t> render_cell(const std::uint8_t* frame, const std::uint32_t* regions,
+                                      int width, int height, const std::uint8_t* mean_color,
                                       int cell_width, int cell_height, bool boundaries);
 
 /// The overview sheet, no wider than about `max_width` pixels (cells are scaled down to fit).
