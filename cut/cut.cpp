@@ -146,6 +146,32 @@ void write_streamed_cut(io::TreeFileReader& reader, io::MergeReplay& replay, std
     writer.commit();
 }
 
+// Writes the cut after `merges` merges as png16 or npy, reading the leaf map a frame at a time;
+// regions are numbered by first appearance.
+void write_streamed_labels(io::TreeFileReader& reader, io::MergeReplay& replay,
+                           std::uint64_t merges, LabelFormat format,
+                           const std::string& directory) {
+    const std::vector<std::uint32_t>& region_of = replay.regions_after(merges);
+    const std::uint64_t pixels = reader.width() * reader.height();
+    std::vector<std::uint32_t> leaves(static_cast<std::size_t>(pixels));
+    constexpr std::uint32_t unseen = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> index_of(region_of.size(), unseen);
+    std::uint32_t count = 0;
+    LabelFrameWriter writer(format, directory, reader.width(), reader.height(), reader.frames());
+    for (std::uint64_t t = 0; t < reader.frames(); ++t) {
+        reader.read_leaves(t * pixels, pixels, leaves.data());
+        for (std::uint32_t& leaf : leaves) {
+            std::uint32_t& index = index_of[region_of[leaf]];
+            if (index == unseen) {
+                index = count++;
+            }
+            leaf = index;
+        }
+        writer.write_frame(leaves.data());
+    }
+    writer.commit();
+}
+
 }  // namespace
 
 int run_vseg_cut(int argc, const char* const* argv) {
@@ -179,17 +205,13 @@ int run_vseg_cut(int argc, const char* const* argv) {
     io::ImageWriteQueue image_writer(
         io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
         std::size_t(256) << 20, options.format == LabelFormat::sgm ? options.png : io::PngMode::none);
-    // The leaf map is read a frame at a time for vseg's own format, whole for the others.
+    // The leaf map is read a frame at a time, never whole.
     io::TreeFileReader reader(layout::tree_file_path(options.output_directory));
     io::TreeFile tree;
     tree.width = reader.width();
     tree.height = reader.height();
     tree.frames = reader.frames();
     tree.leaf_count = reader.leaf_count();
-    if (options.format != LabelFormat::sgm) {
-        tree.leaves.resize(static_cast<std::size_t>(reader.voxels()));
-        reader.read_leaves(0, reader.voxels(), tree.leaves.data());
-    }
     tree.merges = reader.read_merges();
 
     std::vector<std::uint64_t> cuts;  // merges per requested segmentation, in the order asked
@@ -210,7 +232,6 @@ int run_vseg_cut(int argc, const char* const* argv) {
         }
     }
 
-    std::vector<unsigned long long> labels;
     io::MergeReplay replay(tree);
     boost::filesystem::create_directories(options.out);
     for (std::uint64_t merges : cuts) {
@@ -220,11 +241,7 @@ int run_vseg_cut(int argc, const char* const* argv) {
         if (options.format == LabelFormat::sgm) {
             write_streamed_cut(reader, replay, merges, directory, image_writer);
         } else {
-            replay.labels_after(merges, labels);
-            std::size_t count = 0;
-            const std::vector<std::uint32_t> compact = compact_labels(
-                labels, static_cast<std::size_t>(tree.leaf_count + merges), count);
-            write_labels(options.format, compact, count, tree, directory);
+            write_streamed_labels(reader, replay, merges, options.format, directory);
         }
         std::cerr << directory << ": " << level + 1 << " regions\n";
     }

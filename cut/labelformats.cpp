@@ -1,83 +1,12 @@
 #include "cut/labelformats.h"
 
-#include <algorithm>
-#include <limits>
-
 #include "common/errors.h"
 #include "image/imagegray.h"
-#include "io/atomicfile.h"
 #include "io/segmentation.h"
 #include "io/writeimage.h"
 
 namespace vorada {
 namespace cut {
-
-namespace {
-
-void write_png16(const std::vector<std::uint32_t>& compact,
-                 std::size_t count,
-                 const io::TreeFile& tree,
-                 const std::string& directory) {
-    if (count > max_png16_regions) {
-        throw VoradaError("--format png16 holds at most 65535 regions, this cut has " +
-                          std::to_string(count) + " (use --format npy or sgm)");
-    }
-    const std::size_t frame_points = static_cast<std::size_t>(tree.width * tree.height);
-    ImageGray<unsigned short> image(tree.width, tree.height);
-    unsigned short* pixels = image.channels[0].data();
-    for (std::uint64_t t = 0; t < tree.frames; ++t) {
-        const std::uint32_t* frame = compact.data() + t * frame_points;
-        for (std::size_t i = 0; i < frame_points; ++i) {
-            pixels[i] = static_cast<unsigned short>(frame[i] + 1);
-        }
-        // Label images compress well at the cheaper setting.
-        io::WriteImage(gma::segmentation_frame_path(directory, t), io::fast_image_quality)
-            .write(image);
-    }
-}
-
-void write_npy(const std::vector<std::uint32_t>& compact,
-               const io::TreeFile& tree,
-               const std::string& directory) {
-    const std::string header = npy_header(tree.frames, tree.height, tree.width);
-    io::AtomicFile file(directory + "/labels.npy");
-    file.write(header.data(), header.size());
-    // Little-endian whatever the machine, a block at a time.
-    std::vector<unsigned char> block;
-    constexpr std::size_t block_values = std::size_t(1) << 18;
-    for (std::size_t start = 0; start < compact.size(); start += block_values) {
-        const std::size_t end = std::min(compact.size(), start + block_values);
-        block.resize(4 * (end - start));
-        for (std::size_t v = start; v < end; ++v) {
-            unsigned char* bytes = &block[4 * (v - start)];
-            for (int b = 0; b < 4; ++b) {
-                bytes[b] = static_cast<unsigned char>(compact[v] >> (8 * b));
-            }
-        }
-        file.write(block.data(), block.size());
-    }
-    file.commit();
-}
-
-}  // namespace
-
-std::vector<std::uint32_t> compact_labels(const std::vector<unsigned long long>& labels,
-                                          std::size_t label_bound,
-                                          std::size_t& count) {
-    constexpr std::uint32_t unseen = std::numeric_limits<std::uint32_t>::max();
-    std::vector<std::uint32_t> index_of(label_bound, unseen);
-    std::vector<std::uint32_t> compact(labels.size());
-    std::uint32_t next = 0;
-    for (std::size_t v = 0; v < labels.size(); ++v) {
-        std::uint32_t& index = index_of.at(static_cast<std::size_t>(labels[v]));
-        if (index == unseen) {
-            index = next++;
-        }
-        compact[v] = index;
-    }
-    count = next;
-    return compact;
-}
 
 std::string npy_header(std::uint64_t frames, std::uint64_t height, std::uint64_t width) {
     std::string dictionary = "{'descr': '<i4', 'fortran_order': False, 'shape': (" +
@@ -94,17 +23,59 @@ std::string npy_header(std::uint64_t frames, std::uint64_t height, std::uint64_t
     return header + dictionary;
 }
 
-void write_labels(LabelFormat format,
-                  const std::vector<std::uint32_t>& compact,
-                  std::size_t count,
-                  const io::TreeFile& tree,
-                  const std::string& directory) {
-    if (format == LabelFormat::png16) {
-        write_png16(compact, count, tree, directory);
-    } else if (format == LabelFormat::npy) {
-        write_npy(compact, tree, directory);
+LabelFrameWriter::LabelFrameWriter(LabelFormat label_format, const std::string& directory,
+                                   std::uint64_t width, std::uint64_t height, std::uint64_t frames)
+    : format(label_format), folder(directory), frame_width(width), frame_height(height),
+      frame_count(frames) {
+    if (format == LabelFormat::npy) {
+        // The shape is known beforehand: the header first, then the frames as they come.
+        const std::string header = npy_header(frames, height, width);
+        npy = std::make_unique<io::AtomicFile>(directory + "/labels.npy");
+        npy->write(header.data(), header.size());
+    } else if (format != LabelFormat::png16) {
+        throw VoradaError("LabelFrameWriter: frames.sgm is written by the segmentation writer");
+    }
+}
+
+LabelFrameWriter::~LabelFrameWriter() = default;
+
+void LabelFrameWriter::write_frame(const std::uint32_t* compact) {
+    if (next_frame >= frame_count) {
+        throw VoradaError("LabelFrameWriter: more frames than the volume has");
+    }
+    const std::size_t pixels = static_cast<std::size_t>(frame_width * frame_height);
+    if (format == LabelFormat::npy) {
+        // Little-endian whatever the machine.
+        bytes.resize(4 * pixels);
+        for (std::size_t i = 0; i < pixels; ++i) {
+            for (int b = 0; b < 4; ++b) {
+                bytes[4 * i + b] = static_cast<unsigned char>(compact[i] >> (8 * b));
+            }
+        }
+        npy->write(bytes.data(), bytes.size());
     } else {
-        throw VoradaError("write_labels: frames.sgm is written by the segmentation writer");
+        ImageGray<unsigned short> image(frame_width, frame_height);
+        unsigned short* values = image.channels[0].data();
+        for (std::size_t i = 0; i < pixels; ++i) {
+            if (compact[i] >= max_png16_regions) {
+                throw VoradaError("--format png16 holds at most 65535 regions, this cut has more "
+                                  "(use --format npy or sgm)");
+            }
+            values[i] = static_cast<unsigned short>(compact[i] + 1);
+        }
+        // Label images compress well at the cheaper setting.
+        io::WriteImage(gma::segmentation_frame_path(folder, next_frame), io::fast_image_quality)
+            .write(image);
+    }
+    ++next_frame;
+}
+
+void LabelFrameWriter::commit() {
+    if (next_frame != frame_count) {
+        throw VoradaError("LabelFrameWriter: frames missing");
+    }
+    if (npy) {
+        npy->commit();
     }
 }
 

@@ -3,10 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "io/treefile.h"
+#include "io/atomicfile.h"
 
 namespace vorada {
 namespace cut {
@@ -19,23 +20,35 @@ enum class LabelFormat { sgm, png16, npy };
 /// Most regions a 16-bit label image can number (0 is never used).
 constexpr std::uint64_t max_png16_regions = 65535;
 
-/// Labels numbered 0, 1, 2, … by first appearance; every label must be below `label_bound`.
-/// `count` receives the number of distinct labels.
-std::vector<std::uint32_t> compact_labels(const std::vector<unsigned long long>& labels,
-                                          std::size_t label_bound,
-                                          std::size_t& count);
-
 /// The header of a .npy file (format version 1.0) of little-endian int32 in C order, shape
 /// (frames, height, width), padded with spaces to a multiple of 64 bytes.
 std::string npy_header(std::uint64_t frames, std::uint64_t height, std::uint64_t width);
 
-/// Writes the compact labels of a cut (x fastest, then y, then t) in `format` png16 or npy into
-/// `directory`; throws VoradaError for png16 beyond max_png16_regions.
-void write_labels(LabelFormat format,
-                  const std::vector<std::uint32_t>& compact,
-                  std::size_t count,
-                  const io::TreeFile& tree,
-                  const std::string& directory);
+/// Writes the compact labels of a cut (numbered 0, 1, 2, … by first appearance in storage order) in
+/// `format` png16 or npy into `directory`, a frame at a time: a PNG per frame, or labels.npy
+/// named only once complete.
+class LabelFrameWriter {
+  public:
+    LabelFrameWriter(LabelFormat format, const std::string& directory, std::uint64_t width,
+                     std::uint64_t height, std::uint64_t frames);
+    ~LabelFrameWriter();
+    LabelFrameWriter(const LabelFrameWriter&) = delete;
+    LabelFrameWriter& operator=(const LabelFrameWriter&) = delete;
+
+    /// The compact labels of the next frame (x fastest, then y); throws VoradaError for a
+    /// label png16 cannot hold.
+    void write_frame(const std::uint32_t* compact);
+    /// Checks that every frame was written and completes the output.
+    void commit();
+
+  private:
+    LabelFormat format;
+    std::string folder;
+    std::uint64_t frame_width, frame_height, frame_count;
+    std::uint64_t next_frame = 0;
+    std::unique_ptr<io::AtomicFile> npy;
+    std::vector<unsigned char> bytes;  // one frame of labels.npy
+};
 
 }  // namespace cut
 }  // namespace vorada
