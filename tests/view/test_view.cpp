@@ -200,11 +200,13 @@ TEST(ViewRun, BothToolsAnswerHelpAndVersionOnStandardOutput) {
 }
 
 // Each region's frame span is its own: one that begins after frame 0, one that ends before
-// the last frame.
+// the last frame. Only frame 0 is drawn: the sheet is the one drawn from the whole video in
+// memory, the summary still counts the frame not drawn.
 TEST(ViewRun, RegionSummaryGivesEachRegionTheFramesItSpans) {
     ASSERT_TRUE(magick_ready);
     TinyRun run(true);
-    std::vector<const char*> argv{"vseg-view", run.out.c_str(), "--levels", "2", "--input", run.in.c_str()};
+    std::vector<const char*> argv{"vseg-view", run.out.c_str(), "--levels", "2",
+                                  "--frames",  "1",             "--input",  run.in.c_str()};
     ::testing::internal::CaptureStderr();
     const int status = view::run_vseg_view(static_cast<int>(argv.size()), argv.data());
     ::testing::internal::GetCapturedStderr();
@@ -214,6 +216,19 @@ TEST(ViewRun, RegionSummaryGivesEachRegionTheFramesItSpans) {
               "2,3,0,48,0,1,40,60,80\n"
               "2,3,1,24,0,0,90,40,30\n"
               "2,3,2,24,1,1,90,40,30\n");
+    const io::TreeFile tree = io::read_tree_file(run.out + "/trees/tree.bpt");
+    const view::Frames input = view::load_frames(run.in, 0, frames, width, height);
+    const view::Sheet expected =
+        view::render_overview(tree, input, view::make_level_views(tree, input, {2}), {0});
+    Magick::Image sheet(run.out + "/overview.png");
+    std::vector<std::uint8_t> pixels(expected.rgb.size());
+    ASSERT_EQ(sheet.columns(), static_cast<std::size_t>(expected.width));
+    ASSERT_EQ(sheet.rows(), static_cast<std::size_t>(expected.height));
+    sheet.write(0, 0, sheet.columns(), sheet.rows(), "RGB", Magick::CharPixel, pixels.data());
+    EXPECT_TRUE(pixels == expected.rgb);
+    std::vector<Magick::Image> previews;
+    Magick::readImages(&previews, run.out + "/preview/2.gif");
+    EXPECT_EQ(previews.size(), 2u);
 }
 
 TEST(ViewChoices, EvenlySpacedFramesAndLevelsWithinTheTree) {
