@@ -24,9 +24,9 @@ constexpr std::uint64_t max_png16_regions = 65535;
 /// (frames, height, width), padded with spaces to a multiple of 64 bytes.
 std::string npy_header(std::uint64_t frames, std::uint64_t height, std::uint64_t width);
 
-/// Writes the compact labels of a cut (numbered 0, 1, 2, … by first appearance in storage order) in
-/// `format` png16 or npy into `directory`, a frame at a time: a PNG per frame, or labels.npy
-/// named only once complete.
+/// Writes the compact labels of a cut (numbered 0, 1, 2, … by first appearance in storage
+/// order) in `format` png16 or npy into `directory`, a frame at a time: a PNG per frame, or
+/// labels.npy named only once complete.
 class LabelFrameWriter {
   public:
     LabelFrameWriter(LabelFormat format, const std::string& directory, std::uint64_t width,

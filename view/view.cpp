@@ -181,88 +181,73 @@ const std::uint32_t* LevelView::frame_regions(int t, std::size_t frame_pixels) c
     return region.data() + frame_pixels * static_cast<std::size_t>(at - region_frames.begin());
 }
 
-LevelViewBuilder::LevelViewBuilder(const io::TreeFile& tree,
-                                   const std::vector<std::uint64_t>& levels)
-    : frame_pixels(static_cast<std::size_t>(tree.width * tree.height)) {
-    io::MergeReplay replay(tree);
-    for (std::uint64_t level : levels) {
-        LevelView view;
-        view.level = level;
-        views.push_back(std::move(view));
-        const std::vector<std::uint32_t>& top = replay.regions_after(tree.leaf_count - 1 - level);
-        region_of.emplace_back(top.begin(), top.begin() + static_cast<std::ptrdiff_t>(tree.leaf_count));
-        compact.emplace_back();
-        sums.emplace_back();
-        current.emplace_back(frame_pixels);
-    }
+LevelViewBuilder::LevelViewBuilder(std::uint64_t level, std::size_t frame_pixels)
+    : pixels(frame_pixels), current(frame_pixels) {
+    view.level = level;
 }
 
-void LevelViewBuilder::add_frame(const std::uint8_t* rgb, const std::uint32_t* leaves, bool keep) {
+void LevelViewBuilder::add_frame(const std::uint8_t* rgb, const std::uint32_t* leaves,
+                                 const std::vector<std::uint32_t>& region_of, bool keep) {
     const int t = next_frame++;
-    for (std::size_t l = 0; l < views.size(); ++l) {
-        LevelView& view = views[l];
-        std::vector<double>& sum = sums[l];
-        std::uint32_t* regions = current[l].data();
-        for (std::size_t i = 0; i < frame_pixels; ++i) {
-            const std::uint32_t label = region_of[l][leaves[i]];
-            const auto found = compact[l].emplace(label, static_cast<std::uint32_t>(view.label.size()));
-            const std::uint32_t index = found.first->second;
-            if (found.second) {
-                view.label.push_back(label);
-                view.voxels.push_back(0);
-                view.first_frame.push_back(t);
-                view.last_frame.push_back(0);
-                sum.resize(sum.size() + 3, 0.0);
-            }
-            regions[i] = index;
-            ++view.voxels[index];
-            view.last_frame[index] = t;
-            for (int c = 0; c < 3; ++c) {
-                sum[3 * index + c] += rgb[3 * i + c];
-            }
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const std::uint32_t label = region_of[leaves[i]];
+        const auto found = compact.emplace(label, static_cast<std::uint32_t>(view.label.size()));
+        const std::uint32_t index = found.first->second;
+        if (found.second) {
+            view.label.push_back(label);
+            view.voxels.push_back(0);
+            view.first_frame.push_back(t);
+            view.last_frame.push_back(0);
+            sums.resize(sums.size() + 3, 0.0);
         }
-        if (keep) {
-            view.region_frames.push_back(t);
-            view.region.insert(view.region.end(), current[l].begin(), current[l].end());
+        current[i] = index;
+        ++view.voxels[index];
+        view.last_frame[index] = t;
+        for (int c = 0; c < 3; ++c) {
+            sums[3 * index + c] += rgb[3 * i + c];
         }
+    }
+    if (keep) {
+        view.region_frames.push_back(t);
+        view.region.insert(view.region.end(), current.begin(), current.end());
     }
 }
 
-std::vector<LevelView> LevelViewBuilder::finish() {
-    for (std::size_t l = 0; l < views.size(); ++l) {
-        LevelView& view = views[l];
-        view.mean_color.resize(sums[l].size());
-        for (std::size_t r = 0; r < view.label.size(); ++r) {
-            for (int c = 0; c < 3; ++c) {
-                view.mean_color[3 * r + c] = static_cast<std::uint8_t>(
-                    std::lround(sums[l][3 * r + c] / static_cast<double>(view.voxels[r])));
-            }
+LevelView LevelViewBuilder::finish() {
+    view.mean_color.resize(sums.size());
+    for (std::size_t r = 0; r < view.label.size(); ++r) {
+        for (int c = 0; c < 3; ++c) {
+            view.mean_color[3 * r + c] = static_cast<std::uint8_t>(
+                std::lround(sums[3 * r + c] / static_cast<double>(view.voxels[r])));
         }
     }
-    region_of.clear();
-    compact.clear();
-    sums.clear();
-    current.clear();
-    return std::move(views);
+    return std::move(view);
 }
 
 std::vector<LevelView> make_level_views(const io::TreeFile& tree, const Frames& frames,
                                         const std::vector<std::uint64_t>& levels) {
-    LevelViewBuilder builder(tree, levels);
+    io::MergeReplay replay(tree);
     const std::size_t pixels = static_cast<std::size_t>(tree.width * tree.height);
-    for (int t = 0; t < static_cast<int>(tree.frames); ++t) {
-        builder.add_frame(frames.frame(t), tree.leaves.data() + pixels * static_cast<std::size_t>(t),
-                          true);
+    std::vector<LevelView> views;
+    for (std::uint64_t level : levels) {
+        const std::vector<std::uint32_t>& region_of =
+            replay.regions_after(tree.leaf_count - 1 - level);
+        LevelViewBuilder builder(level, pixels);
+        for (int t = 0; t < static_cast<int>(tree.frames); ++t) {
+            builder.add_frame(frames.frame(t),
+                              tree.leaves.data() + pixels * static_cast<std::size_t>(t), region_of,
+                              true);
+        }
+        views.push_back(builder.finish());
     }
-    return builder.finish();
+    return views;
 }
 
 std::vector<std::uint8_t> render_cell(const Frames& frames, const LevelView& view, int t,
                                       int cell_width, int cell_height, bool boundaries) {
-    return render_cell(frames.frame(t),
-                       view.frame_regions(t, static_cast<std::size_t>(frames.width) * frames.height),
-                       frames.width, frames.height, view.mean_color.data(), cell_width, cell_height,
-                       boundaries);
+    const std::size_t pixels = static_cast<std::size_t>(frames.width) * frames.height;
+    return render_cell(frames.frame(t), view.frame_regions(t, pixels), frames.width,
+                       frames.height, view.mean_color.data(), cell_width, cell_height, boundaries);
 }
 
 std::vector<std::uint8_t> render_cell(const std::uint8_t* frame, const std::uint32_t* regions,
@@ -427,8 +412,10 @@ int run_vseg_view(int argc, const char* const* argv) {
     const std::vector<std::uint64_t> levels = usable_levels(tree, options.levels);
     const std::vector<int> columns = spaced_frames(count, options.frames);
 
-    // One pass over the video: statistics of every region, the frames of the sheet and their
-    // region maps kept, and every frame's preview drawn at its reduced size.
+    // A pass over the video per level, a frame at a time: the statistics of its regions, every
+    // frame's preview (one GIF per level), and the frames of the sheet with their region maps.
+    io::MergeReplay replay(tree);
+    std::vector<io::TreeMerge>().swap(tree.merges);  // the replay holds what it needs of them
     const double scale = std::min(1.0, static_cast<double>(preview_max_width) / width);
     const int preview_width = std::max(1, static_cast<int>(std::lround(width * scale)));
     const int preview_height = std::max(1, static_cast<int>(std::lround(height * scale)));
@@ -437,48 +424,39 @@ int run_vseg_view(int argc, const char* const* argv) {
     frames.width = width;
     frames.height = height;
     frames.count = count;
-    LevelViewBuilder builder(tree, levels);
-    std::vector<io::TreeMerge>().swap(tree.merges);  // the builder holds what it needs of them
-    std::vector<std::vector<std::uint8_t>> previews(levels.size());
+    std::vector<LevelView> views;
     std::vector<std::uint8_t> rgb(3 * pixels);
     std::vector<std::uint32_t> leaves(pixels);
-    for (int t = 0; t < count; ++t) {
-        load_frame(record.input, record.first_frame + static_cast<std::uint64_t>(t), width, height,
-                   rgb.data());
-        reader.read_leaves(pixels * static_cast<std::size_t>(t), pixels, leaves.data());
-        const bool keep = std::find(columns.begin(), columns.end(), t) != columns.end();
-        builder.add_frame(rgb.data(), leaves.data(), keep);
-        if (keep) {
-            frames.held.push_back(t);
-            frames.rgb.insert(frames.rgb.end(), rgb.begin(), rgb.end());
-        }
-        for (std::size_t l = 0; l < levels.size(); ++l) {
-            const std::vector<std::uint8_t> cell =
-                render_cell(rgb.data(), builder.last_regions(l), width, height, nullptr,
+    boost::filesystem::create_directory(out + "/preview");
+    for (std::uint64_t level : levels) {
+        const std::vector<std::uint32_t>& region_of =
+            replay.regions_after(tree.leaf_count - 1 - level);
+        LevelViewBuilder builder(level, pixels);
+        std::vector<Magick::Image> previews;
+        for (int t = 0; t < count; ++t) {
+            load_frame(record.input, record.first_frame + static_cast<std::uint64_t>(t), width,
+                       height, rgb.data());
+            reader.read_leaves(pixels * static_cast<std::size_t>(t), pixels, leaves.data());
+            const bool keep = std::find(columns.begin(), columns.end(), t) != columns.end();
+            builder.add_frame(rgb.data(), leaves.data(), region_of, keep);
+            if (keep && views.empty()) {
+                frames.held.push_back(t);
+                frames.rgb.insert(frames.rgb.end(), rgb.begin(), rgb.end());
+            }
+            const std::vector<std::uint8_t> preview =
+                render_cell(rgb.data(), builder.last_regions(), width, height, nullptr,
                             preview_width, preview_height, true);
-            previews[l].insert(previews[l].end(), cell.begin(), cell.end());
+            previews.push_back(to_image(preview.data(), preview_width, preview_height));
+            previews.back().animationDelay(12);
+            previews.back().animationIterations(0);
         }
+        Magick::writeImages(previews.begin(), previews.end(),
+                            out + "/preview/" + std::to_string(level) + ".gif");
+        views.push_back(builder.finish());
     }
-    const std::vector<LevelView> views = builder.finish();
 
     const Sheet sheet = render_overview(tree, frames, views, columns);
     to_image(sheet.rgb.data(), sheet.width, sheet.height).write(out + "/overview.png");
-
-    // Previews: every frame with its boundaries, one GIF per level.
-    boost::filesystem::create_directory(out + "/preview");
-    const std::size_t preview_bytes = 3 * static_cast<std::size_t>(preview_width) * preview_height;
-    for (std::size_t l = 0; l < views.size(); ++l) {
-        std::vector<Magick::Image> images;
-        for (int t = 0; t < count; ++t) {
-            images.push_back(to_image(previews[l].data() + preview_bytes * static_cast<std::size_t>(t),
-                                      preview_width, preview_height));
-            images.back().animationDelay(12);
-            images.back().animationIterations(0);
-        }
-        std::vector<std::uint8_t>().swap(previews[l]);
-        Magick::writeImages(images.begin(), images.end(),
-                            out + "/preview/" + std::to_string(views[l].level) + ".gif");
-    }
 
     // Per-region summary for scripts.
     std::ofstream csv(out + "/regions.csv");

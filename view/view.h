@@ -67,29 +67,27 @@ struct LevelView {
     const std::uint32_t* frame_regions(int t, std::size_t frame_pixels) const;
 };
 
-/// Builds the level views in one pass over the video, a frame at a time: memory follows the
-/// regions and the frames kept, not the video. Compact regions are numbered by first
+/// Builds the view of one level in one pass over the video, a frame at a time: memory follows
+/// the regions and the frames kept, not the video. Compact regions are numbered by first
 /// appearance in storage order.
 class LevelViewBuilder {
   public:
-    /// `tree`: its sizes and merges (the leaf map is not used).
-    LevelViewBuilder(const io::TreeFile& tree, const std::vector<std::uint64_t>& levels);
-    /// The next frame: its pixels and the leaf label of each; `keep` holds its region maps.
-    void add_frame(const std::uint8_t* rgb, const std::uint32_t* leaves, bool keep);
-    /// Compact regions of the pixels of the frame added last, at the level_index-th level.
-    const std::uint32_t* last_regions(std::size_t level_index) const {
-        return current[level_index].data();
-    }
-    std::vector<LevelView> finish();
+    LevelViewBuilder(std::uint64_t level, std::size_t frame_pixels);
+    /// The next frame: its pixels, the leaf label of each, and the tree label at this level of
+    /// every leaf (MergeReplay::regions_after); `keep` holds its region map.
+    void add_frame(const std::uint8_t* rgb, const std::uint32_t* leaves,
+                   const std::vector<std::uint32_t>& region_of, bool keep);
+    /// Compact regions of the pixels of the frame added last.
+    const std::uint32_t* last_regions() const { return current.data(); }
+    LevelView finish();
 
   private:
-    std::size_t frame_pixels;
+    std::size_t pixels;
     int next_frame = 0;
-    std::vector<LevelView> views;
-    std::vector<std::vector<std::uint32_t>> region_of;  // per level: leaf -> tree label
-    std::vector<std::unordered_map<std::uint32_t, std::uint32_t>> compact;  // per level: tree label -> compact
-    std::vector<std::vector<double>> sums;              // per level: colour sums per region
-    std::vector<std::vector<std::uint32_t>> current;    // per level: last frame's regions
+    LevelView view;
+    std::unordered_map<std::uint32_t, std::uint32_t> compact;  // tree label -> compact region
+    std::vector<double> sums;                                  // colour sums per region
+    std::vector<std::uint32_t> current;
 };
 
 /// The views of a whole tree and all its frames in memory (frames must hold every frame).
