@@ -427,7 +427,6 @@ int run_vseg_view(int argc, const char* const* argv) {
     std::vector<LevelView> views;
     std::vector<std::uint8_t> rgb(3 * pixels);
     std::vector<std::uint32_t> leaves(pixels);
-    boost::filesystem::create_directory(out + "/preview");
     for (std::uint64_t level : levels) {
         const std::vector<std::uint32_t>& region_of =
             replay.regions_after(tree.leaf_count - 1 - level);
@@ -450,6 +449,7 @@ int run_vseg_view(int argc, const char* const* argv) {
             previews.back().animationDelay(12);
             previews.back().animationIterations(0);
         }
+        boost::filesystem::create_directory(out + "/preview");
         Magick::writeImages(previews.begin(), previews.end(),
                             out + "/preview/" + std::to_string(level) + ".gif");
         views.push_back(builder.finish());
