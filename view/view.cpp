@@ -1,6 +1,10 @@
 #include "view/view.h"
 
+// Magick++ declares the assert machinery inside its own namespace unless <cassert> comes first.
+// clang-format off
+#include <cassert>
 #include <Magick++.h>
+// clang-format on
 
 #include <algorithm>
 #include <boost/filesystem.hpp>
