@@ -15,8 +15,8 @@
 namespace {
 
 using Colour = Eigen::Vector3d;
-using Solver = vorada::math::optimization::EMD<
-    vorada::math::optimization::PerceptualDistance<Colour>>;
+using Solver =
+    vorada::math::optimization::EMD<vorada::math::optimization::PerceptualDistance<Colour>>;
 
 vorada::math::Signature<Colour> random_signature(std::mt19937& random, std::size_t n) {
     std::uniform_real_distribution<double> channel(-50.0, 80.0);

@@ -9,10 +9,9 @@
 #include <Magick++.h>
 // clang-format on
 #include <benchmark/benchmark.h>
-
-#include <boost/filesystem.hpp>
 #include <unistd.h>
 
+#include <boost/filesystem.hpp>
 #include <random>
 #include <string>
 #include <thread>
@@ -29,9 +28,9 @@ using vorada::ImageRGB;
 constexpr int frames_per_iteration = 16;
 
 std::string bench_file(int k) {
-    const auto file = boost::filesystem::temp_directory_path() /
-                      ("bench_imagewrite_" + std::to_string(getpid()) + "_" + std::to_string(k) +
-                       ".png");
+    const auto file =
+        boost::filesystem::temp_directory_path() /
+        ("bench_imagewrite_" + std::to_string(getpid()) + "_" + std::to_string(k) + ".png");
     return file.string();
 }
 

@@ -2,10 +2,9 @@
 // label coder, and a 64 MB byte array through the run-length coder and raw storage.
 
 #include <benchmark/benchmark.h>
-
-#include <boost/filesystem.hpp>
 #include <unistd.h>
 
+#include <boost/filesystem.hpp>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>

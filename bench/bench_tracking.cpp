@@ -40,8 +40,8 @@ void run_tracker(benchmark::State& state, Video& video, Flow& forward, Flow& bac
 
 // Arguments: width, height, frames.
 void BM_TrackSynthetic(benchmark::State& state) {
-    auto synthetic = vorada::synthetic::make_synthetic(vorada::synthetic::random_options(
-        state.range(0), state.range(1), state.range(2), 3, 11));
+    auto synthetic = vorada::synthetic::make_synthetic(
+        vorada::synthetic::random_options(state.range(0), state.range(1), state.range(2), 3, 11));
     vorada::gma::ColorSpaceConverter<Video>().convert(synthetic.video, CIELab);
     run_tracker(state, synthetic.video, synthetic.forward_flow, synthetic.backward_flow);
 }
@@ -54,7 +54,8 @@ BENCHMARK(BM_TrackSynthetic)
 
 void BM_TrackAlley(benchmark::State& state) {
     const char* configured = std::getenv("VORADA_ALLEY_DIR");
-    const std::string directory = configured ? configured : VORADA_SOURCE_DIR "/../shared/data/alley_1_half";
+    const std::string directory =
+        configured ? configured : VORADA_SOURCE_DIR "/../shared/data/alley_1_half";
     if (!boost::filesystem::is_directory(directory)) {
         state.SkipWithError(("no data set at " + directory).c_str());
         return;

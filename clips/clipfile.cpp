@@ -90,8 +90,7 @@ void check_summary(const ClipSummary& s, const std::function<void(const std::str
             fail(which + "bad colour signature size");
     }
     std::set<std::uint32_t> labels;
-    for (const ClipRegion& r : s.regions)
-        labels.insert(r.label);
+    for (const ClipRegion& r : s.regions) labels.insert(r.label);
     for (const auto& link : s.links)
         if (link.first >= link.second || !labels.count(link.first) || !labels.count(link.second))
             fail("link " + std::to_string(link.first) + "-" + std::to_string(link.second) +
@@ -107,10 +106,10 @@ void write_clip_summary(const std::string& path, const ClipSummary& s) {
     Out out;
     out.bytes.insert(out.bytes.end(), magic, magic + 8);
     out.put<std::uint64_t>(version);
-    for (std::uint64_t value : {s.clip, s.segment, s.first_frame, s.frames, s.width, s.height,
-                                s.leaves, s.merges, s.num_colors, s.run_voxels,
-                                static_cast<std::uint64_t>(s.regions.size()),
-                                static_cast<std::uint64_t>(s.links.size())})
+    for (std::uint64_t value :
+         {s.clip, s.segment, s.first_frame, s.frames, s.width, s.height, s.leaves, s.merges,
+          s.num_colors, s.run_voxels, static_cast<std::uint64_t>(s.regions.size()),
+          static_cast<std::uint64_t>(s.links.size())})
         out.put(value);
     out.put(s.color_scale);
     out.put(s.motion_scale);
@@ -128,10 +127,8 @@ void write_clip_summary(const std::string& path, const ClipSummary& s) {
             out.put(f.points);
         }
         for (const Eigen::Vector3d& c : r.colours)
-            for (int k = 0; k < 3; ++k)
-                out.put(c(k));
-        for (double w : r.weights)
-            out.put(w);
+            for (int k = 0; k < 3; ++k) out.put(c(k));
+        for (double w : r.weights) out.put(w);
     }
     for (const auto& link : s.links) {
         out.put(link.first);
@@ -149,8 +146,8 @@ ClipSummary read_clip_summary(const std::string& path) {
     if (size < 0)
         throw VoradaFileError(path, "cannot be read");
     if (static_cast<std::uint64_t>(size) < header_bytes)
-        throw VoradaFileError(path, "too short for a clip summary (" + std::to_string(size) +
-                                        " bytes)");
+        throw VoradaFileError(path,
+                              "too short for a clip summary (" + std::to_string(size) + " bytes)");
     std::vector<char> content(static_cast<std::size_t>(size));
     file.seekg(0);
     if (!file.read(content.data(), size))
@@ -158,8 +155,7 @@ ClipSummary read_clip_summary(const std::string& path) {
     if (std::memcmp(content.data(), magic, 8) != 0)
         throw VoradaFileError(path, "not a clip summary (bad magic)");
     In in(path, std::move(content));
-    for (int i = 0; i < 8; ++i)
-        in.get<char>();
+    for (int i = 0; i < 8; ++i) in.get<char>();
     const std::uint64_t file_version = in.get<std::uint64_t>();
     if (file_version != version)
         in.fail("clip summary version " + std::to_string(file_version) + ", this program reads " +
@@ -209,11 +205,9 @@ ClipSummary read_clip_summary(const std::string& path) {
         in.need(colour_count, colour_bytes);
         r.colours.resize(colour_count);
         for (Eigen::Vector3d& c : r.colours)
-            for (int k = 0; k < 3; ++k)
-                c(k) = in.get<double>();
+            for (int k = 0; k < 3; ++k) c(k) = in.get<double>();
         r.weights.resize(colour_count);
-        for (double& w : r.weights)
-            w = in.get<double>();
+        for (double& w : r.weights) w = in.get<double>();
     }
     in.need(link_count, link_bytes);
     s.links.resize(link_count);

@@ -13,12 +13,11 @@
 //                points), C × 3 f64 colours, C × f64 weights
 //   then         L × 2 u32 links (lower label, higher label)
 
+#include <Eigen/Core>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <Eigen/Core>
 
 #include "descriptors/flowsums.h"
 
@@ -27,8 +26,8 @@ namespace clips {
 
 /// One top-level region of a clip.
 struct ClipRegion {
-    std::uint32_t label = 0;  ///< clip-local label, as in the clip's tree.bpt
-    std::uint64_t area = 0;   ///< points
+    std::uint32_t label = 0;       ///< clip-local label, as in the clip's tree.bpt
+    std::uint64_t area = 0;        ///< points
     std::int64_t first_frame = 0;  ///< clip-local frame indices of the region's span
     std::int64_t last_frame = 0;
     std::vector<gma::FlowFrame> frames;    ///< last−first+1 entries
@@ -40,7 +39,7 @@ struct ClipSummary {
     std::uint64_t clip = 0, segment = 0;  ///< plan index and shot segment id
     std::uint64_t first_frame = 0;        ///< frame number of the clip's first frame
     std::uint64_t frames = 0, width = 0, height = 0;
-    std::uint64_t leaves = 0, merges = 0;  ///< as in the clip's tree.bpt
+    std::uint64_t leaves = 0, merges = 0;                         ///< as in the clip's tree.bpt
     double color_scale = 0, motion_scale = 0, area_fraction = 0;  ///< arguments 3–5 as parsed
     std::uint64_t num_colors = 0, run_voxels = 0;  ///< run_voxels = X·Y·T of the whole run
     std::vector<ClipRegion> regions;               ///< top-level regions, ascending label

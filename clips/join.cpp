@@ -1,6 +1,7 @@
 #include "clips/join.h"
 
 #include <algorithm>
+#include <boost/filesystem.hpp>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,8 +10,6 @@
 #include <thread>
 #include <unordered_map>
 #include <utility>
-
-#include <boost/filesystem.hpp>
 
 #include "clips/clipfile.h"
 #include "common/errors.h"
@@ -68,8 +67,9 @@ std::string describe(const ClipPart& part) {
     return "clip " + std::to_string(part.clip.index) + " (" + part.directory + ")";
 }
 
-std::string tree_path(const std::string& directory) { return directory + "/tree.bpt"; }
-
+std::string tree_path(const std::string& directory) {
+    return directory + "/tree.bpt";
+}
 
 // Replaces every label's parent (`none` for a top-level region) by its top-level region.
 // Parents have higher labels than their children, so one sweep from the top down suffices.
@@ -81,7 +81,8 @@ void resolve_roots(std::vector<Label>& parent) {
 
 // The top-level region, after the first `applied` merges, of every label of a tree with
 // `leaves` leaves.
-std::vector<Label> top_labels(const std::vector<io::TreeMerge>& merges, std::uint64_t leaves,
+std::vector<Label> top_labels(const std::vector<io::TreeMerge>& merges,
+                              std::uint64_t leaves,
                               std::uint64_t applied) {
     std::vector<Label> top(static_cast<std::size_t>(leaves + merges.size()), none);
     for (std::size_t i = 0; i < applied; ++i) {
@@ -98,7 +99,8 @@ class Join {
         color_weight = 1.0 / (settings.color_scale * settings.color_scale);
         motion_weight = 1.0 / (settings.motion_scale * settings.motion_scale);
         colour_parameters.num_colors = settings.num_colors;
-        colour_parameters.channel_weights = Eigen::Vector3d(color_weight, color_weight, color_weight);
+        colour_parameters.channel_weights =
+            Eigen::Vector3d(color_weight, color_weight, color_weight);
     }
 
     JoinReport run();
@@ -141,8 +143,8 @@ void Join::_read_summaries() {
         part.directory = clip_directory(settings.output_directory, clip.index);
         const std::string path = part.directory + "/" + clip_summary_name;
         if (!fs::exists(path)) {
-            throw VoradaError("Join: " + describe(part) +
-                              " is not complete (no " + clip_summary_name + ")");
+            throw VoradaError("Join: " + describe(part) + " is not complete (no " +
+                              clip_summary_name + ")");
         }
         ClipSummary summary = read_clip_summary(path);
         auto mismatch = [&](const std::string& what) {
@@ -171,9 +173,9 @@ void Join::_read_summaries() {
             throw mismatch("run size");
         }
         if (summary.regions.size() != summary.leaves - std::min(summary.merges, summary.leaves)) {
-            throw VoradaError("Join: " + describe(part) + " lists " +
-                              std::to_string(summary.regions.size()) + " regions, its tree leaves " +
-                              std::to_string(summary.leaves - summary.merges));
+            throw VoradaError(
+                "Join: " + describe(part) + " lists " + std::to_string(summary.regions.size()) +
+                " regions, its tree leaves " + std::to_string(summary.leaves - summary.merges));
         }
         part.leaves = summary.leaves;
         part.merges = summary.merges;
@@ -192,8 +194,8 @@ void Join::_read_summaries() {
     if (frame_total != plan.frames()) {
         throw VoradaError("Join: the clips do not cover the run's frames");
     }
-    area_weight = 1.0 / (static_cast<double>(width * height * plan.frames()) *
-                         settings.area_fraction);
+    area_weight =
+        1.0 / (static_cast<double>(width * height * plan.frames()) * settings.area_fraction);
     if (!std::isfinite(area_weight)) {
         throw VoradaError("Invalid area fraction (argument 5): the area weight is not finite");
     }
@@ -204,9 +206,9 @@ void Join::_read_summaries() {
         const ClipPart& part = parts[c];
         for (std::size_t i = 0; i < summaries[c].regions.size(); ++i) {
             const std::uint64_t local = summaries[c].regions[i].label;
-            const std::uint64_t label =
-                local < part.leaves ? part.leaf_offset + local
-                                    : leaves + part.merge_offset + (local - part.leaves);
+            const std::uint64_t label = local < part.leaves
+                                            ? part.leaf_offset + local
+                                            : leaves + part.merge_offset + (local - part.leaves);
             order.push_back({label, {c, i}});
         }
     }
@@ -304,7 +306,7 @@ void Join::_link_across_boundaries() {
                 }
                 const Label a = from[static_cast<std::size_t>(y * X + x)];
                 const Label b = to[static_cast<std::size_t>(static_cast<long long>(ty) * X +
-                                                             static_cast<long long>(tx))];
+                                                            static_cast<long long>(tx))];
                 if (a != b) {
                     links.push_back({std::min(a, b), std::max(a, b)});
                 }
@@ -336,7 +338,8 @@ double Join::_distance(Label a, Label b) {
     colour_a.features = gma::ConstSpan<Eigen::Vector3d>(first.colours.data(), first.colours.size());
     colour_a.weights = gma::ConstSpan<double>(first.weights.data(), first.weights.size());
     colour_a.area = first.area;
-    colour_b.features = gma::ConstSpan<Eigen::Vector3d>(second.colours.data(), second.colours.size());
+    colour_b.features =
+        gma::ConstSpan<Eigen::Vector3d>(second.colours.data(), second.colours.size());
     colour_b.weights = gma::ConstSpan<double>(second.weights.data(), second.weights.size());
     colour_b.area = second.area;
     const double c = static_cast<double>(emd->_emd(colour_a, colour_b, nullptr));
@@ -428,8 +431,8 @@ void Join::_merge() {
         }
         top_level[merged] = 1;
         --regions;
-        join_merges.push_back(io::TreeMerge{merged, a, b, static_cast<std::uint32_t>(regions),
-                                            closest.distance});
+        join_merges.push_back(
+            io::TreeMerge{merged, a, b, static_cast<std::uint32_t>(regions), closest.distance});
         const std::vector<gma::MergeGraph::Label>& neighbours = graph.join(a, b, merged);
         for (const Label neighbour : neighbours) {
             queue.push(gma::QueuedLink(_distance(merged, neighbour), merged, neighbour,
@@ -453,7 +456,8 @@ void Join::_write_tree() {
         if (tree.width() != width || tree.height() != height ||
             tree.frames() != part.clip.frames() || tree.leaf_count() != part.leaves ||
             tree.merge_count() != part.merges) {
-            throw VoradaError("Join: the tree of " + describe(part) + " does not match its summary");
+            throw VoradaError("Join: the tree of " + describe(part) +
+                              " does not match its summary");
         }
         for (std::uint64_t t = 0; t < part.clip.frames(); ++t) {
             tree.read_leaves(t * pixels, pixels, frame.data());
@@ -473,10 +477,9 @@ void Join::_write_tree() {
         const std::vector<io::TreeMerge> merges = tree.read_merges();
         for (std::size_t i = 0; i < merges.size(); ++i) {
             const std::uint64_t index = part.merge_offset + i;
-            writer.add(io::TreeMerge{global(merges[i].label), global(merges[i].first),
-                                     global(merges[i].second),
-                                     static_cast<std::uint32_t>(leaves - 1 - index),
-                                     merges[i].distance});
+            writer.add(io::TreeMerge{
+                global(merges[i].label), global(merges[i].first), global(merges[i].second),
+                static_cast<std::uint32_t>(leaves - 1 - index), merges[i].distance});
         }
     }
     for (std::size_t i = 0; i < join_merges.size(); ++i) {
@@ -533,8 +536,7 @@ void Join::_write_segmentations() {
             directory, width, height, plan.frames(), static_cast<std::size_t>(level.regions),
             queue.get());
         // The join's merges applied at this level, over the nodes.
-        const std::uint64_t joined =
-            level.applied > clip_merges ? level.applied - clip_merges : 0;
+        const std::uint64_t joined = level.applied > clip_merges ? level.applied - clip_merges : 0;
         std::vector<Label> parent(nodes.size(), none);
         for (std::uint64_t i = 0; i < joined; ++i) {
             parent[join_merges[i].first] = join_merges[i].label;
@@ -595,10 +597,10 @@ void Join::_write_segmentations() {
                     if (index == none) {
                         auto found = level.compact.find(labels[i]);
                         if (found == level.compact.end()) {
-                            found = level.compact
-                                        .emplace(labels[i],
-                                                 static_cast<Label>(level.compact.size()))
-                                        .first;
+                            found =
+                                level.compact
+                                    .emplace(labels[i], static_cast<Label>(level.compact.size()))
+                                    .first;
                         }
                         index = found->second;
                     }

@@ -28,10 +28,10 @@ struct JoinSettings {
 
 struct JoinReport {
     std::uint64_t width = 0, height = 0, frames = 0;
-    std::uint64_t leaves = 0;        ///< leaves of the global tree
-    std::uint64_t clip_merges = 0;   ///< merges made inside the clips
-    std::uint64_t join_merges = 0;   ///< merges made by the join
-    std::uint64_t start_regions = 0; ///< regions when the join began
+    std::uint64_t leaves = 0;         ///< leaves of the global tree
+    std::uint64_t clip_merges = 0;    ///< merges made inside the clips
+    std::uint64_t join_merges = 0;    ///< merges made by the join
+    std::uint64_t start_regions = 0;  ///< regions when the join began
 };
 
 /// Folder of the clips' results inside an output folder.

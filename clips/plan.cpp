@@ -1,10 +1,9 @@
 #include "clips/plan.h"
 
+#include <boost/filesystem.hpp>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-
-#include <boost/filesystem.hpp>
 
 #include "common/errors.h"
 
@@ -57,7 +56,9 @@ std::vector<ShotSegment> read_shot_list(const std::string& path) {
     return segments;
 }
 
-Plan make_plan(std::uint64_t first_frame, std::uint64_t last_frame, std::uint64_t clip_frames,
+Plan make_plan(std::uint64_t first_frame,
+               std::uint64_t last_frame,
+               std::uint64_t clip_frames,
                const std::vector<ShotSegment>& segments) {
     if (clip_frames == 0)
         throw VoradaError("make_plan: clips need at least one frame");
@@ -102,8 +103,10 @@ Plan make_plan(std::uint64_t first_frame, std::uint64_t last_frame, std::uint64_
     return plan;
 }
 
-Plan plan_clips(const std::string& input_directory, std::uint64_t first_frame,
-                std::uint64_t last_frame, std::uint64_t clip_frames) {
+Plan plan_clips(const std::string& input_directory,
+                std::uint64_t first_frame,
+                std::uint64_t last_frame,
+                std::uint64_t clip_frames) {
     const std::string path = input_directory + "/" + shot_list_name;
     std::vector<ShotSegment> segments;
     if (boost::filesystem::exists(path))

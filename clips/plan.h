@@ -41,12 +41,16 @@ std::vector<ShotSegment> read_shot_list(const std::string& path);
 
 /// Cuts first…last into clips of at most `clip_frames` frames within each segment. Segments are
 /// numbered in frame order; frames the list does not cover form segments of their own.
-Plan make_plan(std::uint64_t first_frame, std::uint64_t last_frame, std::uint64_t clip_frames,
+Plan make_plan(std::uint64_t first_frame,
+               std::uint64_t last_frame,
+               std::uint64_t clip_frames,
                const std::vector<ShotSegment>& segments);
 
 /// The plan for an input folder: its shot list if it has one, else the range as one shot.
-Plan plan_clips(const std::string& input_directory, std::uint64_t first_frame,
-                std::uint64_t last_frame, std::uint64_t clip_frames);
+Plan plan_clips(const std::string& input_directory,
+                std::uint64_t first_frame,
+                std::uint64_t last_frame,
+                std::uint64_t clip_frames);
 
 /// Folder of clip `index` inside an output folder: OUT/clips/IIII.
 std::string clip_directory(const std::string& output_directory, std::uint64_t index);

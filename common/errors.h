@@ -9,38 +9,38 @@ namespace vorada {
 
 /// Base of every error: holds one message, returned unchanged by what().
 class BacktracedVoradaException : public std::exception {
-public:
+  public:
     explicit BacktracedVoradaException(std::string message) : message_text(std::move(message)) {}
     ~BacktracedVoradaException() override = default;
     const char* what() const noexcept override { return message_text.c_str(); }
 
-private:
+  private:
     std::string message_text;
 };
 
 /// A general failure; the message is kept as given.
 class VoradaError : public BacktracedVoradaException {
-public:
+  public:
     explicit VoradaError(const std::string& message) : BacktracedVoradaException(message) {}
 };
 
 /// A failure tied to a file: "Error in file '<file>': <reason>".
 class VoradaFileError : public BacktracedVoradaException {
-public:
+  public:
     VoradaFileError(const std::string& file, const std::string& reason)
         : BacktracedVoradaException("Error in file '" + file + "': " + reason) {}
 };
 
 /// A file that does not exist or cannot be opened: "File <file> not found".
 class VoradaFileNotFound : public BacktracedVoradaException {
-public:
+  public:
     explicit VoradaFileNotFound(const std::string& file)
         : BacktracedVoradaException("File " + file + " not found") {}
 };
 
 /// An operation the library deliberately does not provide: "NOT IMPLEMENTED : <text>".
 class VoradaNotImplemented : public BacktracedVoradaException {
-public:
+  public:
     explicit VoradaNotImplemented(const std::string& text)
         : BacktracedVoradaException("NOT IMPLEMENTED : " + text) {}
 };

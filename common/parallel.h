@@ -13,7 +13,9 @@
 namespace vorada {
 
 /// Threads that work on a stage: one per core.
-inline unsigned default_thread_count() { return std::max(1u, std::thread::hardware_concurrency()); }
+inline unsigned default_thread_count() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 /// Calls body(i) once for every i < count, on up to `threads` threads (the caller's among
 /// them), and returns when all calls have. The first exception thrown by a call is rethrown

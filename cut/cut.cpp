@@ -33,7 +33,8 @@ std::string cut_help(const std::string& program) {
            "  --regions N[,N…]   cuts with N regions each\n"
            "  --distance D       the cut before the first merge at distance D or more\n"
            "  --out DIR          where the cuts go (default OUTPUT_DIR/cuts)\n"
-           "  --png MODE         colour images as vseg writes them: exact, fast or none (sgm only)\n"
+           "  --png MODE         colour images as vseg writes them: exact, fast or none (sgm "
+           "only)\n"
            "  --format sgm       frames.sgm and one colour PNG per frame, as vseg (default)\n"
            "  --format png16     one 16-bit grey PNG per frame, labels 1…N (N at most 65535)\n"
            "  --format npy       labels.npy: int32 (T, H, W), labels 0…N-1\n"
@@ -47,8 +48,9 @@ CutOptions parse_cut_arguments(int argc, const char* const* argv) {
     bool have_png = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        const bool takes_value = argument == "--regions" || argument == "--distance" || argument == "--out" ||
-                                 argument == "--png" || argument == "--format";
+        const bool takes_value = argument == "--regions" || argument == "--distance" ||
+                                 argument == "--out" || argument == "--png" ||
+                                 argument == "--format";
         if (takes_value && i + 1 >= argc) {
             throw std::invalid_argument(argument + " needs a value");
         }
@@ -83,7 +85,8 @@ CutOptions parse_cut_arguments(int argc, const char* const* argv) {
         } else if (argument == "--format") {
             const std::string format = argv[++i];
             if (format != "sgm" && format != "png16" && format != "npy") {
-                throw std::invalid_argument("--format takes sgm, png16 or npy, not '" + format + "'");
+                throw std::invalid_argument("--format takes sgm, png16 or npy, not '" + format +
+                                            "'");
             }
             options.format = format == "sgm"     ? LabelFormat::sgm
                              : format == "png16" ? LabelFormat::png16
@@ -109,8 +112,11 @@ namespace {
 
 // Writes the cut after `merges` merges as vseg writes a level, reading the leaf map a frame at a
 // time (twice when images are drawn: their colours need the number of regions first).
-void write_streamed_cut(io::TreeFileReader& reader, io::MergeReplay& replay, std::uint64_t merges,
-                        const std::string& directory, io::ImageWriteQueue& queue) {
+void write_streamed_cut(io::TreeFileReader& reader,
+                        io::MergeReplay& replay,
+                        std::uint64_t merges,
+                        const std::string& directory,
+                        io::ImageWriteQueue& queue) {
     const std::vector<std::uint32_t>& region_of = replay.regions_after(merges);
     const std::uint64_t pixels = reader.width() * reader.height();
     std::vector<std::uint32_t> leaves(static_cast<std::size_t>(pixels));
@@ -129,8 +135,8 @@ void write_streamed_cut(io::TreeFileReader& reader, io::MergeReplay& replay, std
             }
         }
     }
-    gma::SegmentationFrameWriter writer(directory, reader.width(), reader.height(),
-                                        reader.frames(), count, &queue);
+    gma::SegmentationFrameWriter writer(directory, reader.width(), reader.height(), reader.frames(),
+                                        count, &queue);
     std::vector<std::uint64_t> labels(leaves.size());
     std::vector<std::uint32_t> compact(writer.writes_images() ? leaves.size() : 0);
     for (std::uint64_t t = 0; t < reader.frames(); ++t) {
@@ -148,8 +154,10 @@ void write_streamed_cut(io::TreeFileReader& reader, io::MergeReplay& replay, std
 
 // Writes the cut after `merges` merges as png16 or npy, reading the leaf map a frame at a time;
 // regions are numbered by first appearance.
-void write_streamed_labels(io::TreeFileReader& reader, io::MergeReplay& replay,
-                           std::uint64_t merges, LabelFormat format,
+void write_streamed_labels(io::TreeFileReader& reader,
+                           io::MergeReplay& replay,
+                           std::uint64_t merges,
+                           LabelFormat format,
                            const std::string& directory) {
     const std::vector<std::uint32_t>& region_of = replay.regions_after(merges);
     const std::uint64_t pixels = reader.width() * reader.height();
@@ -204,7 +212,8 @@ int run_vseg_cut(int argc, const char* const* argv) {
     // The queue forks its writer processes: before the tree fills memory.
     io::ImageWriteQueue image_writer(
         io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
-        std::size_t(256) << 20, options.format == LabelFormat::sgm ? options.png : io::PngMode::none);
+        std::size_t(256) << 20,
+        options.format == LabelFormat::sgm ? options.png : io::PngMode::none);
     // The leaf map is read a frame at a time, never whole.
     io::TreeFileReader reader(layout::tree_file_path(options.output_directory));
     io::TreeFile tree;

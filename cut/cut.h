@@ -15,9 +15,9 @@ namespace cut {
 
 /// The command line of vseg-cut.
 struct CutOptions {
-    std::string output_directory;          ///< a vseg output directory (holds trees/tree.bpt)
-    std::vector<std::uint64_t> regions;    ///< region counts asked for, in the order given
-    bool by_distance = false;              ///< cut at a merge distance instead
+    std::string output_directory;        ///< a vseg output directory (holds trees/tree.bpt)
+    std::vector<std::uint64_t> regions;  ///< region counts asked for, in the order given
+    bool by_distance = false;            ///< cut at a merge distance instead
     double distance = 0;
     std::string out;                       ///< where the segmentations go
     io::PngMode png = io::PngMode::exact;  ///< frame images as vseg's --png

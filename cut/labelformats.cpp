@@ -23,9 +23,15 @@ std::string npy_header(std::uint64_t frames, std::uint64_t height, std::uint64_t
     return header + dictionary;
 }
 
-LabelFrameWriter::LabelFrameWriter(LabelFormat label_format, const std::string& directory,
-                                   std::uint64_t width, std::uint64_t height, std::uint64_t frames)
-    : format(label_format), folder(directory), frame_width(width), frame_height(height),
+LabelFrameWriter::LabelFrameWriter(LabelFormat label_format,
+                                   const std::string& directory,
+                                   std::uint64_t width,
+                                   std::uint64_t height,
+                                   std::uint64_t frames)
+    : format(label_format),
+      folder(directory),
+      frame_width(width),
+      frame_height(height),
       frame_count(frames) {
     if (format == LabelFormat::npy) {
         // The shape is known beforehand: the header first, then the frames as they come.
@@ -58,8 +64,9 @@ void LabelFrameWriter::write_frame(const std::uint32_t* compact) {
         unsigned short* values = image.channels[0].data();
         for (std::size_t i = 0; i < pixels; ++i) {
             if (compact[i] >= max_png16_regions) {
-                throw VoradaError("--format png16 holds at most 65535 regions, this cut has more "
-                                  "(use --format npy or sgm)");
+                throw VoradaError(
+                    "--format png16 holds at most 65535 regions, this cut has more "
+                    "(use --format npy or sgm)");
             }
             values[i] = static_cast<unsigned short>(compact[i] + 1);
         }

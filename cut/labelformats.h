@@ -29,8 +29,11 @@ std::string npy_header(std::uint64_t frames, std::uint64_t height, std::uint64_t
 /// labels.npy named only once complete.
 class LabelFrameWriter {
   public:
-    LabelFrameWriter(LabelFormat format, const std::string& directory, std::uint64_t width,
-                     std::uint64_t height, std::uint64_t frames);
+    LabelFrameWriter(LabelFormat format,
+                     const std::string& directory,
+                     std::uint64_t width,
+                     std::uint64_t height,
+                     std::uint64_t frames);
     ~LabelFrameWriter();
     LabelFrameWriter(const LabelFrameWriter&) = delete;
     LabelFrameWriter& operator=(const LabelFrameWriter&) = delete;

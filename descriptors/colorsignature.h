@@ -8,8 +8,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <new>
 #include <map>
+#include <new>
 #include <vector>
 
 #include "common/errors.h"
@@ -45,7 +45,7 @@ struct SignatureView
 /// pool of doubles holding the area, the weights and the colours, so that a neighbour's
 /// signature is one look-up and a few adjacent cache lines away.
 class SignatureStorage {
-public:
+  public:
     static constexpr bool indexed_by_label = true;
     using result = SignatureView;
 
@@ -100,8 +100,9 @@ public:
         }
         return get(label);
     }
-    /// Frees a region's run. When enough of the pool is then free (see RunPool::worth_repacking), the live runs are repacked,
-    /// which moves them: views of any region are valid only until the next release.
+    /// Frees a region's run. When enough of the pool is then free (see RunPool::worth_repacking),
+    /// the live runs are repacked, which moves them: views of any region are valid only until the
+    /// next release.
     void clear(std::uint32_t label) {
         Entry& entry = entries[label];
         pool.free(entry.run, _length(entry.size));
@@ -117,9 +118,12 @@ public:
             });
         }
     }
-private:
-    static_assert(sizeof(Eigen::Vector3d) == 3 * sizeof(double), "colours are three packed doubles");
-    static_assert(sizeof(unsigned long long) == sizeof(double), "the area takes one double's place");
+
+  private:
+    static_assert(sizeof(Eigen::Vector3d) == 3 * sizeof(double),
+                  "colours are three packed doubles");
+    static_assert(sizeof(unsigned long long) == sizeof(double),
+                  "the area takes one double's place");
     static constexpr std::uint32_t absent = 0xFFFFFFFFu;
     static constexpr std::size_t repack_above = std::size_t(1) << 20;  ///< doubles (8 MiB)
     static std::size_t _length(std::size_t size) { return 1 + 4 * size; }
@@ -135,13 +139,14 @@ private:
 /// The colour signature of a region measured on a three-channel video, stored as "color_mean".
 template <typename Signal>
 class ColorSignature : public DescriptorBase {
-public:
+  public:
     using Parameters = ColorMeanDescriptorParameters;
     /// Colours with weights summing to 1, as the manager hands them out (views of its pools).
     using type = SignatureStorage::result;
     using storage = SignatureStorage;
     /// The same while being computed, in inline lists (up to four colours need no heap).
-    struct Values : math::Signature<Eigen::Vector3d, math::InlineVector<Eigen::Vector3d, 4>,
+    struct Values : math::Signature<Eigen::Vector3d,
+                                    math::InlineVector<Eigen::Vector3d, 4>,
                                     math::InlineVector<double, 4>> {
         unsigned long long area = 0;
     };
@@ -154,19 +159,25 @@ public:
     /// Signature from the region's own points: exact when num_colors is not below the number of
     /// distinct colours (ascending lexicographic order), otherwise k-means over all points.
     template <typename Region>
-    void calculate(Signal& signal, Region& region, const Parameters& descriptor_parameters,
+    void calculate(Signal& signal,
+                   Region& region,
+                   const Parameters& descriptor_parameters,
                    DescriptorManager* manager);
     /// Pools the children's signatures weighted by area, then fuses the cheapest pairs.
     template <typename Region, typename Children>
-    void recursive_calculate(Signal& signal, Region& region, const Children& children,
-                             const Parameters& descriptor_parameters, DescriptorManager* manager);
+    void recursive_calculate(Signal& signal,
+                             Region& region,
+                             const Children& children,
+                             const Parameters& descriptor_parameters,
+                             DescriptorManager* manager);
 
     /// Fuses pairs of the pooled lists until at most num_colors remain: the pair of smallest
     /// (perceptual distance) × (sum of weights) becomes its weighted mean, appended at the end.
-    static void fuse(std::vector<Eigen::Vector3d>& colours, std::vector<double>& weights,
+    static void fuse(std::vector<Eigen::Vector3d>& colours,
+                     std::vector<double>& weights,
                      const Parameters& descriptor_parameters);
 
-private:
+  private:
     static void _check(const Parameters& descriptor_parameters);
     // Most leaves hold a voxel or two. For a region of at most this many own points whose
     // distinct colours need no k-means, calculate's result is found without its map.
@@ -187,7 +198,8 @@ void ColorSignature<Signal>::_check(const Parameters& descriptor_parameters) {
 
 template <typename Signal>
 template <typename Region>
-void ColorSignature<Signal>::calculate(Signal& signal, Region& region,
+void ColorSignature<Signal>::calculate(Signal& signal,
+                                       Region& region,
                                        const Parameters& descriptor_parameters,
                                        DescriptorManager* /*manager*/) {
     _check(descriptor_parameters);
@@ -285,7 +297,8 @@ bool ColorSignature<Signal>::_calculate_small(Signal& signal, const Region& regi
 
 template <typename Signal>
 template <typename Region, typename Children>
-void ColorSignature<Signal>::recursive_calculate(Signal& signal, Region& /*region*/,
+void ColorSignature<Signal>::recursive_calculate(Signal& signal,
+                                                 Region& /*region*/,
                                                  const Children& children,
                                                  const Parameters& descriptor_parameters,
                                                  DescriptorManager* manager) {

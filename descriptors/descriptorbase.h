@@ -7,7 +7,7 @@ namespace gma {
 /// A per-region summary. `recursive` says whether a merged region's descriptor may be combined
 /// from its children's; every concrete descriptor sets it.
 class DescriptorBase {
-public:
+  public:
     bool recursive = true;
 
     virtual ~DescriptorBase() = default;

@@ -28,7 +28,7 @@ namespace gma {
 /// stored value stay valid until its region is released.
 template <typename T>
 class ValueStorage {
-public:
+  public:
     using result = const T&;
 
     bool has(std::uint32_t slot) const { return slot < present.size() && present[slot]; }
@@ -50,7 +50,7 @@ public:
         present[slot] = 0;
     }
 
-private:
+  private:
     static constexpr std::size_t block_size = 4096;
     T& _at(std::uint32_t slot) const { return blocks[slot / block_size][slot % block_size]; }
 
@@ -73,7 +73,7 @@ struct descriptor_storage<D, std::void_t<typename D::storage>> {
 };
 
 class DescriptorManager {
-public:
+  public:
     static constexpr std::uint32_t no_slot = 0xFFFFFFFFu;
 
     /// Number of region labels that can hold descriptors: labels 0 … capacity − 1.
@@ -120,13 +120,18 @@ public:
     /// Number of regions currently holding a slot (descriptors other than label-indexed ones).
     std::size_t region_count() const { return slot_total - free_slots.size(); }
 
-private:
+  private:
     class ColumnBase {
-    public:
-        ColumnBase(const void* signal_key, const char* descriptor_name, const void* kind,
+      public:
+        ColumnBase(const void* signal_key,
+                   const char* descriptor_name,
+                   const void* kind,
                    bool label_index)
-            : signal(signal_key), name(descriptor_name), name_key(descriptor_name),
-              kind_key(kind), by_label(label_index) {}
+            : signal(signal_key),
+              name(descriptor_name),
+              name_key(descriptor_name),
+              kind_key(kind),
+              by_label(label_index) {}
         virtual ~ColumnBase() = default;
         /// Empties one place: a slot, or a label for a column indexed by label.
         virtual void clear(std::uint32_t place) = 0;
@@ -141,7 +146,7 @@ private:
 
     template <typename D>
     class Column : public ColumnBase {
-    public:
+      public:
         using Storage = typename descriptor_storage<D>::type;
         Column(const void* signal_key, const char* descriptor_name, const void* kind)
             : ColumnBase(signal_key, descriptor_name, kind, indexed_by_label<Storage>::value) {}

@@ -45,12 +45,13 @@ struct PointMotion {
 /// order, all over the video, and those reads were the larger part of computing them.
 template <typename FlowValue>
 class PointMotionTable {
-public:
+  public:
     using Entry = PointMotion<FlowValue>;
 
     /// Gathers the values at `points`; a point outside either signal throws.
     template <typename FlowSignal, typename ReliabilitySignal>
-    void build(const std::vector<StoredPoint>& points, const FlowSignal& flow,
+    void build(const std::vector<StoredPoint>& points,
+               const FlowSignal& flow,
                const ReliabilitySignal& reliability) {
         entries.clear();
         entries.reserve(points.size());
@@ -61,7 +62,8 @@ public:
                 throw VoradaError("Region point outside its frame span or the signal");
             }
             const auto* vector = flow.at(point.x, point.y, point.t);
-            entries.push_back(Entry{vector[0], vector[1], reliability.at(point.x, point.y, point.t)[0]});
+            entries.push_back(
+                Entry{vector[0], vector[1], reliability.at(point.x, point.y, point.t)[0]});
         }
         base = points.data();
     }
@@ -76,7 +78,7 @@ public:
         return entries.data() + (begin - base);
     }
 
-private:
+  private:
     const StoredPoint* base = nullptr;
     std::vector<Entry> entries;
 };
@@ -94,7 +96,9 @@ struct FlowSumsView {
     long long first_frame = 0;
     long long last_frame = 0;
 };
-inline std::size_t stored_frames(const FlowSumsView& view) { return view.frames.size(); }
+inline std::size_t stored_frames(const FlowSumsView& view) {
+    return view.frames.size();
+}
 
 /// A region's frame span as the per-frame storages keep it, in 32 bits; `absent` marks a place
 /// without a record.
@@ -171,15 +175,14 @@ void add_children_frames(Signal& signal,
 /// How the manager keeps flow sums: per slot the frame span and one run of frames in a pool,
 /// so a region's whole record is one look-up away from its slot.
 class FlowSumsStorage {
-public:
+  public:
     using result = FlowSumsView;
 
     /// `repack_at`: the frames the pool holds, at the least, before it is repacked.
-    explicit FlowSumsStorage(std::size_t repack_at = std::size_t(1) << 18) : repack_above(repack_at) {}
+    explicit FlowSumsStorage(std::size_t repack_at = std::size_t(1) << 18)
+        : repack_above(repack_at) {}
 
-    bool has(std::uint32_t slot) const {
-        return slot < entries.size() && entries[slot].present();
-    }
+    bool has(std::uint32_t slot) const { return slot < entries.size() && entries[slot].present(); }
     result get(std::uint32_t slot) const {
         const Entry& entry = entries[slot];
         result view;
@@ -243,7 +246,7 @@ public:
         }
     }
 
-private:
+  private:
     struct Entry : FrameSpan {
         RunPool<FlowFrame>::Run run = RunPool<FlowFrame>::none;
     };
@@ -258,7 +261,7 @@ private:
 /// Stored as "flow_sums", on the flow signal; the reliability signal comes with the parameters.
 template <typename FlowSignal, typename ReliabilitySignal>
 class FlowSums : public DescriptorBase {
-public:
+  public:
     static_assert(FlowSignal::channels == 2 && ReliabilitySignal::channels == 1,
                   "flow sums take a two-channel flow and a one-channel reliability");
     using type = FlowSumsView;
@@ -275,13 +278,18 @@ public:
     FlowSumsValues value;
 
     template <typename Region>
-    void calculate(FlowSignal& flow, Region& region, const Parameters& parameters,
+    void calculate(FlowSignal& flow,
+                   Region& region,
+                   const Parameters& parameters,
                    DescriptorManager* manager);
     template <typename Region, typename Children>
-    void recursive_calculate(FlowSignal& flow, Region& region, const Children& children,
-                             const Parameters& parameters, DescriptorManager* manager);
+    void recursive_calculate(FlowSignal& flow,
+                             Region& region,
+                             const Children& children,
+                             const Parameters& parameters,
+                             DescriptorManager* manager);
 
-private:
+  private:
     void _reset(long long first, long long last) {
         value.first_frame = first;
         value.last_frame = last;
@@ -292,7 +300,8 @@ private:
 
 template <typename FlowSignal, typename ReliabilitySignal>
 template <typename Region>
-void FlowSums<FlowSignal, ReliabilitySignal>::calculate(FlowSignal& flow, Region& region,
+void FlowSums<FlowSignal, ReliabilitySignal>::calculate(FlowSignal& flow,
+                                                        Region& region,
                                                         const Parameters& parameters,
                                                         DescriptorManager* /*manager*/) {
     const ReliabilitySignal* reliability = parameters.reliability;
@@ -337,9 +346,11 @@ void FlowSums<FlowSignal, ReliabilitySignal>::calculate(FlowSignal& flow, Region
 
 template <typename FlowSignal, typename ReliabilitySignal>
 template <typename Region, typename Children>
-void FlowSums<FlowSignal, ReliabilitySignal>::recursive_calculate(
-    FlowSignal& flow, Region& /*region*/, const Children& children, const Parameters& parameters,
-    DescriptorManager* manager) {
+void FlowSums<FlowSignal, ReliabilitySignal>::recursive_calculate(FlowSignal& flow,
+                                                                  Region& /*region*/,
+                                                                  const Children& children,
+                                                                  const Parameters& parameters,
+                                                                  DescriptorManager* manager) {
     add_children_frames<FlowSums, FlowSignal, Region>(
         flow, children, parameters, manager,
         [this](long long first, long long last) { _reset(first, last); },

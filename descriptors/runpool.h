@@ -27,7 +27,7 @@ namespace gma {
 /// Read-only view of `size()` consecutive elements.
 template <typename T>
 class ConstSpan {
-public:
+  public:
     ConstSpan() = default;
     ConstSpan(const T* first, std::size_t size) : items(first), count(size) {}
 
@@ -38,7 +38,7 @@ public:
     const T* end() const { return items + count; }
     const T* data() const { return items; }
 
-private:
+  private:
     const T* items = nullptr;
     std::size_t count = 0;
 };
@@ -47,10 +47,11 @@ private:
 /// memory back (the C library keeps freed blocks of this size in its heap).
 template <typename T>
 class PoolBlock {
-public:
+  public:
     PoolBlock() = default;
     explicit PoolBlock(std::size_t count) : bytes(count * sizeof(T)) {
-        void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* memory =
+            mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (memory == MAP_FAILED) {
             throw std::bad_alloc();
         }
@@ -77,8 +78,9 @@ public:
     T* get() const { return items; }
     std::size_t size() const { return bytes / sizeof(T); }
 
-private:
-    static_assert(std::is_trivially_destructible<T>::value, "elements are dropped with their block");
+  private:
+    static_assert(std::is_trivially_destructible<T>::value,
+                  "elements are dropped with their block");
     T* items = nullptr;
     std::size_t bytes = 0;
 };
@@ -87,7 +89,7 @@ template <typename T>
 class RunPool {
     static_assert(sizeof(T) >= sizeof(std::uint32_t), "a free run holds the next one's number");
 
-public:
+  public:
     using Run = std::uint32_t;
     static constexpr Run none = 0xFFFFFFFFu;
 
@@ -121,7 +123,7 @@ public:
     template <typename ForEachLive>
     void repack(ForEachLive for_each_live);
 
-private:
+  private:
     static constexpr unsigned offset_bits = 16;
     static constexpr std::size_t block_size = std::size_t(1) << offset_bits;
     static constexpr Run offset_mask = Run(block_size - 1);
@@ -135,8 +137,8 @@ private:
     std::vector<PoolBlock<T>> blocks;
     std::vector<std::size_t> empty_blocks;  ///< places in `blocks` given back, for reuse
     std::vector<PoolBlock<T>> spare;        ///< during a repack: emptied blocks, filled again
-    std::size_t tail = block_size;  ///< next free position in the last ordinary block
-    std::size_t tail_block = 0;     ///< index of that block
+    std::size_t tail = block_size;          ///< next free position in the last ordinary block
+    std::size_t tail_block = 0;             ///< index of that block
     std::vector<Run> free_heads;  ///< by length: the first free run, none when there is none
     std::size_t reserved_elements = 0;
     std::size_t reserved_after_repack = 0;

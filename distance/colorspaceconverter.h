@@ -16,7 +16,7 @@ namespace gma {
 /// Converts colour signals between the spaces of ColorSpaceType; holds no data.
 template <typename SignalType>
 class ColorSpaceConverter {
-public:
+  public:
     using ColorValue = Eigen::Matrix<double, 3, 1>;
 
     /// Converts every value from the signal's recorded space to `target` and records `target`.
@@ -33,7 +33,7 @@ public:
     /// CIELab (a, b offset by +128) to RGB; not clamped.
     ColorValue lab_to_rgb(const ColorValue& value) const { return color::lab_to_rgb(value); }
 
-private:
+  private:
     ColorValue _convert_value(const ColorValue& value, int from, int to) const;
 };
 
@@ -61,8 +61,8 @@ void ColorSpaceConverter<SignalType>::convert(SignalType& signal, ColorSpaceType
 }
 
 template <typename SignalType>
-typename ColorSpaceConverter<SignalType>::ColorValue ColorSpaceConverter<SignalType>::_convert_value(
-    const ColorValue& value, int from, int to) const {
+typename ColorSpaceConverter<SignalType>::ColorValue
+ColorSpaceConverter<SignalType>::_convert_value(const ColorValue& value, int from, int to) const {
     // YUV <-> CIELab goes through RGB with only the clamping each step does itself.
     if (from == RGB && to == YUV) {
         return rgb_to_yuv(value);

@@ -30,7 +30,8 @@ namespace gma {
 template <typename Partition, typename = void>
 struct has_point_store : std::false_type {};
 template <typename Partition>
-struct has_point_store<Partition, std::void_t<decltype(std::declval<const Partition&>().point_store())>>
+struct has_point_store<Partition,
+                       std::void_t<decltype(std::declval<const Partition&>().point_store())>>
     : std::true_type {};
 
 /// Whether a partition keeps its regions of type Region in one store indexed by label
@@ -38,14 +39,18 @@ struct has_point_store<Partition, std::void_t<decltype(std::declval<const Partit
 template <typename Partition, typename Region, typename = void>
 struct has_region_store : std::false_type {};
 template <typename Partition, typename Region>
-struct has_region_store<Partition, Region,
-                        std::enable_if_t<std::is_same<
-                            decltype(std::declval<Partition&>().regions.data()), Region*>::value>>
+struct has_region_store<
+    Partition,
+    Region,
+    std::enable_if_t<
+        std::is_same<decltype(std::declval<Partition&>().regions.data()), Region*>::value>>
     : std::true_type {};
 
 /// The merge distance from its terms: ln(1 + area_weight·smaller area) ×
 /// (1 − (1 − 0.99·colour)(1 − 0.99·motion)).
-inline double combined_distance(double area_weight, double smaller_area, double colour,
+inline double combined_distance(double area_weight,
+                                double smaller_area,
+                                double colour,
                                 double motion) {
     return std::log(1.0 + area_weight * smaller_area) *
            (1.0 - (1.0 - 0.99 * colour) * (1.0 - 0.99 * motion));
@@ -55,8 +60,11 @@ inline double combined_distance(double area_weight, double smaller_area, double 
 /// frames t0 … t1 that both records hold with points (the video's last frame, of `frame_count`,
 /// excluded: its forward flow is all zero), w the smaller mean reliability and D the distance of
 /// the weighted mean motions; 0 without such a frame.
-inline double motion_difference(const FlowSumsView& motion_a, const FlowSumsView& motion_b,
-                                long long t0, long long t1, long long frame_count,
+inline double motion_difference(const FlowSumsView& motion_a,
+                                const FlowSumsView& motion_b,
+                                long long t0,
+                                long long t1,
+                                long long frame_count,
                                 double motion_weight) {
     // Position of frame t in a record, or -1 when the record has no entry for it.
     auto index = [](const FlowSumsView& sums, long long t) -> long long {
@@ -81,10 +89,10 @@ inline double motion_difference(const FlowSumsView& motion_a, const FlowSumsView
         const double r_b = frame_b.reliability * (1.0 / frame_b.points);
         const double scale_a = 1.0 / frame_a.points;
         const double scale_b = 1.0 / frame_b.points;
-        const double dx = motion_weight * (frame_a.flow_x * scale_a) -
-                          motion_weight * (frame_b.flow_x * scale_b);
-        const double dy = motion_weight * (frame_a.flow_y * scale_a) -
-                          motion_weight * (frame_b.flow_y * scale_b);
+        const double dx =
+            motion_weight * (frame_a.flow_x * scale_a) - motion_weight * (frame_b.flow_x * scale_b);
+        const double dy =
+            motion_weight * (frame_a.flow_y * scale_a) - motion_weight * (frame_b.flow_y * scale_b);
         const double w = std::min(r_a, r_b);
         const double d = std::sqrt(dx * dx + dy * dy);
         result = std::max(result, 1.0 - std::exp(-w * d));
@@ -94,16 +102,16 @@ inline double motion_difference(const FlowSumsView& motion_a, const FlowSumsView
 
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 class MotionColorDistanceModel {
-public:
+  public:
     using ReliabilitySignal = VideoSignal<double, 1>;
     using Solver = math::optimization::EMD<math::optimization::PerceptualDistance<Eigen::Vector3d>>;
 
     struct Parameters {
-        MotionSignal flow;                 ///< forward optical flow
+        MotionSignal flow;                  ///< forward optical flow
         unsigned long long num_colors = 0;  ///< colours per signature
-        double color_weight = 0;           ///< weight of every channel in the colour distance
-        double motion_weight = 0;          ///< factor of the mean motion vectors
-        double area_weight = 0;            ///< factor of the region areas
+        double color_weight = 0;            ///< weight of every channel in the colour distance
+        double motion_weight = 0;           ///< factor of the mean motion vectors
+        double area_weight = 0;             ///< factor of the region areas
         ReliabilitySignal reliability_map;  ///< per-point reliability of the flow
     };
 
@@ -117,31 +125,35 @@ public:
 
     /// ln(1 + area_weight·min area) × (1 − (1 − 0.99·colour)(1 − 0.99·motion)).
     template <typename Partition>
-    Value region_distance(Region& a, Region& b, Signal& video, Partition& partition,
-                          DescriptorManager& manager);
+    Value region_distance(
+        Region& a, Region& b, Signal& video, Partition& partition, DescriptorManager& manager);
 
     /// A cheap lower bound of region_distance(a, b, …): the motion term taken as 0 and the colour
     /// term replaced by the solver's lower bound. Every step is monotone in the colour and
     /// motion terms, so the bound never exceeds the distance; the tree uses it to put off
     /// the distances of links that are dropped before they could be merged.
     template <typename Partition>
-    Value region_distance_bound(Region& a, Region& b, Signal& video, Partition& partition,
-                                DescriptorManager& manager);
+    Value region_distance_bound(
+        Region& a, Region& b, Signal& video, Partition& partition, DescriptorManager& manager);
 
     /// region_distance_bound(a, *others[i], …) into bounds[i] for i < count. The neighbours'
     /// signatures are all looked up before any bound is computed: they lie scattered in
     /// memory, and lookups that do not wait for one another overlap.
     template <typename Partition>
-    void region_distance_bounds(Region& a, Region* const* others, std::size_t count,
-                                Value* bounds, Signal& video, Partition& partition,
+    void region_distance_bounds(Region& a,
+                                Region* const* others,
+                                std::size_t count,
+                                Value* bounds,
+                                Signal& video,
+                                Partition& partition,
                                 DescriptorManager& manager);
 
     /// Largest per-frame 1 − exp(−w·D) over the common frames (the video's last frame
     /// excluded), w the smaller mean reliability and D the distance of the weighted mean
     /// motions; 0 without a common frame.
     template <typename Partition>
-    Value motion_distance(Region& a, Region& b, Signal& video, Partition& partition,
-                          DescriptorManager& manager);
+    Value motion_distance(
+        Region& a, Region& b, Signal& video, Partition& partition, DescriptorManager& manager);
 
     /// Computes (or finds) every descriptor the distances of `region` use: colour signature and
     /// area on the video, flow and reliability means on the model's own signals. Once a merged
@@ -159,7 +171,7 @@ public:
     double area_weight;
     ReliabilitySignal reliability_map;
 
-private:
+  private:
     using Motion = FlowSums<MotionSignal, ReliabilitySignal>;
 
     typename Motion::Parameters _motion_parameters() const {
@@ -199,7 +211,9 @@ private:
     // The same for a region of `partition`, found by its label: a new region's bounds read
     // every neighbour's signature.
     template <typename Partition>
-    SignatureView _colour(Region& region, Signal& video, Partition& partition,
+    SignatureView _colour(Region& region,
+                          Signal& video,
+                          Partition& partition,
                           DescriptorManager& manager) {
         const std::uint32_t label = _store_label(region, partition);
         const auto* signatures = manager.values<ColorSignature<Signal>>(video);
@@ -210,8 +224,11 @@ private:
     }
     Value _bound_from(double color_bound, unsigned long long smaller_area) const;
     template <typename Partition>
-    void _prefetch_pair(const Region& a, const Region& b, Signal& video,
-                        const Partition& partition, const DescriptorManager& manager) const;
+    void _prefetch_pair(const Region& a,
+                        const Region& b,
+                        Signal& video,
+                        const Partition& partition,
+                        const DescriptorManager& manager) const;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -283,8 +300,13 @@ Value MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_dist
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 template <typename Partition>
 void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_distance_bounds(
-    Region& a, Region* const* others, std::size_t count, Value* bounds, Signal& video,
-    Partition& partition, DescriptorManager& manager) {
+    Region& a,
+    Region* const* others,
+    std::size_t count,
+    Value* bounds,
+    Signal& video,
+    Partition& partition,
+    DescriptorManager& manager) {
     _index_points(partition);
     const SignatureView colour_a = _colour(a, video, partition, manager);
     // Views stay valid while more signatures are computed: runs are only moved by a release.
@@ -306,10 +328,10 @@ void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::region_dista
     }
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t label = neighbour_labels[i];
-        neighbour_colours[i] = label != DescriptorManager::no_slot && signatures &&
-                                       signatures->has(label)
-                                   ? signatures->get(label)
-                                   : _colour(*others[i], video, manager);
+        neighbour_colours[i] =
+            label != DescriptorManager::no_slot && signatures && signatures->has(label)
+                ? signatures->get(label)
+                : _colour(*others[i], video, manager);
     }
     for (std::size_t i = 0; i < count; ++i) {
         const SignatureView& colour_b = neighbour_colours[i];
@@ -356,7 +378,10 @@ void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_index_point
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 template <typename Partition>
 void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_prefetch_pair(
-    const Region& a, const Region& b, Signal& video, const Partition& partition,
+    const Region& a,
+    const Region& b,
+    Signal& video,
+    const Partition& partition,
     const DescriptorManager& manager) const {
     const std::uint32_t labels[2] = {_store_label(a, partition), _store_label(b, partition)};
     if (labels[0] == DescriptorManager::no_slot || labels[1] == DescriptorManager::no_slot) {

@@ -113,7 +113,8 @@ namespace {
 constexpr unsigned long long max_jobs = 64;
 
 // A whole number of at least `least` for option `name`, written in digits only.
-unsigned long long option_count(const std::string& text, const std::string& name,
+unsigned long long option_count(const std::string& text,
+                                const std::string& name,
                                 unsigned long long least) {
     const bool digits = !text.empty() && text.size() <= 19 &&
                         text.find_first_not_of("0123456789") == std::string::npos;
@@ -211,10 +212,10 @@ bool parse_options(int argc, const char* const* argv, Arguments& arguments) {
         }
     }
     if (!clip_frames) {
-        for (const auto& used : {std::make_pair(jobs, "--jobs"),
-                                 std::make_pair(clip_regions, "--clip-regions"),
-                                 std::make_pair(arguments.single_clip, "--clip"),
-                                 std::make_pair(arguments.join_only, "--join")}) {
+        for (const auto& used :
+             {std::make_pair(jobs, "--jobs"), std::make_pair(clip_regions, "--clip-regions"),
+              std::make_pair(arguments.single_clip, "--clip"),
+              std::make_pair(arguments.join_only, "--join")}) {
             if (used.first) {
                 throw VoradaError(std::string(used.second) + " needs --clip-frames N");
             }

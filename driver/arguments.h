@@ -24,10 +24,10 @@ struct Arguments {
     io::PngMode png_mode = io::PngMode::exact;  ///< --png after the eight arguments
     /// --levels: the region counts whose segmentations are written, decreasing.
     std::vector<unsigned long long> levels = default_levels();
-    unsigned long long clip_frames = 0;     ///< --clip-frames: frames per clip; 0: no clip mode
-    unsigned long long jobs = 1;            ///< --jobs: clips segmented at once
+    unsigned long long clip_frames = 0;      ///< --clip-frames: frames per clip; 0: no clip mode
+    unsigned long long jobs = 1;             ///< --jobs: clips segmented at once
     unsigned long long clip_regions = 1000;  ///< --clip-regions: regions a clip is merged down to
-    bool single_clip = false;               ///< --clip given: segment only clip `clip`
+    bool single_clip = false;                ///< --clip given: segment only clip `clip`
     unsigned long long clip = 0;
     bool join_only = false;  ///< --join: only join the clips already segmented
 

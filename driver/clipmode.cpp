@@ -19,11 +19,11 @@
 #include "clips/join.h"
 #include "common/errors.h"
 #include "distance/colorspaceconverter.h"
-#include "layout/memorylimit.h"
 #include "driver/pipeline.h"
 #include "driver/stopsignals.h"
 #include "io/imagewritequeue.h"
 #include "io/outputlock.h"
+#include "layout/memorylimit.h"
 #include "signals/temporalneighbors.h"
 
 namespace vorada {

@@ -62,8 +62,10 @@ void require_frame(const std::string& path, const std::string& input_directory) 
 
 }  // namespace
 
-void frame_size(const std::string& input_directory, unsigned long long frame_number,
-                unsigned long long& width, unsigned long long& height) {
+void frame_size(const std::string& input_directory,
+                unsigned long long frame_number,
+                unsigned long long& width,
+                unsigned long long& height) {
     const std::string path = layout::frame_path(input_directory, frame_number);
     require_frame(path, input_directory);
     std::size_t x = 0;
@@ -75,7 +77,8 @@ void frame_size(const std::string& input_directory, unsigned long long frame_num
 
 void check_frames_fit_in_memory(const std::string& input_directory,
                                 unsigned long long first_frame,
-                                unsigned long long frame_count, unsigned long long jobs) {
+                                unsigned long long frame_count,
+                                unsigned long long jobs) {
     unsigned long long width = 0;
     unsigned long long height = 0;
     frame_size(input_directory, first_frame, width, height);

@@ -15,11 +15,11 @@
 #include "distance/motioncolordistancemodel.h"
 #include "driver/clipmode.h"
 #include "driver/cueimages.h"
-#include "io/flowreader.h"
 #include "driver/runrecord.h"
 #include "driver/stopsignals.h"
 #include "driver/tictoc.h"
 #include "io/atomicfile.h"
+#include "io/flowreader.h"
 #include "io/imagewritequeue.h"
 #include "io/outputlock.h"
 #include "io/segmentation.h"
@@ -65,11 +65,13 @@ void create_output_tree(const std::string& output_directory) {
     }
 }
 
-void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long frame_count,
-                              unsigned long long width, unsigned long long height,
+void check_run_fits_in_memory(unsigned long long first_frame,
+                              unsigned long long frame_count,
+                              unsigned long long width,
+                              unsigned long long height,
                               unsigned long long jobs) {
-    const double voxels = static_cast<double>(width) * static_cast<double>(height) *
-                          static_cast<double>(frame_count);
+    const double voxels =
+        static_cast<double>(width) * static_cast<double>(height) * static_cast<double>(frame_count);
     const MemoryLimit limit = memory_limit();
     const double needed = estimated_run_bytes(voxels);
     note_memory_check(needed, limit);
@@ -91,8 +93,11 @@ void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long
     }
 }
 
-void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
-                const std::string& input_directory, unsigned long long first_frame) {
+void load_flows(Flow& forward_flow,
+                Flow& backward_flow,
+                const Video& video,
+                const std::string& input_directory,
+                unsigned long long first_frame) {
     const long long frames = video.size(2);
     forward_flow.resize(video.size(0), video.size(1), frames);
     backward_flow.resize(video.size(0), video.size(1), frames);
@@ -129,8 +134,10 @@ SingleFlow single_precision(const Flow& flow) {
     return single;
 }
 
-DistanceParameters make_distance_parameters(const Arguments& arguments, const Video& video,
-                                            Flow forward_flow, CueMap reliability,
+DistanceParameters make_distance_parameters(const Arguments& arguments,
+                                            const Video& video,
+                                            Flow forward_flow,
+                                            CueMap reliability,
                                             unsigned long long area_frames) {
     DistanceParameters parameters;
     parameters.flow = single_precision(forward_flow);
@@ -148,15 +155,17 @@ DistanceParameters make_distance_parameters(const Arguments& arguments, const Vi
     return parameters;
 }
 
-void write_cue_images(Tracker& tracker, const std::string& output_directory,
+void write_cue_images(Tracker& tracker,
+                      const std::string& output_directory,
                       io::ImageWriteQueue* queue) {
     if (queue && !queue->writes_images()) {
         return;
     }
     // One grey video at a time: occlusions, then flow variation, then structure.
-    const std::pair<CueMap*, const char*> cues[] = {{&tracker.occlusion_map, "/occlusions"},
-                                                    {&tracker.flow_variation_map, "/flow_variation"},
-                                                    {&tracker.structure_tensor_map, "/structure_tensor"}};
+    const std::pair<CueMap*, const char*> cues[] = {
+        {&tracker.occlusion_map, "/occlusions"},
+        {&tracker.flow_variation_map, "/flow_variation"},
+        {&tracker.structure_tensor_map, "/structure_tensor"}};
     for (const auto& cue : cues) {
         Video image = convert_map_to_image(*cue.first);
         for (long long t = 0; t < image.size(2); ++t) {
@@ -189,7 +198,9 @@ Video paint_trajectories(Tree::Partition& partition, const Video& video) {
     return painted;
 }
 
-void write_trajectory_images(Tree& tree, const Video& video, const std::string& output_directory,
+void write_trajectory_images(Tree& tree,
+                             const Video& video,
+                             const std::string& output_directory,
                              io::ImageWriteQueue* queue) {
     Video painted = paint_trajectories(tree.partition, video);
     for (long long t = 0; t < painted.size(2); ++t) {
@@ -199,7 +210,9 @@ void write_trajectory_images(Tree& tree, const Video& video, const std::string& 
     }
 }
 
-void report_segmentations(Tree& tree, const Video& video, const std::string& output_directory,
+void report_segmentations(Tree& tree,
+                          const Video& video,
+                          const std::string& output_directory,
                           io::ImageWriteQueue* queue) {
     tree.reports.level_reached = [&tree, &video, output_directory,
                                   queue](unsigned long long level) {
@@ -303,7 +316,8 @@ int run_pipeline(const Arguments& arguments, RunRecord& record) {
     ColorSpaceConverter<Video>().convert(video, CIELab);
 
     Flow forward_flow, backward_flow;
-    load_flows(forward_flow, backward_flow, video, arguments.input_directory, arguments.first_frame);
+    load_flows(forward_flow, backward_flow, video, arguments.input_directory,
+               arguments.first_frame);
     record.width = static_cast<unsigned long long>(video.size(0));
     record.height = static_cast<unsigned long long>(video.size(1));
     record.frames = frame_count;
@@ -335,8 +349,8 @@ int run_pipeline(const Arguments& arguments, RunRecord& record) {
                            tree->partition.leaf_labels, 0);
     backward_flow = Flow();
     // Handed over to the distance model when the tree starts: the signals are not copied.
-    auto distance_parameters = std::make_unique<DistanceParameters>(
-        make_distance_parameters(arguments, video, std::move(forward_flow), std::move(reliability)));
+    auto distance_parameters = std::make_unique<DistanceParameters>(make_distance_parameters(
+        arguments, video, std::move(forward_flow), std::move(reliability)));
     clock.stop("partition");
 
     if (image_writer->writes_images()) {

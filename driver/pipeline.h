@@ -41,31 +41,42 @@ void create_output_directory(const std::string& output_directory);
 void create_output_tree(const std::string& output_directory);
 
 /// Reads frames first … first+T−1 into the video (sized on the first frame) as RGB doubles.
-void load_frames(Video& video, const std::string& input_directory, unsigned long long first_frame,
+void load_frames(Video& video,
+                 const std::string& input_directory,
+                 unsigned long long first_frame,
                  unsigned long long frame_count);
 
 /// Sizes both flows like the video and reads the forward flows of frame indices 0 … T−2 and the
 /// backward flows of 1 … T−1.
-void load_flows(Flow& forward_flow, Flow& backward_flow, const Video& video,
-                const std::string& input_directory, unsigned long long first_frame);
+void load_flows(Flow& forward_flow,
+                Flow& backward_flow,
+                const Video& video,
+                const std::string& input_directory,
+                unsigned long long first_frame);
 
 /// Rejects a run whose signals could not fit in the memory this process may use (the smallest
 /// of its cgroup's limit, its address-space limit and the memory available now), naming the
 /// range and the limit.
 /// A refusal names the clip length that fits with `jobs` clips at once, when jobs > 0.
-void check_run_fits_in_memory(unsigned long long first_frame, unsigned long long frame_count,
-                              unsigned long long width, unsigned long long height,
+void check_run_fits_in_memory(unsigned long long first_frame,
+                              unsigned long long frame_count,
+                              unsigned long long width,
+                              unsigned long long height,
                               unsigned long long jobs = 0);
 
 /// The same check for frames first … first+T−1, sized on the first frame's header (nothing is
 /// decoded); a missing first frame is named. A refusal names the clip length that would fit
 /// with `jobs` clips at once.
-void check_frames_fit_in_memory(const std::string& input_directory, unsigned long long first_frame,
-                                unsigned long long frame_count, unsigned long long jobs = 1);
+void check_frames_fit_in_memory(const std::string& input_directory,
+                                unsigned long long first_frame,
+                                unsigned long long frame_count,
+                                unsigned long long jobs = 1);
 
 /// Width and height of frame `frame_number`, from its header; a missing frame is named.
-void frame_size(const std::string& input_directory, unsigned long long frame_number,
-                unsigned long long& width, unsigned long long& height);
+void frame_size(const std::string& input_directory,
+                unsigned long long frame_number,
+                unsigned long long& width,
+                unsigned long long& height);
 
 /// The tree parameters of a run: labels updated, down to 2 regions, segmentations at `levels`
 /// (decreasing; by default 900 … 100, 40, 30, 20, 10, 5, 3 and 2).
@@ -79,12 +90,15 @@ SingleFlow single_precision(const Flow& flow);
 /// floats), the reliability map and the weights derived from arguments 3 to 6 and the video
 /// size; the area weight counts `area_frames` frames when that is not 0 (a clip weighs its
 /// regions against the whole run).
-DistanceParameters make_distance_parameters(const Arguments& arguments, const Video& video,
-                                            Flow forward_flow, CueMap reliability,
+DistanceParameters make_distance_parameters(const Arguments& arguments,
+                                            const Video& video,
+                                            Flow forward_flow,
+                                            CueMap reliability,
                                             unsigned long long area_frames = 0);
 
 /// Writes the occlusion, flow-variation and structure maps as grey PNG sequences.
-void write_cue_images(Tracker& tracker, const std::string& output_directory,
+void write_cue_images(Tracker& tracker,
+                      const std::string& output_directory,
                       io::ImageWriteQueue* queue = nullptr);
 
 /// An RGB copy of `video` with every voxel of a region spanning at least three frames red, the
@@ -93,12 +107,16 @@ Video paint_trajectories(Tree::Partition& partition, const Video& video);
 
 /// Writes the tree's leaves as trajectory images: the video with every trajectory spanning at
 /// least three frames in red, one PNG per frame under output + "/trajectories".
-void write_trajectory_images(Tree& tree, const Video& video, const std::string& output_directory,
+void write_trajectory_images(Tree& tree,
+                             const Video& video,
+                             const std::string& output_directory,
                              io::ImageWriteQueue* queue = nullptr);
 
 /// Makes the tree write a segmentation under output + "/segmentations/" + level whenever it
 /// reports a configured level. `tree`, `video` and `queue` must outlive the tree's create.
-void report_segmentations(Tree& tree, const Video& video, const std::string& output_directory,
+void report_segmentations(Tree& tree,
+                          const Video& video,
+                          const std::string& output_directory,
                           io::ImageWriteQueue* queue = nullptr);
 
 /// Makes the tree print a progress line on standard error after every tenth of its merges.

@@ -46,7 +46,9 @@ double seconds_of(const timeval& time) {
 }  // namespace
 
 StageClock::StageClock(RunRecord& run_record)
-    : record(run_record), wall_start(std::chrono::steady_clock::now()), cpu_start(TicToc::cpu_time()) {}
+    : record(run_record),
+      wall_start(std::chrono::steady_clock::now()),
+      cpu_start(TicToc::cpu_time()) {}
 
 void StageClock::stop(const std::string& stage) {
     const auto wall_now = std::chrono::steady_clock::now();
@@ -68,8 +70,8 @@ std::string run_record_json(const RunRecord& record) {
     }
     json << "],\n";
     json << "  \"frame_width\": " << record.width << ",\n  \"frame_height\": " << record.height
-         << ",\n  \"frame_count\": " << record.frames << ",\n  \"leaf_regions\": "
-         << record.leaf_regions << ",\n";
+         << ",\n  \"frame_count\": " << record.frames
+         << ",\n  \"leaf_regions\": " << record.leaf_regions << ",\n";
     json << "  \"stages\": {";
     double wall = 0;
     double cpu = 0;
@@ -90,8 +92,7 @@ std::string run_record_json(const RunRecord& record) {
     return json.str();
 }
 
-void write_run_record(const std::string& output_directory, RunRecord record,
-                      void (*recorded)()) {
+void write_run_record(const std::string& output_directory, RunRecord record, void (*recorded)()) {
     rusage self{};
     rusage children{};
     getrusage(RUSAGE_SELF, &self);
@@ -111,7 +112,8 @@ void write_run_record(const std::string& output_directory, RunRecord record,
     }
     pthread_sigmask(SIG_BLOCK, &stops, &previous);
     try {
-        io::write_file_atomically(layout::run_record_path(output_directory), json.data(), json.size());
+        io::write_file_atomically(layout::run_record_path(output_directory), json.data(),
+                                  json.size());
         if (recorded) {
             recorded();
         }

@@ -24,9 +24,9 @@ struct RunRecord {
     unsigned long long height = 0;
     unsigned long long frames = 0;
     unsigned long long leaf_regions = 0;
-    std::vector<StageTime> stages;  ///< in the order they ran
-    double writer_cpu_seconds = 0;  ///< the image writer processes together, user + system
-    long peak_memory_kib = 0;       ///< peak resident memory of vseg itself
+    std::vector<StageTime> stages;    ///< in the order they ran
+    double writer_cpu_seconds = 0;    ///< the image writer processes together, user + system
+    long peak_memory_kib = 0;         ///< peak resident memory of vseg itself
     long peak_writer_memory_kib = 0;  ///< peak resident memory of the largest writer process
 };
 
@@ -49,7 +49,8 @@ std::string run_record_json(const RunRecord& record);
 /// Fills in the peak memory and the writers' processor time from getrusage (call it once the
 /// writer processes have ended), flushes the output tree to the disk, then writes run.json and
 /// calls `recorded` (if given) the moment run.json has its name (stop signals wait meanwhile).
-void write_run_record(const std::string& output_directory, RunRecord record,
+void write_run_record(const std::string& output_directory,
+                      RunRecord record,
                       void (*recorded)() = nullptr);
 
 /// Removes the run.json of an earlier run, if any; a run.json that cannot be removed throws.

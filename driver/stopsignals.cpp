@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cerrno>
-
 #include <cstring>
 
 #include "common/errors.h"
@@ -77,7 +76,9 @@ StopSignalHandling::StopSignalHandling() {
     }
 }
 
-void StopSignalHandling::run_complete() { complete = 1; }
+void StopSignalHandling::run_complete() {
+    complete = 1;
+}
 
 void StopSignalHandling::add_child(pid_t pid) {
     for (auto& entry : children) {

@@ -7,7 +7,7 @@ namespace vorada {
 
 /// A named stopwatch of process CPU time (user + system); several identifiers may run at once.
 class TicToc {
-public:
+  public:
     /// Starts timing `identifier`; misuse only prints a message on stderr.
     void tic(const std::string& identifier);
     /// Stops timing `identifier` and prints the CPU time elapsed on stderr.
@@ -16,7 +16,7 @@ public:
     /// CPU time of the process in seconds, from getrusage.
     static double cpu_time();
 
-private:
+  private:
     std::map<std::string, double> running;
 };
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "common/errors.h"
-#include "image/colorformulas.h"
 #include "image/clipping.h"
+#include "image/colorformulas.h"
 #include "image/convert_types.h"
 
 namespace vorada {

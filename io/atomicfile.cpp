@@ -226,7 +226,9 @@ void AtomicFile::commit() {
 
 UnfinishedFile::UnfinishedFile(const std::string& path) : slot(list_unfinished(path)) {}
 
-UnfinishedFile::~UnfinishedFile() { unlist(slot); }
+UnfinishedFile::~UnfinishedFile() {
+    unlist(slot);
+}
 
 void write_file_atomically(const std::string& path, const void* data, std::size_t size) {
     AtomicFile file(path);

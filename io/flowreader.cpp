@@ -16,7 +16,8 @@ namespace {
 // .flo fields are little-endian whatever the host.
 std::uint32_t little_endian_word(const unsigned char* bytes) {
     return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-           (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+           (static_cast<std::uint32_t>(bytes[2]) << 16) |
+           (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
 float little_endian_float(const unsigned char* bytes) {
@@ -85,7 +86,8 @@ void read_optical_flow(VideoSignal<double, 2>& signal, std::string path, unsigne
     }
 
     // Read the whole payload at once; a short file still stores every complete pair it holds.
-    const std::size_t pair_count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const std::size_t pair_count =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     std::vector<unsigned char> payload(pair_count * 8);
     in.read(reinterpret_cast<char*>(payload.data()), static_cast<std::streamsize>(payload.size()));
     const std::size_t pairs_read = static_cast<std::size_t>(in.gcount()) / 8;

@@ -206,7 +206,9 @@ ImageWriterProcess::ImageWriterProcess(const std::vector<int>& inherited, int qu
     list_writer(pid);
 }
 
-ImageWriterProcess::~ImageWriterProcess() { _close(); }
+ImageWriterProcess::~ImageWriterProcess() {
+    _close();
+}
 
 void ImageWriterProcess::_close() {
     if (parent_socket >= 0) {

@@ -4,8 +4,9 @@
 // never outlives its parent: it ends when the parent's end of the socket closes, when the
 // parent dies, and when it is asked to stop by a signal (removing the file it was writing).
 
-#include <string>
 #include <sys/types.h>
+
+#include <string>
 #include <vector>
 
 #include "image/imagergb.h"

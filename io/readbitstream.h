@@ -46,8 +46,8 @@ class ReadBitStream {
 
     std::string file_path;
     std::ifstream file;
-    std::uint8_t buffer = 0;     ///< the last byte loaded; consumed bits cleared
-    std::uint8_t bits_left = 0;  ///< unread low bits of buffer, 0 to 8
+    std::uint8_t buffer = 0;      ///< the last byte loaded; consumed bits cleared
+    std::uint8_t bits_left = 0;   ///< unread low bits of buffer, 0 to 8
     std::uint64_t next_byte = 0;  ///< index of the next byte load_byte reads
 };
 

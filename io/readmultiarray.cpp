@@ -146,7 +146,8 @@ std::vector<unsigned char> ReadMultiArray::_run_length(std::istream& stream,
     // Count what the code decodes to before allocating: a header may claim far more than a
     // short code fills, and the array must not be allocated for a file that will be refused.
     std::size_t decoded = 0;
-    _check_run_length(vorada::compress::Rle::decoded_size(coded.data(), length, expected, &decoded));
+    _check_run_length(
+        vorada::compress::Rle::decoded_size(coded.data(), length, expected, &decoded));
     if (decoded != expected) {
         throw VoradaFileError(path, "run-length code ends before the array is filled");
     }

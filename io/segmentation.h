@@ -85,8 +85,8 @@ ImageRGB<unsigned char> paint_segment_frame(const VideoType& video,
                                             unsigned long long t) {
     const auto frame_points = static_cast<std::size_t>(video.size(0) * video.size(1));
     const std::size_t pixel_count = static_cast<std::size_t>(video.width * video.height);
-    if (indices.size() != video.point_count() || t >= static_cast<unsigned long long>(video.size(2)) ||
-        pixel_count > frame_points) {
+    if (indices.size() != video.point_count() ||
+        t >= static_cast<unsigned long long>(video.size(2)) || pixel_count > frame_points) {
         throw VoradaError("Segmentation: the label volume and the video differ in size");
     }
     ImageRGB<unsigned char> image(video.width, video.height);
@@ -167,11 +167,18 @@ void write_segmentation(const LabelSignal& current_labels,
 class SegmentationFrameWriter {
   public:
     /// `label_count`: distinct labels of the whole volume; `queue` may not be null.
-    SegmentationFrameWriter(const std::string& directory, std::uint64_t width,
-                            std::uint64_t height, std::uint64_t frames, std::size_t label_count,
+    SegmentationFrameWriter(const std::string& directory,
+                            std::uint64_t width,
+                            std::uint64_t height,
+                            std::uint64_t frames,
+                            std::size_t label_count,
                             io::ImageWriteQueue* queue)
-        : folder(directory), frame_width(width), frame_height(height), frame_count(frames),
-          writer(queue), file(directory + "/frames.sgm") {
+        : folder(directory),
+          frame_width(width),
+          frame_height(height),
+          frame_count(frames),
+          writer(queue),
+          file(directory + "/frames.sgm") {
         file.bypass_cache();  // written once, read by others later
         const std::uint64_t header[3] = {width, height, frames};
         file.write(header, sizeof(header));

@@ -35,9 +35,14 @@ struct FileCloser {
 
 }  // namespace
 
-TreeFileWriter::TreeFileWriter(const std::string& path, std::uint64_t width, std::uint64_t height,
-                               std::uint64_t frames, std::uint64_t leaves)
-    : final_path(path), temporary(path + ".partial"), voxels(width * height * frames),
+TreeFileWriter::TreeFileWriter(const std::string& path,
+                               std::uint64_t width,
+                               std::uint64_t height,
+                               std::uint64_t frames,
+                               std::uint64_t leaves)
+    : final_path(path),
+      temporary(path + ".partial"),
+      voxels(width * height * frames),
       leaf_total(leaves) {
     if (leaf_total > std::numeric_limits<std::uint32_t>::max()) {
         throw VoradaFileError(path, "more leaves than a tree file can number");
@@ -45,8 +50,8 @@ TreeFileWriter::TreeFileWriter(const std::string& path, std::uint64_t width, std
     unfinished = std::make_unique<UnfinishedFile>(temporary);
     file = std::fopen(temporary.c_str(), "wb");
     if (!file) {
-        throw VoradaFileError(temporary, std::string("cannot open for writing: ") +
-                                             std::strerror(errno));
+        throw VoradaFileError(temporary,
+                              std::string("cannot open for writing: ") + std::strerror(errno));
     }
     Header header{};
     std::memcpy(header.magic, tree_magic, sizeof(tree_magic));
@@ -59,8 +64,11 @@ TreeFileWriter::TreeFileWriter(const std::string& path, std::uint64_t width, std
     }
 }
 
-TreeFileWriter::TreeFileWriter(const std::string& path, std::uint64_t width, std::uint64_t height,
-                               std::uint64_t frames, const std::uint64_t* leaves,
+TreeFileWriter::TreeFileWriter(const std::string& path,
+                               std::uint64_t width,
+                               std::uint64_t height,
+                               std::uint64_t frames,
+                               const std::uint64_t* leaves,
                                std::uint64_t leaf_count)
     : TreeFileWriter(path, width, height, frames, leaf_count) {
     std::vector<std::uint32_t> chunk;
@@ -260,8 +268,8 @@ std::vector<TreeMerge> TreeFileReader::read_merges() {
         if (merge.label != label || merge.first >= label || merge.second >= label ||
             merge.first == merge.second || merged[merge.first] || merged[merge.second] ||
             merge.regions != leaves - 1 - i || std::isnan(merge.distance)) {
-            throw VoradaFileError(path, "merge " + std::to_string(i) +
-                                            " is inconsistent with the ones before it");
+            throw VoradaFileError(
+                path, "merge " + std::to_string(i) + " is inconsistent with the ones before it");
         }
         merged[merge.first] = 1;
         merged[merge.second] = 1;

@@ -50,12 +50,19 @@ constexpr std::uint64_t tree_file_merges_offset(std::uint64_t voxels) {
 class TreeFileWriter {
   public:
     /// `leaves`: the leaf label of every voxel in storage order, each below `leaf_count`.
-    TreeFileWriter(const std::string& path, std::uint64_t width, std::uint64_t height,
-                   std::uint64_t frames, const std::uint64_t* leaves, std::uint64_t leaf_count);
+    TreeFileWriter(const std::string& path,
+                   std::uint64_t width,
+                   std::uint64_t height,
+                   std::uint64_t frames,
+                   const std::uint64_t* leaves,
+                   std::uint64_t leaf_count);
     /// The header only: the leaves follow in storage order through add_leaves(), all of them
     /// before the first merge. For videos whose leaf map is never whole in memory.
-    TreeFileWriter(const std::string& path, std::uint64_t width, std::uint64_t height,
-                   std::uint64_t frames, std::uint64_t leaf_count);
+    TreeFileWriter(const std::string& path,
+                   std::uint64_t width,
+                   std::uint64_t height,
+                   std::uint64_t frames,
+                   std::uint64_t leaf_count);
     ~TreeFileWriter();
     TreeFileWriter(const TreeFileWriter&) = delete;
     TreeFileWriter& operator=(const TreeFileWriter&) = delete;

@@ -14,7 +14,8 @@ namespace vorada {
 namespace gma {
 
 template <>
-void VideoSignal<double, 3>::write_frame(const std::string& path, unsigned long long t,
+void VideoSignal<double, 3>::write_frame(const std::string& path,
+                                         unsigned long long t,
                                          io::ImageWriteQueue* queue) {
     if (this->color_space != RGB) {
         throw BacktracedVoradaException("Cannot save a different colorspace other than RGB");

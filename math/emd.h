@@ -59,7 +59,7 @@ void emd_warn_potentials();
 /// Transportation simplex over at most 255 x 255 features (one dummy row or column fits).
 template <typename GroundDistance>
 class EMD {
-public:
+  public:
     using ground_distance_type = GroundDistance;
     static constexpr std::size_t max_features = 255;
     static constexpr std::size_t max_size = 256;
@@ -119,7 +119,7 @@ public:
     /// Russell's approximation: fills the initial basis from supply and demand (both consumed).
     void russel(double* supply, double* demand);
 
-private:
+  private:
     // Russell's reduced costs; working storage of one call, kept here to stay off the stack.
     double delta[max_size][max_size];
 
@@ -138,21 +138,28 @@ private:
     };
 
     template <std::size_t R, std::size_t C, typename SignatureType>
-    double _lower_bound(const SignatureType& first, const SignatureType& second, bool use_rows,
-                        bool use_columns, double supply_total, double demand_total) const;
+    double _lower_bound(const SignatureType& first,
+                        const SignatureType& second,
+                        bool use_rows,
+                        bool use_columns,
+                        double supply_total,
+                        double demand_total) const;
     template <typename SignatureType>
     void _check_signatures(const SignatureType& first, const SignatureType& second);
     template <typename SignatureType>
     void _fill_costs(const SignatureType& first, const SignatureType& second);
     template <typename SignatureType>
-    Masses _balance_masses(const SignatureType& first, const SignatureType& second,
-                           double* supply, double* demand);
+    Masses _balance_masses(const SignatureType& first,
+                           const SignatureType& second,
+                           double* supply,
+                           double* demand);
     void _reset_basis();
     void _optimize();
     double _transported_cost(std::size_t first_size, std::size_t second_size, flow_t* flow) const;
 
     void _russell_reduced_costs(RussellState& state);
-    bool _cheapest_open_cell(const RussellState& state, unsigned long long& best_i,
+    bool _cheapest_open_cell(const RussellState& state,
+                             unsigned long long& best_i,
                              unsigned long long& best_j) const;
     static void _erase_open(unsigned long long* list, std::size_t& count, unsigned long long value);
     void _close_row(RussellState& state, unsigned long long closed);
@@ -171,7 +178,8 @@ private:
 
 template <typename GroundDistance>
 template <typename SignatureType>
-float EMD<GroundDistance>::_emd(const SignatureType& first, const SignatureType& second,
+float EMD<GroundDistance>::_emd(const SignatureType& first,
+                                const SignatureType& second,
                                 flow_t* flow) {
     _check_signatures(first, second);
     _fill_costs(first, second);
@@ -187,8 +195,8 @@ float EMD<GroundDistance>::_emd(const SignatureType& first, const SignatureType&
     if (row_count > 1 && column_count > 1) {
         _optimize();
     }
-    return static_cast<float>(_transported_cost(first.features.size(), second.features.size(), flow) /
-                              divisor);
+    return static_cast<float>(
+        _transported_cost(first.features.size(), second.features.size(), flow) / divisor);
 }
 
 // Sizes the problem on the two signatures; oversized ones are refused.
@@ -320,7 +328,8 @@ void EMD<GroundDistance>::_optimize() {
 
 // The cost of the flows between real features, listed in `flow` when it is not null.
 template <typename GroundDistance>
-double EMD<GroundDistance>::_transported_cost(std::size_t first_size, std::size_t second_size,
+double EMD<GroundDistance>::_transported_cost(std::size_t first_size,
+                                              std::size_t second_size,
                                               flow_t* flow) const {
     double total = 0;
     for (int record = 0; record < pool_end; ++record) {
@@ -362,6 +371,7 @@ double EMD<GroundDistance>::lower_bound(const SignatureType& first,
 
     // Signatures of up to four colours (all but the largest runs) take a path whose loops the
     // compiler lays out in full.
+    // clang-format off
     switch (rows <= 4 && columns <= 4 ? 4 * (rows - 1) + (columns - 1) : 16) {
 #define VORADA_EMD_SMALL(R, C)                                                                     \
     case 4 * (R - 1) + (C - 1):                                                                    \
@@ -376,13 +386,17 @@ double EMD<GroundDistance>::lower_bound(const SignatureType& first,
             return _lower_bound<0, 0>(first, second, use_rows, use_columns, supply_total,
                                       demand_total);
     }
+    // clang-format on
 }
 
 // The bound for R × C features, or for the sizes of the signatures when R and C are 0.
 template <typename GroundDistance>
 template <std::size_t R, std::size_t C, typename SignatureType>
-double EMD<GroundDistance>::_lower_bound(const SignatureType& first, const SignatureType& second,
-                                         bool use_rows, bool use_columns, double supply_total,
+double EMD<GroundDistance>::_lower_bound(const SignatureType& first,
+                                         const SignatureType& second,
+                                         bool use_rows,
+                                         bool use_columns,
+                                         double supply_total,
                                          double demand_total) const {
     const std::size_t rows = R ? R : first.features.size();
     const std::size_t columns = C ? C : second.features.size();
@@ -394,7 +408,8 @@ double EMD<GroundDistance>::_lower_bound(const SignatureType& first, const Signa
     std::fill(column_nearest, column_nearest + columns, INFINITY);
     for (std::size_t i = 0; i < rows; ++i) {
         for (std::size_t j = 0; j < columns; ++j) {
-            const double square = ground_distance.weighted_square(first.features[i], second.features[j]);
+            const double square =
+                ground_distance.weighted_square(first.features[i], second.features[j]);
             row_nearest[i] = std::min(row_nearest[i], square);
             column_nearest[j] = std::min(column_nearest[j], square);
         }
@@ -479,7 +494,8 @@ void EMD<GroundDistance>::_russell_reduced_costs(RussellState& state) {
 
 // The open cell of smallest reduced cost; ties keep the first in row-major order.
 template <typename GroundDistance>
-bool EMD<GroundDistance>::_cheapest_open_cell(const RussellState& state, unsigned long long& best_i,
+bool EMD<GroundDistance>::_cheapest_open_cell(const RussellState& state,
+                                              unsigned long long& best_i,
                                               unsigned long long& best_j) const {
     double smallest = INFINITY;
     bool found = false;
@@ -499,7 +515,8 @@ bool EMD<GroundDistance>::_cheapest_open_cell(const RussellState& state, unsigne
 
 // Removes `value` from an open list, keeping the order of the rest.
 template <typename GroundDistance>
-void EMD<GroundDistance>::_erase_open(unsigned long long* list, std::size_t& count,
+void EMD<GroundDistance>::_erase_open(unsigned long long* list,
+                                      std::size_t& count,
                                       unsigned long long value) {
     std::size_t k = 0;
     while (k < count && list[k] != value) {
@@ -563,7 +580,9 @@ void EMD<GroundDistance>::_close_column(RussellState& state, unsigned long long 
 }
 
 template <typename GroundDistance>
-void EMD<GroundDistance>::_add_basic(int record, unsigned long long i, unsigned long long j,
+void EMD<GroundDistance>::_add_basic(int record,
+                                     unsigned long long i,
+                                     unsigned long long j,
                                      double flow) {
     BasicVariable& b = basis_pool[record];
     b.i = i;
@@ -646,7 +665,9 @@ void EMD<GroundDistance>::_find_potentials(double* u, double* v) const {
 }
 
 template <typename GroundDistance>
-bool EMD<GroundDistance>::_extend_cycle(int* cycle, int length, bool* used,
+bool EMD<GroundDistance>::_extend_cycle(int* cycle,
+                                        int length,
+                                        bool* used,
                                         int* result_length) const {
     const BasicVariable& last = basis_pool[cycle[length - 1]];
     const bool along_row = (length - 1) % 2 == 0;

@@ -21,7 +21,7 @@ template <typename T, std::size_t InlineCount>
 class InlineVector {
     static_assert(InlineCount > 0, "at least one inline element");
 
-public:
+  public:
     using value_type = T;
     using size_type = std::size_t;
     using iterator = T*;
@@ -77,8 +77,7 @@ public:
     }
 
     /// Replaces the contents by the range [first, last).
-    template <typename Iterator,
-              typename = std::enable_if_t<!std::is_integral<Iterator>::value>>
+    template <typename Iterator, typename = std::enable_if_t<!std::is_integral<Iterator>::value>>
     void assign(Iterator first, Iterator last) {
         const size_type n = static_cast<size_type>(std::distance(first, last));
         InlineVector fresh;
@@ -102,7 +101,7 @@ public:
         ++count;
     }
 
-private:
+  private:
     static size_type _capacity_for(size_type n) {
         if (n <= InlineCount) {
             return InlineCount;
@@ -124,8 +123,8 @@ private:
             throw std::length_error("InlineVector: too many elements");
         }
         if (n > InlineCount) {
-            heap = static_cast<T*>(::operator new(_capacity_for(n) * sizeof(T),
-                                                  std::align_val_t(alignof(T))));
+            heap = static_cast<T*>(
+                ::operator new(_capacity_for(n) * sizeof(T), std::align_val_t(alignof(T))));
             return heap;
         }
         return reinterpret_cast<T*>(storage);

@@ -14,7 +14,7 @@ namespace statistics {
 /// Clusters points into K groups; results in `centroids` and `weights` (fraction of points).
 template <typename Feature>
 class KMeans {
-public:
+  public:
     /// Threshold on the relative change of the cost; a negative value becomes 0.001.
     double epsilon = 0.001;
     unsigned long long max_iterations = 500;
@@ -31,7 +31,7 @@ public:
     /// `status` to -1 and leaves the results as they were.
     void calculate(const std::vector<Feature>& points, unsigned int k);
 
-private:
+  private:
     void _seed(const std::vector<Feature>& points);
     double _assign(const std::vector<Feature>& points, std::vector<std::size_t>& labels) const;
     void _update(const std::vector<Feature>& points, const std::vector<std::size_t>& labels);
@@ -59,8 +59,8 @@ void KMeans<Feature>::calculate(const std::vector<Feature>& points, unsigned int
         const double cost = _assign(points, labels);
         // Never stops after the first assignment; with a previous cost of 0 the ratio is
         // infinite or undefined and the comparison fails, so only the iteration limit stops.
-        if (j > 0 && (epsilon > std::fabs(previous_cost - cost) / previous_cost ||
-                      j >= max_iterations)) {
+        if (j > 0 &&
+            (epsilon > std::fabs(previous_cost - cost) / previous_cost || j >= max_iterations)) {
             break;
         }
         _update(points, labels);

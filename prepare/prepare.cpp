@@ -64,7 +64,7 @@ class InterruptGuard {
 
   private:
     static constexpr int signals[3] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction previous[3] {};
+    struct sigaction previous[3]{};
 };
 
 // vseg reads each argument up to its first blank, so such a folder could not be segmented.
@@ -82,16 +82,15 @@ void check_flow_size(const cv::Size& size, const PrepareOptions& options) {
     const std::pair<int, int> smallest = smallest_flow_frame(options.flow);
     if (std::min(size.width, size.height) < smallest.first ||
         std::max(size.width, size.height) < smallest.second) {
-        throw VoradaError("Frames of " + std::to_string(size.width) + "x" +
-                          std::to_string(size.height) +
-                          " are too small for the optical flow: --flow " +
-                          flow_quality_name(options.flow) + " needs at least " +
-                          (smallest.first == smallest.second
-                               ? std::to_string(smallest.first) + "x" +
-                                     std::to_string(smallest.second) + " pixels"
-                               : std::to_string(smallest.first) +
-                                     " pixels on the shorter side and " +
-                                     std::to_string(smallest.second) + " on the longer one"));
+        throw VoradaError(
+            "Frames of " + std::to_string(size.width) + "x" + std::to_string(size.height) +
+            " are too small for the optical flow: --flow " + flow_quality_name(options.flow) +
+            " needs at least " +
+            (smallest.first == smallest.second
+                 ? std::to_string(smallest.first) + "x" + std::to_string(smallest.second) +
+                       " pixels"
+                 : std::to_string(smallest.first) + " pixels on the shorter side and " +
+                       std::to_string(smallest.second) + " on the longer one"));
     }
 }
 
@@ -283,8 +282,7 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
         shell_word(vseg_program()) + " 0 " + std::to_string(result.frames - 1) + " " +
             recommended_vseg_numbers + " " + output + " " + output + "/segmentation",
         static_cast<unsigned long long>(size.width), static_cast<unsigned long long>(size.height),
-        result.frames, result.segments,
-        {limit.bytes, limit.source, usable_cores()});
+        result.frames, result.segments, {limit.bytes, limit.source, usable_cores()});
     result.vseg_command = advice.command;
     result.advice = advice.note;
     return result;

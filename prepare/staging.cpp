@@ -73,8 +73,8 @@ Staging::Staging(const std::string& output_directory, const std::string& input_i
                 if (fs::create_directory(path, error)) {
                     created.push_back(path.string());
                 } else if (error || !fs::is_directory(path, error)) {
-                    throw VoradaError(output + ": cannot create this folder (" +
-                                      error.message() + ")");
+                    throw VoradaError(output + ": cannot create this folder (" + error.message() +
+                                      ")");
                 }
             }
         }
@@ -100,8 +100,8 @@ Staging::Staging(const std::string& output_directory, const std::string& input_i
         }
         std::string pattern = (fs::path(output) / ".vseg-prepare-XXXXXX").string();
         if (mkdtemp(&pattern[0]) == nullptr) {
-            throw VoradaError(output + ": cannot write into this folder (" +
-                              std::strerror(errno) + ")");
+            throw VoradaError(output + ": cannot write into this folder (" + std::strerror(errno) +
+                              ")");
         }
         staging = pattern;
         for (const char* name : replaced_names) {
@@ -116,7 +116,9 @@ Staging::Staging(const std::string& output_directory, const std::string& input_i
     }
 }
 
-Staging::~Staging() { _clean_up(); }
+Staging::~Staging() {
+    _clean_up();
+}
 
 void Staging::_clean_up() {
     boost::system::error_code ignored;

@@ -18,7 +18,7 @@ using Coordinate = Eigen::Matrix<long long, 3, 1>;
 /// Abstract signal: a value for every coordinate of its domain.
 template <typename CoordinateType, typename Unit, typename ConstUnit>
 class GenericSignal {
-public:
+  public:
     virtual ~GenericSignal() = default;
     /// The unit (values) of one point of the domain; no bounds check.
     virtual Unit value_at_coord(const CoordinateType& coordinate) = 0;
@@ -38,11 +38,12 @@ struct DiscreteSpaceUnit {
 /// Holds the values of a box of the lattice with origin (0, 0, 0) and N values per point.
 template <typename Index, typename Value, int Dimensions, int N>
 class DiscreteSpaceSignal
-    : public GenericSignal<Coordinate, DiscreteSpaceUnit<DiscreteSpaceSignal<Index, Value, Dimensions, N>>,
+    : public GenericSignal<Coordinate,
+                           DiscreteSpaceUnit<DiscreteSpaceSignal<Index, Value, Dimensions, N>>,
                            DiscreteSpaceUnit<DiscreteSpaceSignal<Index, Value, Dimensions, N>>> {
     static_assert(Dimensions == 3, "signals live on the x, y, t lattice");
 
-public:
+  public:
     using value_type = Value;
     using Unit = DiscreteSpaceUnit<DiscreteSpaceSignal>;
     static constexpr int channels = N;
@@ -122,7 +123,7 @@ public:
                t <= upper(2);
     }
 
-private:
+  private:
     // Everything but the values; `owner` always names this signal.
     void copy_geometry(const DiscreteSpaceSignal& other) {
         size = other.size;

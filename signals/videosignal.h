@@ -18,12 +18,13 @@ template <typename Value, int N>
 class VideoSignal : public DiscreteSpaceSignal<long long, Value, 3, N> {
     using Base = DiscreteSpaceSignal<long long, Value, 3, N>;
 
-public:
+  public:
     using typename Base::Unit;
 
     VideoSignal() = default;
     /// X × Y × T points, all zero, in RGB, not initialized.
-    VideoSignal(long long x_size, long long y_size, long long t_size) : Base(x_size, y_size, t_size) {}
+    VideoSignal(long long x_size, long long y_size, long long t_size)
+        : Base(x_size, y_size, t_size) {}
     /// A video of T frames without storage; sized by the first frame (size_on_frame).
     explicit VideoSignal(unsigned long long frame_count) { this->frames = frame_count; }
 
@@ -49,13 +50,15 @@ public:
 
     /// Writes frame t as an 8-bit RGB image file; only for RGB three-channel videos. With a
     /// queue the pixels are taken now and the file is written by the queue.
-    void write_frame(const std::string& path, unsigned long long t,
+    void write_frame(const std::string& path,
+                     unsigned long long t,
                      io::ImageWriteQueue* queue = nullptr);
 };
 
 // Implemented by the file library (io/writeframe.cpp): signals themselves do no file output.
 template <>
-void VideoSignal<double, 3>::write_frame(const std::string& path, unsigned long long t,
+void VideoSignal<double, 3>::write_frame(const std::string& path,
+                                         unsigned long long t,
                                          io::ImageWriteQueue* queue);
 
 /// A label volume: one unsigned label per point.
@@ -63,9 +66,10 @@ template <typename Label, int Dimensions>
 class SpacePartition : public DiscreteSpaceSignal<long long, Label, Dimensions, 1> {
     using Base = DiscreteSpaceSignal<long long, Label, Dimensions, 1>;
 
-public:
+  public:
     SpacePartition() = default;
-    SpacePartition(long long x_size, long long y_size, long long t_size) : Base(x_size, y_size, t_size) {}
+    SpacePartition(long long x_size, long long y_size, long long t_size)
+        : Base(x_size, y_size, t_size) {}
 };
 
 using Video = VideoSignal<double, 3>;

@@ -24,15 +24,15 @@ namespace gma {
 /// Tracks pixels of a colour video (in CIELab, channel 0 the lightness) along its forward flow.
 template <typename ColorSignal, typename FlowSignal, typename Partition>
 class TrajectoryTracking {
-public:
+  public:
     using Position = Eigen::Matrix<double, 3, 1>;
     using FlowValue = Eigen::Matrix<double, 2, 1>;
     using MapSignal = VideoSignal<double, 1>;
 
-    MapSignal reliability_map;       ///< pixelwise minimum of the three cue maps
-    MapSignal structure_tensor_map;  ///< structure cue in [0, 1)
-    MapSignal flow_variation_map;    ///< flow-smoothness cue in [0, 1]
-    MapSignal occlusion_map;         ///< forward-backward consistency cue in [0, 1]
+    MapSignal reliability_map;                  ///< pixelwise minimum of the three cue maps
+    MapSignal structure_tensor_map;             ///< structure cue in [0, 1)
+    MapSignal flow_variation_map;               ///< flow-smoothness cue in [0, 1]
+    MapSignal occlusion_map;                    ///< forward-backward consistency cue in [0, 1]
     std::vector<double> structure_frame_means;  ///< mean raw structure of each processed frame
     /// Threads for the per-frame cue maps; the maps are the same for any number.
     unsigned threads = default_thread_count();
@@ -57,7 +57,7 @@ public:
     /// Fills structure_tensor_map for frames 0..T-2 and appends T-1 frame means.
     void calculate_structure_tensor(ColorSignal& video);
 
-private:
+  private:
     // Tracking thresholds: flow variation and occlusion below e^-1 stop a trajectory (tested as
     // ln(value) < -1), structure below 0.3 does too.
     static constexpr double structure_threshold = 0.3;
@@ -69,23 +69,32 @@ private:
     void _follow(Partition& labels, FlowSignal& forward_flow, Position p, unsigned long long label);
     double _flow_derivative_energy(const FlowSignal& flow, const Coordinate& n) const;
     // Both flow cues at one point.
-    void _flow_cues(FlowSignal& forward_flow, FlowSignal& backward_flow, long long x, long long y,
-                    long long t);
-    void _frame_gradients(const ColorSignal& video, long long t, std::vector<float>& gx,
-                          std::vector<float>& gy, std::vector<float>& gt) const;
-    float _middle_eigenvalue(long long x, long long y, const std::vector<float>& gx,
-                             const std::vector<float>& gy, const std::vector<float>& gt) const;
+    void _flow_cues(
+        FlowSignal& forward_flow, FlowSignal& backward_flow, long long x, long long y, long long t);
+    void _frame_gradients(const ColorSignal& video,
+                          long long t,
+                          std::vector<float>& gx,
+                          std::vector<float>& gy,
+                          std::vector<float>& gt) const;
+    float _middle_eigenvalue(long long x,
+                             long long y,
+                             const std::vector<float>& gx,
+                             const std::vector<float>& gy,
+                             const std::vector<float>& gt) const;
     void _normalise_structure(long long t, double mean);
 };
 
 /// Rounds a real-valued position to its pixel (halves away from zero); false when that pixel
 /// lies outside [lower, upper] or the position is not a number.
-inline bool round_to_pixel(const Eigen::Matrix<double, 3, 1>& q, const Coordinate& lower,
-                           const Coordinate& upper, Coordinate& pixel) {
+inline bool round_to_pixel(const Eigen::Matrix<double, 3, 1>& q,
+                           const Coordinate& lower,
+                           const Coordinate& upper,
+                           Coordinate& pixel) {
     for (int i = 0; i < 3; ++i) {
         const double rounded = std::round(q(i));
         // Compared as doubles before any conversion, so huge or NaN positions never overflow.
-        if (!(rounded >= static_cast<double>(lower(i)) && rounded <= static_cast<double>(upper(i)))) {
+        if (!(rounded >= static_cast<double>(lower(i)) &&
+              rounded <= static_cast<double>(upper(i)))) {
             return false;
         }
         pixel(i) = static_cast<long long>(rounded);
@@ -103,7 +112,9 @@ inline double cue_value(double numerator, double denominator) {
 // Implementation
 
 template <typename C, typename F, typename P>
-TrajectoryTracking<C, F, P>::TrajectoryTracking(long long x_size, long long y_size, long long t_size)
+TrajectoryTracking<C, F, P>::TrajectoryTracking(long long x_size,
+                                                long long y_size,
+                                                long long t_size)
     : reliability_map(x_size, y_size, t_size),
       structure_tensor_map(x_size, y_size, t_size),
       flow_variation_map(x_size, y_size, t_size),
@@ -143,9 +154,10 @@ P TrajectoryTracking<C, F, P>::calculate(C& video, F& forward_flow, F& backward_
         }
         label = counter;
         if (t != size(2) - 1 && !_on_border(x, y)) {
-            _follow(labels, forward_flow,
-                    Position(static_cast<double>(x), static_cast<double>(y), static_cast<double>(t)),
-                    counter);
+            _follow(
+                labels, forward_flow,
+                Position(static_cast<double>(x), static_cast<double>(y), static_cast<double>(t)),
+                counter);
         }
         ++counter;
     });
@@ -153,7 +165,9 @@ P TrajectoryTracking<C, F, P>::calculate(C& video, F& forward_flow, F& backward_
 }
 
 template <typename C, typename F, typename P>
-void TrajectoryTracking<C, F, P>::_follow(P& labels, F& forward_flow, Position p,
+void TrajectoryTracking<C, F, P>::_follow(P& labels,
+                                          F& forward_flow,
+                                          Position p,
                                           unsigned long long label) {
     Coordinate n;
     for (;;) {
@@ -204,8 +218,8 @@ typename TrajectoryTracking<C, F, P>::FlowValue TrajectoryTracking<C, F, P>::int
     const double* a11 = (has_x && has_y) ? signal.at(ix + 1, iy + 1, t) : a00;
     FlowValue result;
     for (int c = 0; c < 2; ++c) {
-        result(c) = (1 - fx) * (1 - fy) * a00[c] + fx * (1 - fy) * a10[c] +
-                    (1 - fx) * fy * a01[c] + fx * fy * a11[c];
+        result(c) = (1 - fx) * (1 - fy) * a00[c] + fx * (1 - fy) * a10[c] + (1 - fx) * fy * a01[c] +
+                    fx * fy * a11[c];
     }
     return result;
 }
@@ -223,8 +237,8 @@ void TrajectoryTracking<C, F, P>::calculate_flow_variation(F& forward_flow, F& b
 }
 
 template <typename C, typename F, typename P>
-void TrajectoryTracking<C, F, P>::_flow_cues(F& forward_flow, F& backward_flow, long long x,
-                                             long long y, long long t) {
+void TrajectoryTracking<C, F, P>::_flow_cues(
+    F& forward_flow, F& backward_flow, long long x, long long y, long long t) {
     double& occlusion = occlusion_map.at(x, y, t)[0];
     double& variation = flow_variation_map.at(x, y, t)[0];
     occlusion = 0.0;
@@ -296,8 +310,10 @@ void TrajectoryTracking<C, F, P>::calculate_structure_tensor(C& video) {
 }
 
 template <typename C, typename F, typename P>
-void TrajectoryTracking<C, F, P>::_frame_gradients(const C& video, long long t,
-                                                   std::vector<float>& gx, std::vector<float>& gy,
+void TrajectoryTracking<C, F, P>::_frame_gradients(const C& video,
+                                                   long long t,
+                                                   std::vector<float>& gx,
+                                                   std::vector<float>& gy,
                                                    std::vector<float>& gt) const {
     // Window positions run from -1 to X (resp. Y): the window is not clamped, only each sample
     // of L it reads. The images are indexed from (-1, -1).
@@ -309,7 +325,9 @@ void TrajectoryTracking<C, F, P>::_frame_gradients(const C& video, long long t,
     gt.resize(count);
     auto cx = [X](long long x) { return std::min(std::max(x, 0LL), X - 1); };
     auto cy = [Y](long long y) { return std::min(std::max(y, 0LL), Y - 1); };
-    auto L = [&video](long long x, long long y, long long frame) { return video.at(x, y, frame)[0]; };
+    auto L = [&video](long long x, long long y, long long frame) {
+        return video.at(x, y, frame)[0];
+    };
     for (long long py = -1; py <= Y; ++py) {
         for (long long px = -1; px <= X; ++px) {
             const std::size_t i = static_cast<std::size_t>((py + 1) * width + (px + 1));
@@ -321,7 +339,8 @@ void TrajectoryTracking<C, F, P>::_frame_gradients(const C& video, long long t,
 }
 
 template <typename C, typename F, typename P>
-float TrajectoryTracking<C, F, P>::_middle_eigenvalue(long long x, long long y,
+float TrajectoryTracking<C, F, P>::_middle_eigenvalue(long long x,
+                                                      long long y,
                                                       const std::vector<float>& gx,
                                                       const std::vector<float>& gy,
                                                       const std::vector<float>& gt) const {

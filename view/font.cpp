@@ -77,8 +77,14 @@ bool glyph_pixel(char c, int x, int y) {
     return false;
 }
 
-void draw_text(std::uint8_t* rgb, int width, int height, int x, int y, const std::string& text,
-               int scale, const std::uint8_t color[3]) {
+void draw_text(std::uint8_t* rgb,
+               int width,
+               int height,
+               int x,
+               int y,
+               const std::string& text,
+               int scale,
+               const std::uint8_t color[3]) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const int left = x + static_cast<int>(i) * glyph_advance * scale;
         for (int gy = 0; gy < glyph_height; ++gy) {
@@ -91,7 +97,8 @@ void draw_text(std::uint8_t* rgb, int width, int height, int x, int y, const std
                         const int px = left + gx * scale + dx;
                         const int py = y + gy * scale + dy;
                         if (px >= 0 && px < width && py >= 0 && py < height) {
-                            std::memcpy(rgb + 3 * (static_cast<std::size_t>(py) * width + px), color, 3);
+                            std::memcpy(rgb + 3 * (static_cast<std::size_t>(py) * width + px),
+                                        color, 3);
                         }
                     }
                 }

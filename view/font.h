@@ -22,8 +22,14 @@ inline int text_width(const std::string& text, int scale) {
 
 /// Draws `text` with its top-left corner at (x, y) into an RGB buffer of `width` × `height`
 /// (3 bytes per pixel, rows in order), each font pixel a square of `scale` pixels; clipped.
-void draw_text(std::uint8_t* rgb, int width, int height, int x, int y, const std::string& text,
-               int scale, const std::uint8_t color[3]);
+void draw_text(std::uint8_t* rgb,
+               int width,
+               int height,
+               int x,
+               int y,
+               const std::string& text,
+               int scale,
+               const std::uint8_t color[3]);
 
 }  // namespace view
 }  // namespace vorada

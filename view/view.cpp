@@ -28,14 +28,13 @@ namespace {
 
 constexpr int text_scale = 2;
 constexpr int margin = 12;
-constexpr int pair_gap = 4;      // between a boundary cell and its mean cell
+constexpr int pair_gap = 4;  // between a boundary cell and its mean cell
 constexpr int column_gap = 16;
 constexpr int row_gap = 10;
 constexpr std::uint8_t background[3] = {255, 255, 255};
 constexpr std::uint8_t ink[3] = {20, 20, 20};
 constexpr std::uint8_t faint_ink[3] = {110, 110, 110};
 constexpr int preview_max_width = 640;
-
 
 void fill(std::vector<std::uint8_t>& rgb, const std::uint8_t color[3]) {
     for (std::size_t i = 0; i < rgb.size(); i += 3) {
@@ -47,9 +46,9 @@ void fill(std::vector<std::uint8_t>& rgb, const std::uint8_t color[3]) {
 
 void blit(Sheet& sheet, const std::vector<std::uint8_t>& cell, int left, int top) {
     for (int y = 0; y < sheet.cell_height; ++y) {
-        std::copy_n(cell.data() + 3 * static_cast<std::size_t>(y) * sheet.cell_width,
-                    3 * sheet.cell_width,
-                    sheet.rgb.data() + 3 * (static_cast<std::size_t>(top + y) * sheet.width + left));
+        std::copy_n(
+            cell.data() + 3 * static_cast<std::size_t>(y) * sheet.cell_width, 3 * sheet.cell_width,
+            sheet.rgb.data() + 3 * (static_cast<std::size_t>(top + y) * sheet.width + left));
     }
 }
 
@@ -66,8 +65,7 @@ std::string regions_text(std::uint64_t regions) {
 }  // namespace
 
 std::string view_usage(const std::string& program) {
-    return "Usage: " + program +
-           " OUTPUT_DIR [--levels L[,L…]] [--frames K] [--input INPUT_DIR]\n";
+    return "Usage: " + program + " OUTPUT_DIR [--levels L[,L…]] [--frames K] [--input INPUT_DIR]\n";
 }
 
 std::string view_help(const std::string& program) {
@@ -85,7 +83,8 @@ ViewOptions parse_view_arguments(int argc, const char* const* argv) {
     ViewOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        const bool takes_value = argument == "--levels" || argument == "--frames" || argument == "--input";
+        const bool takes_value =
+            argument == "--levels" || argument == "--frames" || argument == "--input";
         if (takes_value && i + 1 >= argc) {
             throw std::invalid_argument(argument + " needs a value");
         }
@@ -114,8 +113,8 @@ const std::uint8_t* Frames::frame(int t) const {
     return rgb.data() + 3 * static_cast<std::size_t>(width) * height * (at - held.begin());
 }
 
-void load_frame(const std::string& input, std::uint64_t frame, int width, int height,
-                std::uint8_t* rgb) {
+void load_frame(
+    const std::string& input, std::uint64_t frame, int width, int height, std::uint8_t* rgb) {
     const std::string path = layout::frame_path(input, frame);
     if (!boost::filesystem::is_regular_file(path)) {
         throw VoradaFileNotFound(path);
@@ -131,8 +130,8 @@ void load_frame(const std::string& input, std::uint64_t frame, int width, int he
                 Magick::CharPixel, rgb);
 }
 
-Frames load_frames(const std::string& input, std::uint64_t first_frame, int count, int width,
-                   int height) {
+Frames load_frames(
+    const std::string& input, std::uint64_t first_frame, int count, int width, int height) {
     Frames frames;
     frames.width = width;
     frames.height = height;
@@ -156,9 +155,9 @@ std::vector<int> spaced_frames(int count, std::uint64_t wanted) {
     }
     const auto k = static_cast<int>(wanted);
     for (int i = 0; i < k; ++i) {
-        chosen.push_back(k == 1 ? 0
-                                : static_cast<int>(std::lround(static_cast<double>(i) * (count - 1) /
-                                                               (k - 1))));
+        chosen.push_back(
+            k == 1 ? 0
+                   : static_cast<int>(std::lround(static_cast<double>(i) * (count - 1) / (k - 1))));
     }
     return chosen;
 }
@@ -190,8 +189,10 @@ LevelViewBuilder::LevelViewBuilder(std::uint64_t level, std::size_t frame_pixels
     view.level = level;
 }
 
-void LevelViewBuilder::add_frame(const std::uint8_t* rgb, const std::uint32_t* leaves,
-                                 const std::vector<std::uint32_t>& region_of, bool keep) {
+void LevelViewBuilder::add_frame(const std::uint8_t* rgb,
+                                 const std::uint32_t* leaves,
+                                 const std::vector<std::uint32_t>& region_of,
+                                 bool keep) {
     const int t = next_frame++;
     for (std::size_t i = 0; i < pixels; ++i) {
         const std::uint32_t label = region_of[leaves[i]];
@@ -228,7 +229,8 @@ LevelView LevelViewBuilder::finish() {
     return std::move(view);
 }
 
-std::vector<LevelView> make_level_views(const io::TreeFile& tree, const Frames& frames,
+std::vector<LevelView> make_level_views(const io::TreeFile& tree,
+                                        const Frames& frames,
                                         const std::vector<std::uint64_t>& levels) {
     io::MergeReplay replay(tree);
     const std::size_t pixels = static_cast<std::size_t>(tree.width * tree.height);
@@ -247,20 +249,30 @@ std::vector<LevelView> make_level_views(const io::TreeFile& tree, const Frames& 
     return views;
 }
 
-std::vector<std::uint8_t> render_cell(const Frames& frames, const LevelView& view, int t,
-                                      int cell_width, int cell_height, bool boundaries) {
+std::vector<std::uint8_t> render_cell(const Frames& frames,
+                                      const LevelView& view,
+                                      int t,
+                                      int cell_width,
+                                      int cell_height,
+                                      bool boundaries) {
     const std::size_t pixels = static_cast<std::size_t>(frames.width) * frames.height;
-    return render_cell(frames.frame(t), view.frame_regions(t, pixels), frames.width,
-                       frames.height, view.mean_color.data(), cell_width, cell_height, boundaries);
+    return render_cell(frames.frame(t), view.frame_regions(t, pixels), frames.width, frames.height,
+                       view.mean_color.data(), cell_width, cell_height, boundaries);
 }
 
-std::vector<std::uint8_t> render_cell(const std::uint8_t* frame, const std::uint32_t* regions,
-                                      int w, int h, const std::uint8_t* mean_color,
-                                      int cell_width, int cell_height, bool boundaries) {
+std::vector<std::uint8_t> render_cell(const std::uint8_t* frame,
+                                      const std::uint32_t* regions,
+                                      int w,
+                                      int h,
+                                      const std::uint8_t* mean_color,
+                                      int cell_width,
+                                      int cell_height,
+                                      bool boundaries) {
     // Source box of every cell column and row (at least one pixel each).
     auto box = [](int i, int cells, int size) {
         const int from = static_cast<int>(static_cast<long long>(i) * size / cells);
-        const int to = std::max(from + 1, static_cast<int>(static_cast<long long>(i + 1) * size / cells));
+        const int to =
+            std::max(from + 1, static_cast<int>(static_cast<long long>(i + 1) * size / cells));
         return std::make_pair(from, to);
     };
     std::vector<std::uint32_t> cell_region(static_cast<std::size_t>(cell_width) * cell_height);
@@ -301,12 +313,14 @@ std::vector<std::uint8_t> render_cell(const std::uint8_t* frame, const std::uint
             for (int i = 0; i < cell_width; ++i) {
                 const std::size_t p = static_cast<std::size_t>(j) * cell_width + i;
                 const bool right = i + 1 < cell_width && cell_region[p + 1] != cell_region[p];
-                const bool below = j + 1 < cell_height && cell_region[p + cell_width] != cell_region[p];
+                const bool below =
+                    j + 1 < cell_height && cell_region[p + cell_width] != cell_region[p];
                 if (right || below) {
                     const std::uint8_t* pixel = &rgb[3 * p];
                     const int luminance = (299 * pixel[0] + 587 * pixel[1] + 114 * pixel[2]) / 1000;
-                    std::copy_n(luminance >= bright_luminance ? bright_boundary_color : boundary_color, 3,
-                                &rgb[3 * p]);
+                    std::copy_n(
+                        luminance >= bright_luminance ? bright_boundary_color : boundary_color, 3,
+                        &rgb[3 * p]);
                 }
             }
         }
@@ -314,31 +328,37 @@ std::vector<std::uint8_t> render_cell(const std::uint8_t* frame, const std::uint
     return rgb;
 }
 
-Sheet render_overview(const io::TreeFile& tree, const Frames& frames,
-                      const std::vector<LevelView>& views, const std::vector<int>& columns,
+Sheet render_overview(const io::TreeFile& tree,
+                      const Frames& frames,
+                      const std::vector<LevelView>& views,
+                      const std::vector<int>& columns,
                       int max_width) {
     Sheet sheet;
     const int line = glyph_height * text_scale;
     int label_text = 0;
     for (const LevelView& view : views) {
-        label_text = std::max({label_text, text_width("level " + std::to_string(view.level), text_scale),
-                               text_width(regions_text(view.label.size()), text_scale)});
+        label_text =
+            std::max({label_text, text_width("level " + std::to_string(view.level), text_scale),
+                      text_width(regions_text(view.label.size()), text_scale)});
     }
     sheet.label_width = margin + label_text + margin;
     const int k = static_cast<int>(columns.size());
     const int fixed = sheet.label_width + margin + (k - 1) * column_gap + k * pair_gap;
-    const double scale = std::min(1.0, static_cast<double>(max_width - fixed) / (2.0 * k * frames.width));
+    const double scale =
+        std::min(1.0, static_cast<double>(max_width - fixed) / (2.0 * k * frames.width));
     sheet.cell_width = std::max(1, static_cast<int>(std::lround(frames.width * scale)));
     sheet.cell_height = std::max(1, static_cast<int>(std::lround(frames.height * scale)));
     sheet.mean_offset = sheet.cell_width + pair_gap;
     sheet.header_height = margin + line + margin / 2 + line + margin / 2;
-    const std::string title = std::to_string(frames.width) + "x" + std::to_string(frames.height) + "x" +
-                              std::to_string(frames.count) + " voxels, " +
+    const std::string title = std::to_string(frames.width) + "x" + std::to_string(frames.height) +
+                              "x" + std::to_string(frames.count) + " voxels, " +
                               std::to_string(tree.leaf_count) +
                               " trajectories. left: boundaries, right: mean colours";
-    sheet.width = std::max(fixed + 2 * k * sheet.cell_width, 2 * margin + text_width(title, text_scale));
-    sheet.height = sheet.header_height + static_cast<int>(views.size()) * (sheet.cell_height + row_gap) -
-                   row_gap + margin;
+    sheet.width =
+        std::max(fixed + 2 * k * sheet.cell_width, 2 * margin + text_width(title, text_scale));
+    sheet.height = sheet.header_height +
+                   static_cast<int>(views.size()) * (sheet.cell_height + row_gap) - row_gap +
+                   margin;
     sheet.rgb.resize(3 * static_cast<std::size_t>(sheet.width) * sheet.height);
     fill(sheet.rgb, background);
 
@@ -358,9 +378,13 @@ Sheet render_overview(const io::TreeFile& tree, const Frames& frames,
         draw_text(sheet.rgb.data(), sheet.width, sheet.height, margin, top + line + 4,
                   regions_text(views[r].label.size()), text_scale, faint_ink);
         for (int c = 0; c < k; ++c) {
-            blit(sheet, render_cell(frames, views[r], columns[c], sheet.cell_width, sheet.cell_height, true),
+            blit(sheet,
+                 render_cell(frames, views[r], columns[c], sheet.cell_width, sheet.cell_height,
+                             true),
                  sheet.column_left[c], top);
-            blit(sheet, render_cell(frames, views[r], columns[c], sheet.cell_width, sheet.cell_height, false),
+            blit(sheet,
+                 render_cell(frames, views[r], columns[c], sheet.cell_width, sheet.cell_height,
+                             false),
                  sheet.column_left[c] + sheet.mean_offset, top);
         }
     }

@@ -17,7 +17,7 @@ namespace view {
 struct ViewOptions {
     std::string output_directory;
     std::vector<std::uint64_t> levels{900, 100, 20, 5};  ///< vseg's levels: L + 1 regions
-    std::uint64_t frames = 6;                             ///< columns of the sheet
+    std::uint64_t frames = 6;                            ///< columns of the sheet
     std::string input;  ///< input directory; empty: the one recorded in trees/input.txt
 };
 
@@ -39,12 +39,12 @@ struct Frames {
 };
 
 /// Reads frame `frame` of `input` into `rgb` (width × height × 3 bytes); it must be that size.
-void load_frame(const std::string& input, std::uint64_t frame, int width, int height,
-                std::uint8_t* rgb);
+void load_frame(
+    const std::string& input, std::uint64_t frame, int width, int height, std::uint8_t* rgb);
 
 /// Reads frames first … first + count − 1 of `input`; each must be width × height.
-Frames load_frames(const std::string& input, std::uint64_t first_frame, int count, int width,
-                   int height);
+Frames load_frames(
+    const std::string& input, std::uint64_t first_frame, int count, int width, int height);
 
 /// `wanted` frame indices of `count`, evenly spaced, first and last included (all if fewer).
 std::vector<int> spaced_frames(int count, std::uint64_t wanted);
@@ -57,11 +57,11 @@ std::vector<std::uint64_t> usable_levels(const io::TreeFile& tree,
 /// of every pixel of the frames that are drawn.
 struct LevelView {
     std::uint64_t level = 0;
-    std::vector<int> region_frames;        ///< video frames whose region maps are held
-    std::vector<std::uint32_t> region;     ///< compact region of every pixel of those frames
-    std::vector<std::uint8_t> mean_color;  ///< 3 bytes per compact region
-    std::vector<unsigned long long> label; ///< tree label of every compact region
-    std::vector<std::uint64_t> voxels;     ///< size of every compact region
+    std::vector<int> region_frames;         ///< video frames whose region maps are held
+    std::vector<std::uint32_t> region;      ///< compact region of every pixel of those frames
+    std::vector<std::uint8_t> mean_color;   ///< 3 bytes per compact region
+    std::vector<unsigned long long> label;  ///< tree label of every compact region
+    std::vector<std::uint64_t> voxels;      ///< size of every compact region
     std::vector<int> first_frame, last_frame;
     /// Compact regions of frame t's pixels; the frame must be held.
     const std::uint32_t* frame_regions(int t, std::size_t frame_pixels) const;
@@ -75,8 +75,10 @@ class LevelViewBuilder {
     LevelViewBuilder(std::uint64_t level, std::size_t frame_pixels);
     /// The next frame: its pixels, the leaf label of each, and the tree label at this level of
     /// every leaf (MergeReplay::regions_after); `keep` holds its region map.
-    void add_frame(const std::uint8_t* rgb, const std::uint32_t* leaves,
-                   const std::vector<std::uint32_t>& region_of, bool keep);
+    void add_frame(const std::uint8_t* rgb,
+                   const std::uint32_t* leaves,
+                   const std::vector<std::uint32_t>& region_of,
+                   bool keep);
     /// Compact regions of the pixels of the frame added last.
     const std::uint32_t* last_regions() const { return current.data(); }
     LevelView finish();
@@ -91,7 +93,8 @@ class LevelViewBuilder {
 };
 
 /// The views of a whole tree and all its frames in memory (frames must hold every frame).
-std::vector<LevelView> make_level_views(const io::TreeFile& tree, const Frames& frames,
+std::vector<LevelView> make_level_views(const io::TreeFile& tree,
+                                        const Frames& frames,
                                         const std::vector<std::uint64_t>& levels);
 
 /// Boundaries are yellow over dark pixels and deep pink over bright ones, so that they stand out
@@ -115,16 +118,27 @@ struct Sheet {
 
 /// One frame of one level at `cell_width` × `cell_height`: the frame with region boundaries
 /// drawn over it (boundaries), or the regions in their mean colours (!boundaries).
-std::vector<std::uint8_t> render_cell(const Frames& frames, const LevelView& view, int t,
-                                      int cell_width, int cell_height, bool boundaries);
+std::vector<std::uint8_t> render_cell(const Frames& frames,
+                                      const LevelView& view,
+                                      int t,
+                                      int cell_width,
+                                      int cell_height,
+                                      bool boundaries);
 /// The same from one frame's pixels and compact regions (`mean_color` only when !boundaries).
-std::vector<std::uint8_t> render_cell(const std::uint8_t* frame, const std::uint32_t* regions,
-                                      int width, int height, const std::uint8_t* mean_color,
-                                      int cell_width, int cell_height, bool boundaries);
+std::vector<std::uint8_t> render_cell(const std::uint8_t* frame,
+                                      const std::uint32_t* regions,
+                                      int width,
+                                      int height,
+                                      const std::uint8_t* mean_color,
+                                      int cell_width,
+                                      int cell_height,
+                                      bool boundaries);
 
 /// The overview sheet, no wider than about `max_width` pixels (cells are scaled down to fit).
-Sheet render_overview(const io::TreeFile& tree, const Frames& frames,
-                      const std::vector<LevelView>& views, const std::vector<int>& columns,
+Sheet render_overview(const io::TreeFile& tree,
+                      const Frames& frames,
+                      const std::vector<LevelView>& views,
+                      const std::vector<int>& columns,
                       int max_width = 3200);
 
 /// The whole run of vseg-view; returns the exit status (errors propagate as exceptions).

@@ -1,10 +1,9 @@
-#include "clips/clipfile.h"
+#include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 
-#include <gtest/gtest.h>
-
+#include "clips/clipfile.h"
 #include "common/errors.h"
 #include "tests/support/tempdir.h"
 

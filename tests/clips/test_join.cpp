@@ -1,13 +1,12 @@
-#include "clips/join.h"
+#include <gtest/gtest.h>
 
+#include <boost/filesystem.hpp>
 #include <cstring>
 #include <fstream>
 #include <set>
 
-#include <boost/filesystem.hpp>
-#include <gtest/gtest.h>
-
 #include "clips/clipfile.h"
+#include "clips/join.h"
 #include "io/treefile.h"
 #include "tests/support/tempdir.h"
 
@@ -33,7 +32,9 @@ JoinSettings settings_for(const std::string& input, const std::string& output) {
     return settings;
 }
 
-ClipRegion region(std::uint32_t label, double flow, std::uint64_t per_frame,
+ClipRegion region(std::uint32_t label,
+                  double flow,
+                  std::uint64_t per_frame,
                   const Eigen::Vector3d& colour) {
     ClipRegion r;
     r.label = label;
@@ -98,7 +99,8 @@ std::vector<std::uint64_t> read_labels(const std::string& path) {
     in.read(reinterpret_cast<char*>(header), sizeof header);
     EXPECT_EQ(header[0] * header[1] * header[2], width * frames) << path;
     std::vector<std::uint64_t> labels(width * frames);
-    in.read(reinterpret_cast<char*>(labels.data()), static_cast<std::streamsize>(8 * labels.size()));
+    in.read(reinterpret_cast<char*>(labels.data()),
+            static_cast<std::streamsize>(8 * labels.size()));
     EXPECT_TRUE(in) << path;
     return labels;
 }
@@ -161,8 +163,8 @@ TEST(Join, RegionCrossingAClipBoundaryKeepsOneLabel) {
     EXPECT_EQ(tree.merges[0].first, 1u);
     EXPECT_EQ(tree.merges[0].second, 2u);
     for (std::uint64_t level : {2, 1}) {
-        const auto labels = read_labels(run.output + "/segmentations/" + std::to_string(level) +
-                                        "/frames.sgm");
+        const auto labels =
+            read_labels(run.output + "/segmentations/" + std::to_string(level) + "/frames.sgm");
         EXPECT_EQ(labels, cut_tree(tree, level + 1)) << level;
     }
     const auto top = read_labels(run.output + "/segmentations/1/frames.sgm");
@@ -180,8 +182,8 @@ TEST(Join, RegionsOfTwoShotsNeverShareALabel) {
     JoinedClips run({{0, 1, false}, {2, 3, false}});
     const io::TreeFile tree = io::read_tree_file(run.output + "/trees/tree.bpt");
     for (std::uint64_t level : {2, 1}) {
-        const auto labels = read_labels(run.output + "/segmentations/" + std::to_string(level) +
-                                        "/frames.sgm");
+        const auto labels =
+            read_labels(run.output + "/segmentations/" + std::to_string(level) + "/frames.sgm");
         EXPECT_EQ(labels, cut_tree(tree, level + 1)) << level;
         const std::set<std::uint64_t> first(labels.begin(), labels.begin() + 2 * width);
         for (std::size_t v = 2 * width; v < labels.size(); ++v) {

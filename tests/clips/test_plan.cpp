@@ -1,9 +1,8 @@
-#include "clips/plan.h"
+#include <gtest/gtest.h>
 
 #include <fstream>
 
-#include <gtest/gtest.h>
-
+#include "clips/plan.h"
 #include "common/errors.h"
 #include "tests/support/tempdir.h"
 
@@ -13,15 +12,15 @@ namespace {
 
 std::vector<std::vector<std::uint64_t>> clip_rows(const Plan& plan) {
     std::vector<std::vector<std::uint64_t>> rows;
-    for (const Clip& c : plan.clips)
-        rows.push_back({c.index, c.first, c.last, c.segment});
+    for (const Clip& c : plan.clips) rows.push_back({c.index, c.first, c.last, c.segment});
     return rows;
 }
 
 TEST(Plan, CutsIntoClipsAndAtEverySegment) {
     // One shot: clips of 4, the last shorter.
-    EXPECT_EQ(clip_rows(make_plan(3, 12, 4, {})),
-              (std::vector<std::vector<std::uint64_t>>{{0, 3, 6, 0}, {1, 7, 10, 0}, {2, 11, 12, 0}}));
+    EXPECT_EQ(
+        clip_rows(make_plan(3, 12, 4, {})),
+        (std::vector<std::vector<std::uint64_t>>{{0, 3, 6, 0}, {1, 7, 10, 0}, {2, 11, 12, 0}}));
     // A blank first frame and a cut at 6; the range starts inside the first shot and ends
     // inside the second.
     const std::vector<ShotSegment> shots = {{0, 0, true}, {1, 5, false}, {6, 20, false}};

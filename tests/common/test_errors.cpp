@@ -1,6 +1,6 @@
-#include "common/errors.h"
-
 #include <gtest/gtest.h>
+
+#include "common/errors.h"
 
 namespace vorada {
 namespace {

@@ -117,14 +117,16 @@ TEST(TreeFile, UnfinishedMissingTruncatedOrInconsistentFilesAreRefused) {
     // product X·Y·T that wraps to 2 in 64 bits.
     auto two_voxels = [](std::uint64_t x, std::uint64_t y, std::uint64_t t) {
         std::string bytes = "VSEGBPT1";
-        for (const std::uint64_t field : {x, y, t, std::uint64_t(2), std::uint64_t(0), std::uint64_t(0)}) {
+        for (const std::uint64_t field :
+             {x, y, t, std::uint64_t(2), std::uint64_t(0), std::uint64_t(0)}) {
             append(bytes, field);
         }
         append<std::uint32_t>(bytes, 0);
         append<std::uint32_t>(bytes, 1);
         return bytes;
     };
-    refused(two_voxels(std::uint64_t(1) << 20, std::uint64_t(1) << 20, 2), "implausible video size");
+    refused(two_voxels(std::uint64_t(1) << 20, std::uint64_t(1) << 20, 2),
+            "implausible video size");
     refused(two_voxels(79691814, 1, 231476021787), "implausible video size");
     write_bytes(path, two_voxels(2, 1, 1));
     EXPECT_EQ(io::read_tree_file(path).leaves, (std::vector<std::uint32_t>{0, 1}));
@@ -177,7 +179,8 @@ TEST(CutArguments, OneOfRegionsOrDistanceAndNothingElse) {
     EXPECT_EQ(parse({"--distance", "0.5", "out", "--out", "x"}).out, "x");
     EXPECT_EQ(parse({"out", "--regions", "3", "--png", "none"}).png, io::PngMode::none);
     EXPECT_EQ(parse({"out", "--regions", "3"}).format, cut::LabelFormat::sgm);
-    EXPECT_EQ(parse({"out", "--format", "png16", "--regions", "3"}).format, cut::LabelFormat::png16);
+    EXPECT_EQ(parse({"out", "--format", "png16", "--regions", "3"}).format,
+              cut::LabelFormat::png16);
     for (const auto& words : std::vector<std::vector<const char*>>{
              {"out"},
              {"out", "--regions", "3", "--distance", "1"},
@@ -215,19 +218,22 @@ int run_quietly(int (*program)(int, const char* const*), const std::vector<std::
     return status;
 }
 
-void expect_cut_reproduces_vseg(const std::string& input, const std::string& last,
+void expect_cut_reproduces_vseg(const std::string& input,
+                                const std::string& last,
                                 const std::string& out) {
     ASSERT_TRUE(magick_ready);
     std::srand(1);  // both programs start from the generator's unseeded state
-    ASSERT_EQ(run_quietly(gma::run_vseg, {"vseg", "0", last, "5", "1.5", "0.001", "4", input, out}), 0);
+    ASSERT_EQ(run_quietly(gma::run_vseg, {"vseg", "0", last, "5", "1.5", "0.001", "4", input, out}),
+              0);
     std::vector<std::string> levels;
     std::string regions;
     for (const auto& entry : boost::filesystem::directory_iterator(out + "/segmentations")) {
         levels.push_back(entry.path().filename().string());
     }
     ASSERT_EQ(levels.size(), 16u);
-    std::sort(levels.begin(), levels.end(),
-              [](const std::string& a, const std::string& b) { return std::stoull(a) > std::stoull(b); });
+    std::sort(levels.begin(), levels.end(), [](const std::string& a, const std::string& b) {
+        return std::stoull(a) > std::stoull(b);
+    });
     for (const std::string& level : levels) {
         regions += (regions.empty() ? "" : ",") + std::to_string(std::stoull(level) + 1);
     }
@@ -251,7 +257,8 @@ void expect_cut_reproduces_vseg(const std::string& input, const std::string& las
 
 TEST(CutRoundTrip, SyntheticVideoAllSixteenLevelsByteForByte) {
     TempDir dir;
-    synthetic::Synthetic sample = synthetic::make_synthetic(synthetic::random_options(48, 36, 3, 3, 7));
+    synthetic::Synthetic sample =
+        synthetic::make_synthetic(synthetic::random_options(48, 36, 3, 3, 7));
     synthetic::write_sample(dir.file("in"), sample);
     expect_cut_reproduces_vseg(dir.file("in"), "2", dir.file("out"));
 }
@@ -268,9 +275,12 @@ TEST(CutRoundTrip, RealClipAllSixteenLevelsByteForByte) {
 
 TEST(CutRun, AMissingTreeIsAnErrorAndBadArgumentsGiveTheUsage) {
     TempDir dir;
-    EXPECT_THAT([&] { run_quietly(cut::run_vseg_cut, {"vseg-cut", dir.path(), "--regions", "3"}); },
-                ThrowsMessage<VoradaFileNotFound>(
-                    StrEq("File " + dir.path() + "/trees/tree.bpt not found")));
+    EXPECT_THAT(
+        [&] {
+            run_quietly(cut::run_vseg_cut, {"vseg-cut", dir.path(), "--regions", "3"});
+        },
+        ThrowsMessage<VoradaFileNotFound>(
+            StrEq("File " + dir.path() + "/trees/tree.bpt not found")));
     EXPECT_EQ(run_quietly(cut::run_vseg_cut, {"vseg-cut", dir.path()}), 2);
 }
 
@@ -280,7 +290,8 @@ TEST(CutRun, AMissingTreeIsAnErrorAndBadArgumentsGiveTheUsage) {
 // Expects `other` to split the voxels exactly as `labels` does, with the values first … first+N−1
 // for N regions, numbered by first appearance.
 void expect_same_partition(const std::vector<std::uint64_t>& labels,
-                           const std::vector<std::int64_t>& other, std::int64_t first) {
+                           const std::vector<std::int64_t>& other,
+                           std::int64_t first) {
     ASSERT_EQ(labels.size(), other.size());
     std::map<std::uint64_t, std::int64_t> forward;
     std::map<std::int64_t, std::uint64_t> backward;
@@ -298,15 +309,16 @@ void expect_same_partition(const std::vector<std::uint64_t>& labels,
 TEST(CutFormats, Png16AndNpyHoldTheSamePartitionAsTheLabelFile) {
     ASSERT_TRUE(magick_ready);
     TempDir dir;
-    synthetic::Synthetic sample = synthetic::make_synthetic(synthetic::random_options(48, 36, 3, 3, 7));
+    synthetic::Synthetic sample =
+        synthetic::make_synthetic(synthetic::random_options(48, 36, 3, 3, 7));
     synthetic::write_sample(dir.file("in"), sample);
     const std::string out = dir.file("out");
-    ASSERT_EQ(run_quietly(gma::run_vseg, {"vseg", "0", "2", "5", "1.5", "0.001", "4", dir.file("in"), out,
-                                          "--png", "none"}),
+    ASSERT_EQ(run_quietly(gma::run_vseg, {"vseg", "0", "2", "5", "1.5", "0.001", "4",
+                                          dir.file("in"), out, "--png", "none"}),
               0);
     for (const char* format : {"sgm", "png16", "npy"}) {
-        ASSERT_EQ(run_quietly(cut::run_vseg_cut, {"vseg-cut", out, "--regions", "40,3", "--format", format,
-                                                  "--out", dir.file(format)}),
+        ASSERT_EQ(run_quietly(cut::run_vseg_cut, {"vseg-cut", out, "--regions", "40,3", "--format",
+                                                  format, "--out", dir.file(format)}),
                   0);
     }
     for (const std::string level : {"39", "2"}) {
@@ -316,7 +328,8 @@ TEST(CutFormats, Png16AndNpyHoldTheSamePartitionAsTheLabelFile) {
         std::vector<std::int64_t> png16;
         for (int t = 0; t < 3; ++t) {
             ImageGray<unsigned short> image;
-            io::ReadImage(dir.file("png16/" + level + "/0000" + std::to_string(t) + ".png")).read(image);
+            io::ReadImage(dir.file("png16/" + level + "/0000" + std::to_string(t) + ".png"))
+                .read(image);
             ASSERT_EQ(image.width() * image.height(), 48u * 36);
             png16.insert(png16.end(), image.channels[0].data(), image.channels[0].data() + 48 * 36);
         }
@@ -348,31 +361,37 @@ TEST(CutFormats, Png16RefusesMoreThan65535RegionsBeforeWritingAnything) {
     for (std::size_t v = 0; v < leaves.size(); ++v) {
         leaves[v] = v;
     }
-    io::TreeFileWriter writer(dir.file("run/trees/tree.bpt"), 256, 257, 1, leaves.data(), leaves.size());
+    io::TreeFileWriter writer(dir.file("run/trees/tree.bpt"), 256, 257, 1, leaves.data(),
+                              leaves.size());
     writer.finish();
     EXPECT_THAT(
         [&] {
-            run_quietly(cut::run_vseg_cut, {"vseg-cut", dir.file("run"), "--regions", "65792", "--format",
-                                            "png16"});
+            run_quietly(cut::run_vseg_cut,
+                        {"vseg-cut", dir.file("run"), "--regions", "65792", "--format", "png16"});
         },
-        ThrowsMessage<VoradaError>(StrEq("--format png16 holds at most 65535 regions, the cut at 65792 "
-                                         "has more (use --format npy or sgm)")));
+        ThrowsMessage<VoradaError>(
+            StrEq("--format png16 holds at most 65535 regions, the cut at 65792 "
+                  "has more (use --format npy or sgm)")));
     EXPECT_FALSE(boost::filesystem::exists(dir.file("run/cuts/65791")));
 }
 
 TEST(CutRun, WritingIntoAFolderAnotherProgramWritesIsRefusedReadingItIsNot) {
     ASSERT_TRUE(magick_ready);
     TempDir dir;
-    synthetic::Synthetic sample = synthetic::make_synthetic(synthetic::random_options(24, 18, 2, 2, 3));
+    synthetic::Synthetic sample =
+        synthetic::make_synthetic(synthetic::random_options(24, 18, 2, 2, 3));
     synthetic::write_sample(dir.file("in"), sample);
     const std::string out = dir.file("out");
-    ASSERT_EQ(run_quietly(gma::run_vseg, {"vseg", "0", "1", "5", "1.5", "0.001", "4", dir.file("in"),
-                                          out, "--png", "none"}),
+    ASSERT_EQ(run_quietly(gma::run_vseg, {"vseg", "0", "1", "5", "1.5", "0.001", "4",
+                                          dir.file("in"), out, "--png", "none"}),
               0);
     const io::OutputLock writer(out);  // as a vseg run writing the folder again holds it
-    EXPECT_THAT([&] { run_quietly(cut::run_vseg_cut, {"vseg-cut", out, "--regions", "3"}); },
-                ThrowsMessage<VoradaError>(
-                    ::testing::StartsWith(out + ": another program is writing into this folder")));
+    EXPECT_THAT(
+        [&] {
+            run_quietly(cut::run_vseg_cut, {"vseg-cut", out, "--regions", "3"});
+        },
+        ThrowsMessage<VoradaError>(
+            ::testing::StartsWith(out + ": another program is writing into this folder")));
     EXPECT_FALSE(boost::filesystem::exists(out + "/cuts"));
     EXPECT_EQ(run_quietly(cut::run_vseg_cut,
                           {"vseg-cut", out, "--regions", "3", "--out", dir.file("elsewhere")}),

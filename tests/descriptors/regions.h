@@ -14,7 +14,7 @@ using TestTrajectory = gma::Trajectory<gma::Video>;
 
 /// Regions that never move once made, as in the partition's store.
 class RegionForest {
-public:
+  public:
     /// A leaf with the given points, labelled by its position.
     TestTrajectory& leaf(const std::vector<gma::Coordinate>& points) {
         regions.emplace_back(regions.size());
@@ -34,7 +34,7 @@ public:
     }
     std::size_t size() const { return regions.size(); }
 
-private:
+  private:
     std::deque<TestTrajectory> regions;
 };
 

@@ -52,13 +52,11 @@ std::size_t stored_frames(const MotionMeanType<N>& view) {
 /// one of counts in pools; a count is at most the points of one frame, so 32 bits hold it.
 template <int N>
 class MotionMeanStorage {
-public:
+  public:
     using result = MotionMeanType<N>;
     using Vector = typename MotionMeanValues<N>::Vector;
 
-    bool has(std::uint32_t slot) const {
-        return slot < entries.size() && entries[slot].present();
-    }
+    bool has(std::uint32_t slot) const { return slot < entries.size() && entries[slot].present(); }
     result get(std::uint32_t slot) const {
         const Entry& entry = entries[slot];
         result view;
@@ -142,7 +140,7 @@ public:
         }
     }
 
-private:
+  private:
     struct Entry : FrameSpan {
         typename RunPool<Vector>::Run sums = RunPool<Vector>::none;
         RunPool<std::uint32_t>::Run counts = RunPool<std::uint32_t>::none;
@@ -160,7 +158,7 @@ private:
 /// Per-frame sums and counts of an N-channel signal, stored as "motion_mean".
 template <typename Signal>
 class TemporalMean : public DescriptorBase {
-public:
+  public:
     static constexpr int channels = Signal::channels;
     using type = MotionMeanType<channels>;
     using storage = MotionMeanStorage<channels>;
@@ -173,14 +171,19 @@ public:
 
     /// Sums the signal over the trajectory's points, frame by frame.
     template <typename Region>
-    void calculate(Signal& signal, Region& region, const Parameters& parameters,
+    void calculate(Signal& signal,
+                   Region& region,
+                   const Parameters& parameters,
                    DescriptorManager* manager);
     /// Adds the children's sums and counts frame by frame, each child taken as a Region.
     template <typename Region, typename Children>
-    void recursive_calculate(Signal& signal, Region& region, const Children& children,
-                             const Parameters& parameters, DescriptorManager* manager);
+    void recursive_calculate(Signal& signal,
+                             Region& region,
+                             const Children& children,
+                             const Parameters& parameters,
+                             DescriptorManager* manager);
 
-private:
+  private:
     void _reset(long long first, long long last);
 };
 
@@ -199,7 +202,8 @@ void TemporalMean<Signal>::_reset(long long first, long long last) {
 
 template <typename Signal>
 template <typename Region>
-void TemporalMean<Signal>::calculate(Signal& signal, Region& region,
+void TemporalMean<Signal>::calculate(Signal& signal,
+                                     Region& region,
                                      const Parameters& /*parameters*/,
                                      DescriptorManager* /*manager*/) {
     _reset(region.first_frame, region.last_frame);
@@ -220,7 +224,8 @@ void TemporalMean<Signal>::calculate(Signal& signal, Region& region,
 
 template <typename Signal>
 template <typename Region, typename Children>
-void TemporalMean<Signal>::recursive_calculate(Signal& signal, Region& /*region*/,
+void TemporalMean<Signal>::recursive_calculate(Signal& signal,
+                                               Region& /*region*/,
                                                const Children& children,
                                                const Parameters& parameters,
                                                DescriptorManager* manager) {

@@ -1,10 +1,9 @@
-#include "descriptors/colorsignature.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
 
+#include "descriptors/colorsignature.h"
 #include "tests/descriptors/regions.h"
 
 namespace {
@@ -26,7 +25,9 @@ ColorMeanDescriptorParameters colours(unsigned long long n, double weight = 0.01
 }
 
 // Fusion written out plainly: every pair recomputed at every step.
-void reference_fuse(std::vector<Colour>& c, std::vector<double>& w, const Colour& cw,
+void reference_fuse(std::vector<Colour>& c,
+                    std::vector<double>& w,
+                    const Colour& cw,
                     std::size_t limit) {
     while (c.size() > limit) {
         double best = 1e20;
@@ -60,7 +61,7 @@ void reference_fuse(std::vector<Colour>& c, std::vector<double>& w, const Colour
 }
 
 class ColorSignatureTest : public ::testing::Test {
-protected:
+  protected:
     void paint(long long x, long long y, long long t, const Colour& c) {
         for (int k = 0; k < 3; ++k) {
             video.at(x, y, t)[k] = c(k);
@@ -114,7 +115,8 @@ TEST_F(ColorSignatureTest, SmallAndLargeLeavesKeepTheLastSeenValueOfEqualColours
         DescriptorManager fresh;
         fresh.capacity = 1;
         RegionForest leaves;
-        const auto s = fresh.calc_descriptor<Descriptor>(video, leaves.leaf(coordinates), colours(3));
+        const auto s =
+            fresh.calc_descriptor<Descriptor>(video, leaves.leaf(coordinates), colours(3));
         ASSERT_EQ(s.features.size(), 1u);
         EXPECT_TRUE(std::signbit(s.features[0](0)));
         EXPECT_EQ(s.weights[0], 1.0);
@@ -217,8 +219,7 @@ TEST(ColorSignatureFuse, CachedTermsGiveBitIdenticalResults) {
 TEST_F(ColorSignatureTest, ZeroColoursIsRefused) {
     auto& leaf = forest.leaf({Coordinate(0, 0, 0)});
     manager.capacity = 1;
-    EXPECT_THROW(manager.calc_descriptor<Descriptor>(video, leaf, colours(0)),
-                 vorada::VoradaError);
+    EXPECT_THROW(manager.calc_descriptor<Descriptor>(video, leaf, colours(0)), vorada::VoradaError);
     EXPECT_EQ(manager.stored_count(), 0u);
 }
 

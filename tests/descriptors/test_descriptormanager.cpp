@@ -37,8 +37,11 @@ struct Counting : DescriptorBase {
         value = static_cast<long long>(region.label) * 10 + p.offset;
     }
     template <typename Signal, typename Region, typename Children>
-    void recursive_calculate(Signal& signal, Region&, const Children& children,
-                             const Parameters& p, DescriptorManager* manager) {
+    void recursive_calculate(Signal& signal,
+                             Region&,
+                             const Children& children,
+                             const Parameters& p,
+                             DescriptorManager* manager) {
         ++combined;
         value = 0;
         for (auto* child : children) {
@@ -50,7 +53,7 @@ int Counting::direct = 0;
 int Counting::combined = 0;
 
 class DescriptorManagerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Counting::direct = 0;
         Counting::combined = 0;
@@ -76,9 +79,7 @@ TEST_F(DescriptorManagerTest, LabelsFromCapacityOnThrowAndStoreNothing) {
     }
     vorada::gma::Flow flow(4, 3, 3);
     EXPECT_THAT(
-        [&] {
-            manager.calc_descriptor<vorada::gma::TemporalMean<vorada::gma::Flow>>(flow, c, {});
-        },
+        [&] { manager.calc_descriptor<vorada::gma::TemporalMean<vorada::gma::Flow>>(flow, c, {}); },
         ::testing::ThrowsMessage<VoradaError>(
             ::testing::StrEq("Region index too high to store the descriptor")));
     vorada::gma::ColorMeanDescriptorParameters colours;
@@ -179,8 +180,10 @@ TEST_F(DescriptorManagerTest, ReleasedSlotGoesToTheNextRegionWithItsOwnValues) {
     EXPECT_EQ(manager.stored_count(), 0u);
     EXPECT_EQ(manager.slot(a.label), DescriptorManager::no_slot);
 
-    const auto mean = manager.calc_descriptor<vorada::gma::TemporalMean<vorada::gma::Flow>>(flow, b, {});
-    const auto signature = manager.calc_descriptor<vorada::gma::ColorSignature<Video>>(video, b, colours);
+    const auto mean =
+        manager.calc_descriptor<vorada::gma::TemporalMean<vorada::gma::Flow>>(flow, b, {});
+    const auto signature =
+        manager.calc_descriptor<vorada::gma::ColorSignature<Video>>(video, b, colours);
     EXPECT_EQ(manager.slot(b.label), slot);
     EXPECT_EQ(mean.first_frame, 2);
     ASSERT_EQ(mean.sums.size(), 1u);

@@ -1,8 +1,8 @@
-#include "descriptors/runpool.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "descriptors/runpool.h"
 
 namespace {
 

@@ -16,7 +16,7 @@ using vorada::testing::RegionForest;
 
 // Flow (x + 10t, y - t) at every point, reliability x / 10.
 class TemporalMeanTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         for (long long t = 0; t < 10; ++t) {
             for (long long y = 0; y < 4; ++y) {

@@ -1,11 +1,11 @@
-#include "distance/colorspaceconverter.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
+
+#include "distance/colorspaceconverter.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ void expect_color_near(const Color& actual, const Color& expected, double tolera
 }
 
 class ColorFormulas : public ::testing::Test {
-protected:
+  protected:
     ColorSpaceConverter<Video> converter;
 };
 
@@ -86,7 +86,8 @@ TEST_F(ColorFormulas, YuvRoundTripShiftsUpByTheTwoHalves) {
 }
 
 TEST_F(ColorFormulas, LabToRgbDoesNotClamp) {
-    expect_color_near(converter.lab_to_rgb(Color(100, 255, 0)), Color(355.49, 139.19, 511.07), 0.01);
+    expect_color_near(converter.lab_to_rgb(Color(100, 255, 0)), Color(355.49, 139.19, 511.07),
+                      0.01);
     const Color dark = converter.lab_to_rgb(Color(0, 0, 255));
     EXPECT_LT(std::min({dark(0), dark(1), dark(2)}), 0.0);
 }
@@ -128,8 +129,8 @@ TEST(ColorSpaceConverter, ConvertsEveryPointAndRecordsTheTarget) {
     converter.convert(video, CIELab);
     EXPECT_EQ(video.color_space, CIELab);
     for (std::size_t i = 0; i < video.values.size(); i += 3) {
-        const Color lab =
-            converter.rgb_to_lab(Color(original.values[i], original.values[i + 1], original.values[i + 2]));
+        const Color lab = converter.rgb_to_lab(
+            Color(original.values[i], original.values[i + 1], original.values[i + 2]));
         ASSERT_EQ(video.values[i], lab(0));
         ASSERT_EQ(video.values[i + 1], lab(1));
         ASSERT_EQ(video.values[i + 2], lab(2));

@@ -1,10 +1,9 @@
-#include "distance/motioncolordistancemodel.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <memory>
 
+#include "distance/motioncolordistancemodel.h"
 #include "tests/descriptors/regions.h"
 
 namespace {
@@ -23,7 +22,7 @@ struct NoPartition {};
 // A 6 x 2 video of 4 frames. Column x has colour (10x, 0, 0); flow (1, 0) in columns 0-2 and
 // (0, 0) elsewhere; reliability 0.5 everywhere.
 class MotionColorDistanceTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         parameters.flow = Flow(6, 2, 4);
         parameters.reliability_map = CueMap(6, 2, 4);
@@ -170,8 +169,7 @@ TEST_F(MotionColorDistanceTest, ModelKeepsItsOwnCopiesOfTheSignals) {
     }
     auto& a = column(0, 0, 2);
     auto& b = column(4, 0, 2);
-    EXPECT_DOUBLE_EQ(model->motion_distance(a, b, video, partition, manager),
-                     1.0 - std::exp(-1.0));
+    EXPECT_DOUBLE_EQ(model->motion_distance(a, b, video, partition, manager), 1.0 - std::exp(-1.0));
     EXPECT_NE(&model->flow, &parameters.flow);
 }
 
@@ -225,7 +223,8 @@ TEST_F(MotionColorDistanceTest, BoundNeverExceedsTheDistance) {
     }
     // Without motion and with one colour each the bound misses only what pricing the ground
     // distance without the exponential takes off: at most 3 %.
-    const double distance = model->region_distance(*regions[2], *regions[4], video, partition, manager);
+    const double distance =
+        model->region_distance(*regions[2], *regions[4], video, partition, manager);
     EXPECT_GE(model->region_distance_bound(*regions[2], *regions[4], video, partition, manager),
               0.97 * distance);
 }
@@ -310,7 +309,7 @@ TEST_F(MotionColorDistanceTest, ReleasedRegionsAreMeasuredAfreshWhenTheirPlaceIs
     const std::size_t stored = manager.stored_count();
     manager.release(a.label);
     EXPECT_EQ(manager.stored_count(), stored - 2);  // its signature (with its area), its flow sums
-    auto& b = column(2, 1, 3);  // takes a's slot and runs
+    auto& b = column(2, 1, 3);                      // takes a's slot and runs
     const double b_distance = model->region_distance(b, other, video, partition, manager);
     EXPECT_EQ(model->region_distance(a, other, video, partition, manager), before);
 

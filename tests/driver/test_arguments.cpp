@@ -1,5 +1,3 @@
-#include "driver/arguments.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "driver/arguments.h"
 #include "driver/pipeline.h"
 #include "tests/support/tempdir.h"
 
@@ -93,8 +92,9 @@ TEST(ValidateRunArguments, NamesAWordThatIsNotANumber) {
               "Invalid motion scale (argument 4): \"abc\" is not a number");
     EXPECT_EQ(message_of({"0", "9", "5", "1.5", "0x1", "4", "i", "o"}),
               "Invalid area fraction (argument 5): \"0x1\" is not a number");
-    EXPECT_EQ(message_of({"0", "nine", "5", "1.5", "0.001", "4", "i", "o"}),
-              "Invalid frame range 0 to 18446744073709551615: \"nine\" (argument 2) is not a number");
+    EXPECT_EQ(
+        message_of({"0", "nine", "5", "1.5", "0.001", "4", "i", "o"}),
+        "Invalid frame range 0 to 18446744073709551615: \"nine\" (argument 2) is not a number");
     EXPECT_EQ(message_of({"0", "9", "5", "1.5", "0.001", "four", "i", "o"}),
               "Invalid number of dominant colours (argument 6): \"four\" is not a number");
     // The parsed value still decides: "9x" reads as 9 and the run is valid.
@@ -144,10 +144,13 @@ TEST(RunVseg, HelpAndVersionPrintAndExitWithZero) {
 
 TEST(RunVseg, MissingParentDirectoryIsNamedInOneLine) {
     testing::TempDir dir;
-    EXPECT_THAT([&] { run({"5", "3", "20", "2", "0.001", "4", "in", dir.file("a/b")}); },
-                ::testing::ThrowsMessage<VoradaError>(::testing::StrEq(
-                    "Cannot create the output folder " + dir.file("a/b") + ": " + dir.file("a") +
-                    " does not exist")));
+    EXPECT_THAT(
+        [&] {
+            run({"5", "3", "20", "2", "0.001", "4", "in", dir.file("a/b")});
+        },
+        ::testing::ThrowsMessage<VoradaError>(::testing::StrEq("Cannot create the output folder " +
+                                                               dir.file("a/b") + ": " +
+                                                               dir.file("a") + " does not exist")));
 }
 
 TEST(RunVseg, RefusedRunsCreateNoFolder) {
@@ -156,17 +159,32 @@ TEST(RunVseg, RefusedRunsCreateNoFolder) {
     using ::testing::HasSubstr;
     using ::testing::ThrowsMessage;
     // A minus sign is no frame number (stream extraction would wrap it around).
-    EXPECT_THAT([&] { run({"-1", "2", "20", "2", "0.001", "4", "in", out}); },
-                ThrowsMessage<VoradaError>(::testing::StrEq(
-                    "Invalid first frame (argument 1) \"-1\": frame numbers cannot be negative")));
-    EXPECT_THAT([&] { run({"-3", "-1", "20", "2", "0.001", "4", "in", out}); },
-                ThrowsMessage<VoradaError>(HasSubstr("frame numbers cannot be negative")));
-    EXPECT_THAT([&] { run({"0", " -1", "20", "2", "0.001", "4", "in", out}); },
-                ThrowsMessage<VoradaError>(HasSubstr("(argument 2)")));
-    EXPECT_THAT([&] { run({"0", "1", "0", "2", "0.001", "4", "in", out}); },
-                ThrowsMessage<VoradaError>(HasSubstr("colour scale")));
-    EXPECT_THAT([&] { run({"0", "1", "20", "2", "0.001", "4", dir.file("no-input"), out}); },
-                ThrowsMessage<VoradaError>(HasSubstr("not found")));
+    EXPECT_THAT(
+        [&] {
+            run({"-1", "2", "20", "2", "0.001", "4", "in", out});
+        },
+        ThrowsMessage<VoradaError>(::testing::StrEq(
+            "Invalid first frame (argument 1) \"-1\": frame numbers cannot be negative")));
+    EXPECT_THAT(
+        [&] {
+            run({"-3", "-1", "20", "2", "0.001", "4", "in", out});
+        },
+        ThrowsMessage<VoradaError>(HasSubstr("frame numbers cannot be negative")));
+    EXPECT_THAT(
+        [&] {
+            run({"0", " -1", "20", "2", "0.001", "4", "in", out});
+        },
+        ThrowsMessage<VoradaError>(HasSubstr("(argument 2)")));
+    EXPECT_THAT(
+        [&] {
+            run({"0", "1", "0", "2", "0.001", "4", "in", out});
+        },
+        ThrowsMessage<VoradaError>(HasSubstr("colour scale")));
+    EXPECT_THAT(
+        [&] {
+            run({"0", "1", "20", "2", "0.001", "4", dir.file("no-input"), out});
+        },
+        ThrowsMessage<VoradaError>(HasSubstr("not found")));
     EXPECT_FALSE(boost::filesystem::exists(out));
 }
 

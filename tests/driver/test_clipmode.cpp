@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/arguments.h"
 #include "clips/clipfile.h"
+#include "driver/arguments.h"
 #include "io/treefile.h"
 #include "tests/support/processes.h"
 #include "tests/support/tempdir.h"
@@ -121,8 +121,8 @@ TEST_F(ClipMode, ClipsRunApartAndJoinedGiveTheOneCommandsOutput) {
     const pid_t second = start(apart, with({"--clip", "1"}));
     ASSERT_EQ(run(apart, with({"--clip", "0"})), 0) << read_bytes(errors());
     ASSERT_EQ(vorada::testing::wait_for(second), 0);
-    // Each clip's summary accounts for every point of its 4 frames, in at most --clip-regions regions
-    // that are all in its tree and adjacent to some other.
+    // Each clip's summary accounts for every point of its 4 frames, in at most --clip-regions
+    // regions that are all in its tree and adjacent to some other.
     for (const char* clip : {"0000", "0001"}) {
         const std::string folder = apart + "/clips/" + clip;
         const clips::ClipSummary summary = clips::read_clip_summary(folder + "/regions.bin");

@@ -7,7 +7,6 @@
 // clang-format on
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -171,7 +170,8 @@ TEST_F(EndedRuns, AFinishedRunIsRecordedAndAStoppedOneLeavesOnlyCompleteFiles) {
 
 // Runs vseg with its output on a 3 MiB file system of its own and copies what it wrote to
 // `copy`. Returns the helper's wait status: vseg's exit code, or cannot_mount.
-int run_on_small_disk(const std::string& mount_point, const std::string& copy,
+int run_on_small_disk(const std::string& mount_point,
+                      const std::string& copy,
                       const std::string& errors) {
     return vorada::testing::run_on_small_disk(mount_point, "3m", [&] {
         const int status = vorada::testing::wait_for(start_vseg(mount_point + "/out", errors));
@@ -205,7 +205,8 @@ std::map<std::string, std::string> result_files(const std::string& output) {
     for (fs::recursive_directory_iterator entry(output), end; entry != end; ++entry) {
         const std::string name = entry->path().filename().string();
         if (name == "tree.bpt" || name == "frames.sgm") {
-            files[fs::relative(entry->path(), output).string()] = read_bytes(entry->path().string());
+            files[fs::relative(entry->path(), output).string()] =
+                read_bytes(entry->path().string());
         }
     }
     return files;
@@ -228,8 +229,8 @@ TEST_F(EndedRuns, TwoRunsStartedAtOnceIntoOneFolderLeaveOneRunsFilesAndRecord) {
     synthetic::write_sample(input, sample);
     const std::vector<std::string> colours[2] = {{"5", "4"}, {"10", "2"}};
     const auto arguments = [&](int k, const std::string& output) {
-        return std::vector<std::string>{"0", "3", colours[k][0], "1", "0.001", colours[k][1],
-                                        input, output, "--png", "none"};
+        return std::vector<std::string>{"0",           "3",   colours[k][0], "1",     "0.001",
+                                        colours[k][1], input, output,        "--png", "none"};
     };
     const auto command = [&](int k, const std::string& output) {
         std::vector<std::string> words = arguments(k, output);
@@ -239,7 +240,8 @@ TEST_F(EndedRuns, TwoRunsStartedAtOnceIntoOneFolderLeaveOneRunsFilesAndRecord) {
     std::map<std::string, std::string> alone[2];  // what each run writes by itself
     for (int k = 0; k < 2; ++k) {
         const std::string output = directory.file("alone" + std::to_string(k));
-        ASSERT_EQ(testing::wait_for(testing::start_program(command(k, output), directory.file("e"))), 0);
+        ASSERT_EQ(
+            testing::wait_for(testing::start_program(command(k, output), directory.file("e"))), 0);
         alone[k] = result_files(output);
     }
     ASSERT_NE(alone[0], alone[1]);
@@ -298,7 +300,8 @@ std::string png_header_only(std::uint32_t width, std::uint32_t height) {
                big_endian(crc.checksum());
     };
     return std::string("\x89PNG\r\n\x1a\n", 8) +
-           chunk("IHDR", big_endian(width) + big_endian(height) + std::string("\x08\x02\0\0\0", 5)) +
+           chunk("IHDR",
+                 big_endian(width) + big_endian(height) + std::string("\x08\x02\0\0\0", 5)) +
            chunk("IDAT", "not image data") + chunk("IEND", "");
 }
 
@@ -310,9 +313,9 @@ TEST_F(EndedRuns, ARunBeyondWhatItMayUseIsRefusedBeforeItDecodesOrCreatesAnythin
         "this run may use: ";
     // ulimit -v of 100 MiB: the sample needs about 0.12 GiB.
     const std::string output = directory.file("out");
-    int status = testing::wait_for(testing::start_program(
-        {vseg, "0", "7", "5", "1", "0.001", "4", sample_input(), output}, errors,
-        {nullptr, 100ull << 20}));
+    int status = testing::wait_for(
+        testing::start_program({vseg, "0", "7", "5", "1", "0.001", "4", sample_input(), output},
+                               errors, {nullptr, 100ull << 20}));
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 1);
     // It names the clip length that fits: 4 frames of 160 x 120 (64 MiB + 400 bytes per voxel).
@@ -321,10 +324,10 @@ TEST_F(EndedRuns, ARunBeyondWhatItMayUseIsRefusedBeforeItDecodesOrCreatesAnythin
                                        "clip mode fits it: --clip-frames 4\n"));
     EXPECT_FALSE(fs::exists(output));
     // In clip mode, the clips that run at once must fit together.
-    status = testing::wait_for(testing::start_program(
-        {vseg, "0", "7", "5", "1", "0.001", "4", sample_input(), output, "--clip-frames", "4",
-         "--jobs", "2"},
-        errors, {nullptr, 100ull << 20}));
+    status = testing::wait_for(
+        testing::start_program({vseg, "0", "7", "5", "1", "0.001", "4", sample_input(), output,
+                                "--clip-frames", "4", "--jobs", "2"},
+                               errors, {nullptr, 100ull << 20}));
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_THAT(read_bytes(errors),
@@ -338,8 +341,8 @@ TEST_F(EndedRuns, ARunBeyondWhatItMayUseIsRefusedBeforeItDecodesOrCreatesAnythin
     const std::string input = directory.file("huge");
     fs::create_directories(input + "/frames");
     testing::write_bytes(input + "/frames/frame000.png", png_header_only(12000, 12000));
-    status = testing::wait_for(testing::start_program(
-        {vseg, "0", "3", "5", "1", "0.001", "4", input, output}, errors));
+    status = testing::wait_for(
+        testing::start_program({vseg, "0", "3", "5", "1", "0.001", "4", input, output}, errors));
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_THAT(read_bytes(errors), MatchesRegex(refusal + "[^\n]*\n"));

@@ -2,7 +2,6 @@
 // real run takes at its peak.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -14,8 +13,8 @@
 #include <fstream>
 #include <string>
 
-#include "layout/memorylimit.h"
 #include "driver/pipeline.h"
+#include "layout/memorylimit.h"
 #include "tests/support/tempdir.h"
 #include "tools/synthetic/synthetic.h"
 
@@ -28,8 +27,7 @@ TEST(MemoryEstimate, StaysAboveTheMeasuredPeakOfARealClip) {
     GTEST_SKIP() << "the address sanitizer's shadow memory would be measured too";
 #endif
     const char* source = std::getenv("VORADA_SOURCE_DIR");
-    const std::string clip =
-        std::string(source ? source : ".") + "/../shared/data/alley_1_half";
+    const std::string clip = std::string(source ? source : ".") + "/../shared/data/alley_1_half";
     if (!boost::filesystem::exists(clip + "/frames/frame002.png")) {
         GTEST_SKIP() << "the sample clip " << clip << " is missing";
     }
@@ -38,7 +36,8 @@ TEST(MemoryEstimate, StaysAboveTheMeasuredPeakOfARealClip) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        const char* argv[] = {"vseg", "0", "2", "5", "1.5", "0.001", "4", clip.c_str(),
+        const char* argv[] = {"vseg",         "0",     "2",   "5",
+                              "1.5",          "0.001", "4",   clip.c_str(),
                               output.c_str(), "--png", "none"};
         std::_Exit(run_vseg(11, argv));
     }
@@ -81,8 +80,8 @@ TEST(MemoryLimit, AnAllocationThatFailsEndsTheRunInOneLine) {
             ::setrlimit(RLIMIT_AS, &address_space) != 0) {
             std::_Exit(99);
         }
-        const char* argv[] = {"vseg",        "0",          "7",   "5",  "1", "0.001", "4",
-                              input.c_str(), output.c_str(), "--png", "none"};
+        const char* argv[] = {"vseg",         "0",     "7",   "5", "1", "0.001", "4", input.c_str(),
+                              output.c_str(), "--png", "none"};
         std::_Exit(vseg_main(11, argv));
     }
     int status = 0;

@@ -31,15 +31,15 @@ namespace vorada {
 namespace gma {
 namespace {
 
+using synthetic::Options;
+using synthetic::Shape;
+using synthetic::ShapeKind;
+using synthetic::Synthetic;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
-using synthetic::Options;
-using synthetic::Shape;
-using synthetic::ShapeKind;
-using synthetic::Synthetic;
 
 const bool magick_ready = [] {
     Magick::InitializeMagick(nullptr);
@@ -111,8 +111,10 @@ RunResult run(const std::vector<std::string>& words) {
     }
 }
 
-std::vector<std::string> arguments(const std::string& first, const std::string& last,
-                                   const std::string& input, const std::string& output) {
+std::vector<std::string> arguments(const std::string& first,
+                                   const std::string& last,
+                                   const std::string& input,
+                                   const std::string& output) {
     return {first, last, "20", "2", "0.001", "4", input, output};
 }
 
@@ -131,7 +133,6 @@ std::set<std::string> frame_names(unsigned long long frames) {
     }
     return names;
 }
-
 
 // The segmentation directories a run must write when it starts from `regions` leaves: each
 // merge lowers the level by one and uses at most one entry of the driver's list.
@@ -159,8 +160,11 @@ unsigned long long starting_regions(const std::string& errors) {
 
 // Checks one segmentation directory: a frame image per frame, a label file of the video's size
 // holding level + 1 regions, and images whose colours match the labels one to one.
-void check_segmentation(const std::string& directory, unsigned long long level, long long width,
-                        long long height, long long frames) {
+void check_segmentation(const std::string& directory,
+                        unsigned long long level,
+                        long long width,
+                        long long height,
+                        long long frames) {
     SCOPED_TRACE(directory);
     std::set<std::string> files = frame_names(static_cast<unsigned long long>(frames));
     files.insert("frames.sgm");
@@ -230,9 +234,8 @@ TEST(RunVseg, WritesTheWholeOutputTreeAndCanRunAgainInIt) {
         EXPECT_EQ(entries(out + "/" + cue), frame_names(3)) << cue;
     }
     EXPECT_EQ(entries(out + "/trees"), (std::set<std::string>{"input.txt", "tree.bpt"}));
-    const std::set<std::string> levels = {"900", "800", "700", "600", "500", "400",
-                                          "300", "200", "100", "40",  "30",  "20",
-                                          "10",  "5",   "3",   "2"};
+    const std::set<std::string> levels = {"900", "800", "700", "600", "500", "400", "300", "200",
+                                          "100", "40",  "30",  "20",  "10",  "5",   "3",   "2"};
     EXPECT_EQ(entries(out + "/segmentations"), levels);
     std::map<std::string, std::string> label_files;
     for (const std::string& level : levels) {
@@ -327,8 +330,10 @@ TEST(RunVseg, FramesFiveToSevenFillIndicesZeroToTwo) {
                 for (int c = 0; c < 2; ++c) {
                     // The files hold single-precision values; the first backward and the last
                     // forward frame stay zero.
-                    const double f = t < 2 ? static_cast<float>(sample.forward_flow.at(x, y, t)[c]) : 0.0;
-                    const double b = t > 0 ? static_cast<float>(sample.backward_flow.at(x, y, t)[c]) : 0.0;
+                    const double f =
+                        t < 2 ? static_cast<float>(sample.forward_flow.at(x, y, t)[c]) : 0.0;
+                    const double b =
+                        t > 0 ? static_cast<float>(sample.backward_flow.at(x, y, t)[c]) : 0.0;
                     ASSERT_EQ(forward.at(x, y, t)[c], f) << x << "," << y << "," << t;
                     ASSERT_EQ(backward.at(x, y, t)[c], b) << x << "," << y << "," << t;
                 }
@@ -357,10 +362,10 @@ TEST(RunVseg, AMissingFlowFileEndsTheRunWithTheReadersMessage) {
     Synthetic sample = synthetic::make_synthetic(two_shapes(10, 8, 3));
     synthetic::write_sample(dir.file("in"), sample);
     boost::filesystem::remove(backward_flow_path(dir.file("in"), 2));
-    EXPECT_THAT([&] { run(arguments("0", "2", dir.file("in"), dir.file("out"))); },
-                ThrowsMessage<VoradaError>(StrEq("read_flow_file: " +
-                                                 backward_flow_path(dir.file("in"), 2) +
-                                                 ": could not open")));
+    EXPECT_THAT(
+        [&] { run(arguments("0", "2", dir.file("in"), dir.file("out"))); },
+        ThrowsMessage<VoradaError>(StrEq(
+            "read_flow_file: " + backward_flow_path(dir.file("in"), 2) + ": could not open")));
     EXPECT_TRUE(entries(dir.file("out/occlusions")).empty());
 }
 
@@ -403,8 +408,8 @@ TEST(RunVseg, NegativeScalesGiveTheSameRunAsPositiveOnes) {
     Synthetic sample = synthetic::make_synthetic(two_shapes(12, 10, 2));
     synthetic::write_sample(dir.file("in"), sample);
     ASSERT_EQ(run(arguments("0", "1", dir.file("in"), dir.file("positive"))).status, 0);
-    const std::vector<std::string> negative = {"0", "1", "-20", "-2", "0.001", "4",
-                                               dir.file("in"), dir.file("negative")};
+    const std::vector<std::string> negative = {"0",     "1", "-20",          "-2",
+                                               "0.001", "4", dir.file("in"), dir.file("negative")};
     int status = -1;
     EXPECT_NO_THROW(status = run(negative).status);
     ASSERT_EQ(status, 0);
@@ -421,9 +426,9 @@ TEST(RunVsegParameters, TreeAndDistanceRecordsHoldTheDriversValues) {
     const TreeParameters tree = make_tree_parameters();
     EXPECT_TRUE(tree.update_labels);
     EXPECT_EQ(tree.min_regions, 1u);
-    EXPECT_EQ(tree.output_levels, (std::vector<unsigned long long>{900, 800, 700, 600, 500, 400,
-                                                                   300, 200, 100, 40, 30, 20, 10,
-                                                                   5, 3, 2}));
+    EXPECT_EQ(tree.output_levels,
+              (std::vector<unsigned long long>{900, 800, 700, 600, 500, 400, 300, 200, 100, 40, 30,
+                                               20, 10, 5, 3, 2}));
 
     std::vector<const char*> argv{"vseg", "0", "2", "20", "2", "0.001", "4.9", "in", "out"};
     const Arguments parsed = parse_arguments(argv.data());
@@ -534,7 +539,8 @@ struct Coverage {
     std::uint64_t region;  ///< that region
 };
 
-Coverage majority(const LabelVolume& layers, const std::vector<std::uint64_t>& labels,
+Coverage majority(const LabelVolume& layers,
+                  const std::vector<std::uint64_t>& labels,
                   unsigned long long layer) {
     std::map<std::uint64_t, std::size_t> counts;
     std::size_t total = 0;

@@ -1,7 +1,7 @@
-#include "driver/tictoc.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "driver/tictoc.h"
 
 namespace vorada {
 namespace {
@@ -15,9 +15,9 @@ TEST(TicToc, PrintsOneTimeLineWithTheIdentifierQuoted) {
     watch.tic("BPT algorithm");
     watch.toc("BPT algorithm");
     const std::string out = GetCapturedStderr();
-    EXPECT_THAT(out, ::testing::MatchesRegex(
-                         "The total CPU time ellapsed for \\(\"BPT algorithm\"\\) is "
-                         "[0-9.e+-]+ seconds \n"));
+    EXPECT_THAT(
+        out, ::testing::MatchesRegex("The total CPU time ellapsed for \\(\"BPT algorithm\"\\) is "
+                                     "[0-9.e+-]+ seconds \n"));
 }
 
 TEST(TicToc, StartingTwiceKeepsTheFirstStartAndReportsOnce) {

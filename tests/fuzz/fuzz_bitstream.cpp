@@ -20,8 +20,11 @@ std::uint64_t model_read(const std::uint8_t* file, std::uint64_t position, unsig
     return v;
 }
 
-void check_reader(const std::string& path, const std::uint8_t* file, std::size_t size,
-                  const std::uint8_t* ops, std::size_t count) {
+void check_reader(const std::string& path,
+                  const std::uint8_t* file,
+                  std::size_t size,
+                  const std::uint8_t* ops,
+                  std::size_t count) {
     vorada::io::ReadBitStream reader(path);
     const std::uint64_t end = 8 * std::uint64_t{size};
     std::uint64_t position = 0;
@@ -33,7 +36,8 @@ void check_reader(const std::string& path, const std::uint8_t* file, std::size_t
                 const bool ahead = ops[i] % 5 == 1;
                 const unsigned n = std::min(arg % 72, 64u);
                 if (position + n <= end) {
-                    const std::uint64_t v = ahead ? reader.read_ahead(arg % 72) : reader.read(arg % 72);
+                    const std::uint64_t v =
+                        ahead ? reader.read_ahead(arg % 72) : reader.read(arg % 72);
                     fuzz::check(v == model_read(file, position, n));
                     position += ahead ? 0 : n;
                 } else {

@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::int32_t height = 0;
         std::memcpy(&width, data + 4, 4);
         std::memcpy(&height, data + 8, 4);
-        fuzz::check(size == 12 + 8 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        fuzz::check(size ==
+                    12 + 8 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     }
     return 0;
 }

@@ -18,10 +18,9 @@ using vorada::io::ImageFormat;
 namespace {
 
 bool starts(const std::uint8_t* data, std::size_t size, const std::string& prefix) {
-    return size >= prefix.size() && std::equal(prefix.begin(), prefix.end(), data,
-                                               [](char c, std::uint8_t b) {
-                                                   return static_cast<std::uint8_t>(c) == b;
-                                               });
+    return size >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), data,
+                      [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
 }
 
 ImageFormat expected_format(const std::uint8_t* data, std::size_t size) {
@@ -29,17 +28,22 @@ ImageFormat expected_format(const std::uint8_t* data, std::size_t size) {
     if (size < 2) {
         return FORMAT_RAS;
     }
-    if (starts(data, size, "\xFF\xD8")) return FORMAT_JPG;
+    if (starts(data, size, "\xFF\xD8"))
+        return FORMAT_JPG;
     if (starts(data, size, "\x89\x50")) {
         return starts(data, size, "\x89PNG\r\n\x1A\n") ? FORMAT_PNG : FORMAT_UNKNOWN;
     }
-    if (starts(data, size, "II")) return starts(data, size, "II\x2A") ? FORMAT_TIFF : FORMAT_UNKNOWN;
+    if (starts(data, size, "II"))
+        return starts(data, size, "II\x2A") ? FORMAT_TIFF : FORMAT_UNKNOWN;
     if (starts(data, size, "MM")) {
         return starts(data, size, std::string("MM\0\x2A", 4)) ? FORMAT_TIFF : FORMAT_UNKNOWN;
     }
-    if (starts(data, size, std::string("\xFF\0", 2))) return FORMAT_MULTIARRAY;
-    if (starts(data, size, "BM")) return FORMAT_BMP;
-    if (starts(data, size, "P5") || starts(data, size, "P6")) return FORMAT_PNM;
+    if (starts(data, size, std::string("\xFF\0", 2)))
+        return FORMAT_MULTIARRAY;
+    if (starts(data, size, "BM"))
+        return FORMAT_BMP;
+    if (starts(data, size, "P5") || starts(data, size, "P6"))
+        return FORMAT_PNM;
     return FORMAT_RAS;
 }
 

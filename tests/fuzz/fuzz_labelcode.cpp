@@ -39,8 +39,12 @@ struct MemorySink {
 };
 
 // Decodes into values (or only walks the stream when values is null); the error text or "".
-std::string decode(const std::uint8_t* code, std::size_t size, std::uint32_t* values,
-                   std::size_t n, std::size_t width, unsigned bits) {
+std::string decode(const std::uint8_t* code,
+                   std::size_t size,
+                   std::uint32_t* values,
+                   std::size_t n,
+                   std::size_t width,
+                   unsigned bits) {
     MemorySource source{code};
     vorada::io::BoundedBitReader<MemorySource> bounded(source, 8 * size, "f");
     try {
@@ -66,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string walked = decode(code, code_size, nullptr, n, width, bits);
     std::vector<std::uint32_t> values(n, 0xDEADBEEF);
     const std::string decoded = decode(code, code_size, values.data(), n, width, bits);
-    const std::string missing = "Error in file 'f': label code refers to a missing label in the row above";
+    const std::string missing =
+        "Error in file 'f': label code refers to a missing label in the row above";
     // Only the decoding sees labels, so it may stop earlier, at a missing label.
     fuzz::check(decoded == walked || decoded == missing);
 
@@ -81,9 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const unsigned label_bits = vorada::io::label_code_bits(top);
     vorada::io::encode_labels(labels.data(), labels.size(), width, label_bits, sink);
     std::vector<std::uint32_t> back(labels.size());
-    fuzz::check(decode(sink.bytes.data(), sink.bytes.size(), back.data(), back.size(), width,
-                       label_bits)
-                    .empty());
+    fuzz::check(
+        decode(sink.bytes.data(), sink.bytes.size(), back.data(), back.size(), width, label_bits)
+            .empty());
     fuzz::check(back == labels);
     return 0;
 }

@@ -29,7 +29,8 @@ TEST(AtomicFile, TheFinalNameHoldsTheOldFileUntilTheNewOneIsComplete) {
         file.write("new ", 4);
         EXPECT_EQ(read_bytes(path), "old");
         // Meanwhile the new file is hidden beside it, under a name no reader takes for output.
-        EXPECT_THAT(temporary_path(path), ::testing::StartsWith(directory.file(".frames.sgm.tmp-")));
+        EXPECT_THAT(temporary_path(path),
+                    ::testing::StartsWith(directory.file(".frames.sgm.tmp-")));
         EXPECT_EQ(entry_count(directory.path()), 2u);
         file.write("content", 7);
         file.commit();

@@ -120,14 +120,16 @@ TEST_F(BitStreamTest, ReadingPastTheEndNamesTheFileAndPositionAndMovesNothing) {
     write_bytes(path, "\xFF");
     ReadBitStream reader(path);
     EXPECT_EQ(reader.read(3), 0x7u);
-    EXPECT_THAT([&] { reader.read(16); },
-                ThrowsMessage<VoradaFileError>(StrEq(
-                    "Error in file '" + path + "': reading 16 bits at bit 3 passes the end of the file")));
+    EXPECT_THAT(
+        [&] { reader.read(16); },
+        ThrowsMessage<VoradaFileError>(StrEq(
+            "Error in file '" + path + "': reading 16 bits at bit 3 passes the end of the file")));
     EXPECT_EQ(reader.tellg(), 3u);
     EXPECT_EQ(reader.read(5), 0x1Fu);
-    EXPECT_THAT([&] { reader.read_ahead(1); },
-                ThrowsMessage<VoradaFileError>(StrEq(
-                    "Error in file '" + path + "': reading 1 bits at bit 8 passes the end of the file")));
+    EXPECT_THAT(
+        [&] { reader.read_ahead(1); },
+        ThrowsMessage<VoradaFileError>(StrEq(
+            "Error in file '" + path + "': reading 1 bits at bit 8 passes the end of the file")));
     reader.seekg(4);
     EXPECT_EQ(reader.read(4), 0xFu);
 }

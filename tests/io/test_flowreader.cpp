@@ -1,5 +1,3 @@
-#include "io/flowreader.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +6,7 @@
 #include <string>
 
 #include "common/errors.h"
+#include "io/flowreader.h"
 #include "tests/support/tempdir.h"
 
 namespace vorada {
@@ -43,7 +42,7 @@ std::string two_by_one(float tag = flo_tag) {
 }
 
 class ReadOpticalFlow : public ::testing::Test {
-protected:
+  protected:
     testing::TempDir dir;
     VideoSignal<double, 2> flow{2, 1, 2};
 
@@ -70,7 +69,8 @@ TEST_F(ReadOpticalFlow, StoresUAndVAtTheirPointsOfFrameT) {
 
 TEST_F(ReadOpticalFlow, AFileWithoutTheFloTagIsRefused) {
     for (float tag : {0.0f, 1.0f, 202021.0f}) {
-        expect_failure(write("f.flo", two_by_one(tag)), "not a .flo flow file (wrong magic number)");
+        expect_failure(write("f.flo", two_by_one(tag)),
+                       "not a .flo flow file (wrong magic number)");
     }
     EXPECT_EQ(flow(1, 0, 1)[1], 0.0);
 }

@@ -5,7 +5,6 @@
 // clang-format on
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <boost/filesystem.hpp>
@@ -32,7 +31,8 @@ const bool magick_ready = [] {
 }();
 
 // A pattern that differs from image to image, so a mixed-up file shows.
-ImageRGB<unsigned char> pattern(unsigned seed, unsigned long long width = 40,
+ImageRGB<unsigned char> pattern(unsigned seed,
+                                unsigned long long width = 40,
                                 unsigned long long height = 30) {
     ImageRGB<unsigned char> image(width, height);
     for (std::size_t c = 0; c < 3; ++c) {
@@ -95,8 +95,8 @@ TEST_F(ImageWriteQueueTest, EveryImageIsWrittenByFinishWithTheDirectBytes) {
         }
         queue.finish();
         for (unsigned k = 0; k < 12; ++k) {
-            EXPECT_EQ(read_bytes(directory.file(std::to_string(workers) + "_" +
-                                                std::to_string(k) + ".png")),
+            EXPECT_EQ(read_bytes(directory.file(std::to_string(workers) + "_" + std::to_string(k) +
+                                                ".png")),
                       direct_bytes(directory, pattern(k)))
                 << workers << " workers, image " << k;
         }

@@ -406,9 +406,10 @@ TEST(ReadMultiArrayBombs, ShortCodesAreRefusedBeforeTheArrayIsAllocated) {
     write_bytes(rle, as_string(header(0, 0, {8192 * (coded - 1)}) + u64(coded) + Bytes{0x00} +
                                Bytes(coded - 1, 0x01)));
     MultiArray<unsigned char, 1> bytes;
-    EXPECT_THAT([&] { ReadMultiArray(rle) >> bytes; },
-                ThrowsMessage<VoradaFileError>(StrEq(
-                    "Error in file '" + rle + "': run-length code ends before the array is filled")));
+    EXPECT_THAT(
+        [&] { ReadMultiArray(rle) >> bytes; },
+        ThrowsMessage<VoradaFileError>(
+            StrEq("Error in file '" + rle + "': run-length code ends before the array is filled")));
     // Label code: runs of 255 copies of the label above cost 10 bits each; the header claims
     // 26 elements per bit, about what the file could hold (200 MB of labels).
     const std::uint64_t payload = std::uint64_t{1} << 18;

@@ -1,8 +1,5 @@
-#include "io/outputlock.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +8,7 @@
 #include <string>
 
 #include "common/errors.h"
+#include "io/outputlock.h"
 #include "tests/support/tempdir.h"
 
 namespace vorada {
@@ -27,11 +25,11 @@ TEST(OutputLock, OneHolderAtATimeAndNoneAfterItsProcessDied) {
         EXPECT_TRUE(boost::filesystem::exists(lock_file));
         // Another holder, in this process as in any other, is refused at once, naming the
         // folder and the holder.
-        EXPECT_THAT([&] { OutputLock second(dir.path()); },
-                    ThrowsMessage<VoradaError>(::testing::StrEq(
-                        dir.path() + ": another program is writing into this folder (process " +
-                        std::to_string(::getpid()) +
-                        "); wait for it to end or choose another folder")));
+        EXPECT_THAT(
+            [&] { OutputLock second(dir.path()); },
+            ThrowsMessage<VoradaError>(::testing::StrEq(
+                dir.path() + ": another program is writing into this folder (process " +
+                std::to_string(::getpid()) + "); wait for it to end or choose another folder")));
     }
     EXPECT_FALSE(boost::filesystem::exists(lock_file));
 

@@ -164,7 +164,8 @@ TEST_F(ImageFileTest, WriterRefusesUnknownExtensionsAtOpening) {
     EXPECT_FALSE(boost::filesystem::exists(path));
     EXPECT_THAT(
         [&] { WriteImage(directory.file("missing/dir/out.png")).write(test_pattern(1, 1)); },
-        ThrowsMessage<VoradaFileError>(HasSubstr("': cannot be written: No such file or directory")));
+        ThrowsMessage<VoradaFileError>(
+            HasSubstr("': cannot be written: No such file or directory")));
 }
 
 // Whatever the writer accepts reads back: 8-bit colour and grey through every extension it
@@ -182,7 +183,8 @@ TEST_F(ImageFileTest, EveryExtensionTheWriterAcceptsReadsBack) {
         int worst = 0;
         for (std::size_t c = 0; c < channels; ++c) {
             for (std::size_t i = 0; i < 24; ++i) {
-                worst = std::max(worst, std::abs(a.channels[c].data()[i] - b.channels[c].data()[i]));
+                worst =
+                    std::max(worst, std::abs(a.channels[c].data()[i] - b.channels[c].data()[i]));
             }
         }
         return worst;
@@ -217,9 +219,10 @@ TEST_F(ImageFileTest, EveryExtensionTheWriterAcceptsReadsBack) {
     for (const std::string extension : {".mult", ".prl", ".bay", ".bayer"}) {
         const std::string path = directory.file("image" + extension);
         EXPECT_THAT([&] { WriteImage(path).write(colour); },
-                    ThrowsMessage<VoradaFileError>(
-                        StrEq("Error in file '" + path + "': colour and grey images cannot be "
-                              "stored in a multi-array file (" + extension + ")")));
+                    ThrowsMessage<VoradaFileError>(StrEq("Error in file '" + path +
+                                                         "': colour and grey images cannot be "
+                                                         "stored in a multi-array file (" +
+                                                         extension + ")")));
         EXPECT_THAT([&] { WriteImage(path).write(grey); }, ThrowsMessage<VoradaFileError>(_));
         EXPECT_FALSE(boost::filesystem::exists(path));
     }

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/tempdir.h"
 #include "io/segmentation.h"
+#include "tests/support/tempdir.h"
 
 // After the headers that bring in <cassert>: Magick++ includes assert.h inside its own namespace.
 #include <Magick++.h>

@@ -1,5 +1,3 @@
-#include "io/treefile.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "io/treefile.h"
 #include "tests/support/tempdir.h"
 
 namespace vorada {

@@ -1,5 +1,3 @@
-#include "math/emd.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "math/emd.h"
 #include "math/signature.h"
 
 namespace {
@@ -90,7 +89,8 @@ TEST(PerceptualDistance, OneChannelDifferenceSaturatesWithItsWeight) {
 }
 
 TEST(EMD, OneFeatureEachGivesTheGroundDistanceInSinglePrecision) {
-    auto emd = std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.01, 0.02, 0.03)));
+    auto emd =
+        std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.01, 0.02, 0.03)));
     const auto a = make_signature({Colour(50, 10, -20)}, {1.0});
     const auto b = make_signature({Colour(60, -5, 0)}, {1.0});
     const double expected = emd->ground_distance(a.features[0], b.features[0]);
@@ -99,7 +99,8 @@ TEST(EMD, OneFeatureEachGivesTheGroundDistanceInSinglePrecision) {
 
 TEST(EMD, IdenticalSignaturesAreAtDistanceZero) {
     std::mt19937 random(7);
-    auto emd = std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.05, 0.05, 0.05)));
+    auto emd =
+        std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.05, 0.05, 0.05)));
     for (std::size_t n : {1u, 3u, 8u, 20u}) {
         const auto s = random_signature(random, n, 1.0);
         EXPECT_NEAR(emd->_emd(s, s, nullptr), 0.0f, 1e-6f) << n << " features";
@@ -108,7 +109,8 @@ TEST(EMD, IdenticalSignaturesAreAtDistanceZero) {
 
 TEST(EMD, IsSymmetricWithinSinglePrecision) {
     std::mt19937 random(11);
-    auto emd = std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.01, 0.01, 0.01)));
+    auto emd =
+        std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.01, 0.01, 0.01)));
     for (int trial = 0; trial < 30; ++trial) {
         const auto a = random_signature(random, 1 + trial % 9, 1.0);
         const auto b = random_signature(random, 1 + (trial * 5) % 11, 1.0);
@@ -221,8 +223,7 @@ TEST(EMD, EqualMassesOnALineGiveTheAreaBetweenCumulativeDistributions) {
             difference += events[k].second;
             area += std::fabs(difference) * (events[k + 1].first - events[k].first);
         }
-        const float distance =
-            emd->_emd(make_signature(fa, wa), make_signature(fb, wb), nullptr);
+        const float distance = emd->_emd(make_signature(fa, wa), make_signature(fb, wb), nullptr);
         EXPECT_NEAR(distance, area, 1e-5) << "trial " << trial;
     }
 }
@@ -263,7 +264,8 @@ TEST(EMD, UnequalTotalsAddAZeroCostDummyAndDivideByTheSmallerTotal) {
 
 TEST(EMD, ReusingTheSolverGivesTheSameAnswers) {
     std::mt19937 random(5);
-    auto emd = std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.02, 0.02, 0.02)));
+    auto emd =
+        std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.02, 0.02, 0.02)));
     const auto a = random_signature(random, 6, 1.0);
     const auto b = random_signature(random, 4, 0.7);
     const auto big = random_signature(random, 40, 1.3);
@@ -275,7 +277,8 @@ TEST(EMD, ReusingTheSolverGivesTheSameAnswers) {
 
 TEST(EMD, TwoHundredFiftyFiveFeaturesFitWithADummy) {
     std::mt19937 random(9);
-    auto emd = std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.01, 0.01, 0.01)));
+    auto emd =
+        std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.01, 0.01, 0.01)));
     const auto a = random_signature(random, 255, 1.0);
     const auto b = random_signature(random, 255, 0.9);
     const float distance = emd->_emd(a, b, nullptr);
@@ -311,7 +314,8 @@ TEST(EMD, RejectsEmptyOrMismatchedSignatures) {
 namespace {
 
 TEST(EMDLowerBound, NeverExceedsTheSolverAndIsTightForSingleFeatures) {
-    auto solver = std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.01, 0.02, 0.03)));
+    auto solver =
+        std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.01, 0.02, 0.03)));
     std::mt19937 random(7);
     std::uniform_int_distribution<std::size_t> size(1, 6);
     std::uniform_int_distribution<int> balance(0, 2);

@@ -1,10 +1,9 @@
-#include "math/kmeans.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "math/inlinevector.h"
+#include "math/kmeans.h"
 
 namespace {
 

@@ -1,20 +1,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
-#include <chrono>
-#include <map>
-#include <thread>
 #include <algorithm>
 #include <boost/filesystem.hpp>
+#include <chrono>
+#include <csignal>
+#include <map>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "common/errors.h"
 #include "io/flowreader.h"
@@ -408,8 +407,8 @@ TEST_F(Prepare, FramesTooSmallForTheFlowAreRefusedInOneLine) {
     // 200 x 12 crashed the flow estimator of the default quality.
     const std::string flat = write_folder("flat", {"1.png", "2.png"}, cv::Size(200, 12));
     const std::string out = directory.file("out");
-    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
-             {video, out, "--max-side", "1"}, {flat, out}}) {
+    for (const std::vector<std::string>& words :
+         std::vector<std::vector<std::string>>{{video, out, "--max-side", "1"}, {flat, out}}) {
         const Outcome outcome = run(words);
         EXPECT_EQ(outcome.status, 1);
         EXPECT_THAT(outcome.err,
@@ -428,8 +427,7 @@ TEST_F(Prepare, AVideoWhoseHeaderCountsFramesItDoesNotHoldShowsNoTotal) {
     std::ostringstream standard, errors;
     const std::vector<const char*> words{"vseg-prepare", video.c_str(), out.c_str(), "--flow",
                                          "fast"};
-    ASSERT_EQ(prepare_main(static_cast<int>(words.size()), words.data(), standard, errors, true),
-              0)
+    ASSERT_EQ(prepare_main(static_cast<int>(words.size()), words.data(), standard, errors, true), 0)
         << errors.str();
     EXPECT_THAT(errors.str(), HasSubstr(" frames, "));
     EXPECT_THAT(errors.str(), ::testing::Not(HasSubstr("/40 frames")));
@@ -437,7 +435,8 @@ TEST_F(Prepare, AVideoWhoseHeaderCountsFramesItDoesNotHoldShowsNoTotal) {
 
 // Runs vseg-prepare with its output on a 1 MiB file system of its own; returns the helper's wait
 // status: vseg-prepare's exit code, or cannot_mount.
-int prepare_on_small_disk(const std::string& mount_point, const std::string& input,
+int prepare_on_small_disk(const std::string& mount_point,
+                          const std::string& input,
                           const std::string& errors) {
     return testing::run_on_small_disk(mount_point, "1m", [&] {
         return testing::exit_code(testing::wait_for(

@@ -1,8 +1,7 @@
-#include "signals/videosignal.h"
-
 #include <gtest/gtest.h>
 
 #include "signals/raster.h"
+#include "signals/videosignal.h"
 
 namespace vorada {
 namespace gma {
@@ -85,9 +84,8 @@ TEST(SpacePartition, HoldsOneLabelPerPoint) {
 TEST(ForEachPoint, VisitsXFastestThenYThenT) {
     VideoSignal<double, 1> signal(2, 2, 2);
     std::vector<Coordinate> visited;
-    for_each_point(signal, [&](long long x, long long y, long long t) {
-        visited.emplace_back(x, y, t);
-    });
+    for_each_point(signal,
+                   [&](long long x, long long y, long long t) { visited.emplace_back(x, y, t); });
     ASSERT_EQ(visited.size(), 8u);
     EXPECT_EQ(visited[1], Coordinate(1, 0, 0));
     EXPECT_EQ(visited[2], Coordinate(0, 1, 0));

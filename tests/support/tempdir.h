@@ -7,7 +7,7 @@ namespace vorada {
 namespace testing {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -17,7 +17,7 @@ public:
     /// root + "/" + name
     std::string file(const std::string& name) const { return root + "/" + name; }
 
-private:
+  private:
     std::string root;
 };
 

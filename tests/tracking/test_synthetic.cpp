@@ -1,14 +1,13 @@
-#include "tools/synthetic/synthetic.h"
-
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
 
 #include "common/errors.h"
-#include "io/flowreader.h"
 #include "driver/pipeline.h"
+#include "io/flowreader.h"
 #include "signals/raster.h"
 #include "tests/support/tempdir.h"
+#include "tools/synthetic/synthetic.h"
 
 namespace {
 

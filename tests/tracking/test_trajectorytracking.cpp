@@ -1,5 +1,3 @@
-#include "tracking/trajectorytracking.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +8,7 @@
 
 #include "distance/colorspaceconverter.h"
 #include "tools/synthetic/synthetic.h"
+#include "tracking/trajectorytracking.h"
 
 namespace {
 
@@ -62,7 +61,7 @@ bool on_border(const Coordinate& size, long long x, long long y) {
 // Bilinear sampling
 
 class InterpolateValue : public ::testing::Test {
-protected:
+  protected:
     // Channel 0 = x + 10y + 100t, channel 1 = 2x - y: linear, so sampling reproduces it exactly.
     InterpolateValue() : flow(4, 3, 2), tracker(4, 3, 2) {
         vorada::gma::for_each_point(flow, [&](long long x, long long y, long long t) {
@@ -529,8 +528,9 @@ TEST_P(TrackingOnSyntheticVideo, MapsAndLabelsDoNotDependOnTheThreadCount) {
     shared.threads = 4;
     const LabelVolume labels =
         alone.calculate(synthetic.video, synthetic.forward_flow, synthetic.backward_flow);
-    EXPECT_EQ(shared.calculate(synthetic.video, synthetic.forward_flow, synthetic.backward_flow).values,
-              labels.values);
+    EXPECT_EQ(
+        shared.calculate(synthetic.video, synthetic.forward_flow, synthetic.backward_flow).values,
+        labels.values);
     EXPECT_EQ(shared.structure_frame_means, alone.structure_frame_means);
     EXPECT_EQ(shared.reliability_map.values, alone.reliability_map.values);
     EXPECT_EQ(shared.occlusion_map.values, alone.occlusion_map.values);

@@ -54,7 +54,7 @@ TEST(MergeQueue, PopsInTheOrderOfAnOrderedSetOfLiveKeys) {
         auto drop_dead = [&] {
             for (auto it = model.begin(); it != model.end();) {
                 it = alive[std::get<1>(*it)] && alive[std::get<2>(*it)] ? std::next(it)
-                                                                          : model.erase(it);
+                                                                        : model.erase(it);
             }
         };
         auto push = [&](const QueuedLink& k) {

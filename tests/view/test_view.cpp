@@ -110,7 +110,8 @@ TEST(ViewSheet, RowsOfLevelsColumnsOfFramesLabelsAndBoundariesWhereRegionsChange
     EXPECT_GE(sheet.width, sheet.column_left[1] + sheet.mean_offset + width + 12);
     // The title fits: the sheet widens for it.
     EXPECT_EQ(sheet.width,
-              24 + view::text_width("8x6x2 voxels, 2 trajectories. left: boundaries, right: mean colours", 2));
+              24 + view::text_width(
+                       "8x6x2 voxels, 2 trajectories. left: boundaries, right: mean colours", 2));
 
     // Labels: the title and frame numbers above the cells, level and count left of each row.
     EXPECT_TRUE(has_ink(sheet, 0, 0, sheet.width, sheet.header_height));
@@ -136,7 +137,8 @@ TEST(ViewSheet, RowsOfLevelsColumnsOfFramesLabelsAndBoundariesWhereRegionsChange
                 for (int x = 0; x < width; ++x) {
                     const auto shown = at(sheet, sheet.column_left[c] + x, sheet.row_top[r] + y);
                     const auto& frame = x < 4 ? left_color : right_color;
-                    ASSERT_EQ(shown, (r == 0 && x == 3) ? line : frame) << r << c << " " << x << "," << y;
+                    ASSERT_EQ(shown, (r == 0 && x == 3) ? line : frame)
+                        << r << c << " " << x << "," << y;
                     const auto mean = at(sheet, sheet.column_left[c] + sheet.mean_offset + x,
                                          sheet.row_top[r] + y);
                     const std::array<std::uint8_t, 3> joined{65, 50, 55};
@@ -150,13 +152,15 @@ TEST(ViewSheet, RowsOfLevelsColumnsOfFramesLabelsAndBoundariesWhereRegionsChange
 TEST(ViewRun, WritesTheSheetPreviewsAndRegionSummaryFromTheRecordedOrGivenInput) {
     ASSERT_TRUE(magick_ready);
     TinyRun run;
-    std::vector<const char*> argv{"vseg-view", run.out.c_str(), "--levels", "900,1,0", "--frames",
-                                  "6",         "--input",       run.in.c_str()};
+    std::vector<const char*> argv{"vseg-view", run.out.c_str(), "--levels",
+                                  "900,1,0",   "--frames",      "6",
+                                  "--input",   run.in.c_str()};
     {
         // Not while another program writes the run's folder.
         const io::OutputLock writer(run.out);
-        EXPECT_THAT([&] { view::run_vseg_view(static_cast<int>(argv.size()), argv.data()); },
-                    ThrowsMessage<VoradaError>(HasSubstr(run.out + ": another program is writing")));
+        EXPECT_THAT(
+            [&] { view::run_vseg_view(static_cast<int>(argv.size()), argv.data()); },
+            ThrowsMessage<VoradaError>(HasSubstr(run.out + ": another program is writing")));
         EXPECT_FALSE(boost::filesystem::exists(run.out + "/overview.png"));
     }
     ::testing::internal::CaptureStderr();
@@ -210,8 +214,8 @@ TEST(ViewRun, BothToolsAnswerHelpAndVersionOnStandardOutput) {
 TEST(ViewRun, RegionSummaryGivesEachRegionTheFramesItSpans) {
     ASSERT_TRUE(magick_ready);
     TinyRun run(true);
-    std::vector<const char*> argv{"vseg-view", run.out.c_str(), "--levels", "2",
-                                  "--frames",  "1",             "--input",  run.in.c_str()};
+    std::vector<const char*> argv{"vseg-view", run.out.c_str(), "--levels",    "2", "--frames",
+                                  "1",         "--input",       run.in.c_str()};
     ::testing::internal::CaptureStderr();
     const int status = view::run_vseg_view(static_cast<int>(argv.size()), argv.data());
     ::testing::internal::GetCapturedStderr();

@@ -4,8 +4,8 @@
 #include <array>
 #include <boost/filesystem.hpp>
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -38,7 +38,8 @@ struct Texture {
         std::mt19937 generator(seed * 7919u + layer * 104729u + 1u);
         const double start = uniform(generator) * pi;
         for (std::size_t k = 0; k < 4; ++k) {
-            const double angle = start + static_cast<double>(k) * pi / 4.0 + 0.2 * uniform(generator);
+            const double angle =
+                start + static_cast<double>(k) * pi / 4.0 + 0.2 * uniform(generator);
             const double period = 3.5 + 2.0 * uniform(generator);
             fu[k] = std::cos(angle) / period;
             fv[k] = std::sin(angle) / period;
@@ -104,8 +105,10 @@ Synthetic make_synthetic(const Options& options) {
         Eigen::Vector2d motion = Eigen::Vector2d::Zero();
         for (std::size_t k = options.shapes.size(); k-- > 0;) {
             const Shape& shape = options.shapes[k];
-            const double su = static_cast<double>(x) - (shape.x + shape.dx * static_cast<double>(t));
-            const double sv = static_cast<double>(y) - (shape.y + shape.dy * static_cast<double>(t));
+            const double su =
+                static_cast<double>(x) - (shape.x + shape.dx * static_cast<double>(t));
+            const double sv =
+                static_cast<double>(y) - (shape.y + shape.dy * static_cast<double>(t));
             if (covers(shape, su, sv)) {
                 layer = k + 1;
                 u = su;
@@ -118,7 +121,8 @@ Synthetic make_synthetic(const Options& options) {
         const double wave = textures[layer](u, v);
         double* rgb = result.video.at(x, y, t);
         for (int c = 0; c < 3; ++c) {
-            const double level = base(c) + options.texture_amplitude * textures[layer].tint(c) * wave;
+            const double level =
+                base(c) + options.texture_amplitude * textures[layer].tint(c) * wave;
             // Whole levels, so the frames survive a round trip through 8-bit images unchanged.
             rgb[c] = std::min(std::max(std::round(level), 0.0), 255.0);
         }
@@ -174,8 +178,8 @@ Options default_sample_options() {
     return options;
 }
 
-Options random_options(long long width, long long height, long long frames, int shape_count,
-                       unsigned seed) {
+Options random_options(
+    long long width, long long height, long long frames, int shape_count, unsigned seed) {
     Options options;
     options.width = width;
     options.height = height;
@@ -228,7 +232,9 @@ void write_flo(const std::string& path, const gma::Flow& flow, unsigned long lon
     }
 }
 
-void write_sample(const std::string& directory, gma::Video& video, const gma::Flow& forward_flow,
+void write_sample(const std::string& directory,
+                  gma::Video& video,
+                  const gma::Flow& forward_flow,
                   const gma::Flow& backward_flow) {
     if (forward_flow.size != video.size || backward_flow.size != video.size) {
         throw VoradaError("write_sample: flows and video differ in size");
