@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages vseg needs to build and test; quiet and quick when all are present.
 # With --fuzz it also installs clang and the runtime of its fuzzer and sanitizers, which the
-# libFuzzer targets (scripts/fuzz-smoke.sh) need.
+# libFuzzer targets (scripts/fuzz-smoke.sh) need, and clang-format for scripts/check-format.sh.
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config libboost-dev libboost-filesystem-dev libboost-system-dev
@@ -10,7 +10,7 @@ packages=(g++ cmake make pkg-config libboost-dev libboost-filesystem-dev libboos
           python3-dev python3-venv python3-setuptools python3-wheel python3-numpy
           python3-pybind11 pybind11-dev python3-pytest python3-distributed python3-matplotlib)
 if [ "${1:-}" = "--fuzz" ]; then
-    packages+=(clang libclang-rt-14-dev)
+    packages+=(clang clang-format libclang-rt-14-dev)
 fi
 
 missing=()
