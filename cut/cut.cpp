@@ -214,37 +214,32 @@ int run_vseg_cut(int argc, const char* const* argv) {
         io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
         std::size_t(256) << 20,
         options.format == LabelFormat::sgm ? options.png : io::PngMode::none);
-    // The leaf map is read a frame at a time, never whole.
+    // The leaf map is read a frame at a time, the merges streamed: neither is ever whole.
     io::TreeFileReader reader(layout::tree_file_path(options.output_directory));
-    io::TreeFile tree;
-    tree.width = reader.width();
-    tree.height = reader.height();
-    tree.frames = reader.frames();
-    tree.leaf_count = reader.leaf_count();
-    tree.merges = reader.read_merges();
+    io::MergeReplay replay(reader);
 
     std::vector<std::uint64_t> cuts;  // merges per requested segmentation, in the order asked
     if (options.by_distance) {
-        cuts.push_back(io::merges_below_distance(tree, options.distance));
+        cuts.push_back(replay.merges_below_distance(options.distance));
     } else {
         for (std::uint64_t regions : options.regions) {
-            cuts.push_back(io::merges_for_regions(tree, regions));
+            cuts.push_back(replay.merges_for_regions(regions));
         }
     }
+    const std::uint64_t leaf_count = reader.leaf_count();
     if (options.format == LabelFormat::png16) {
         for (std::uint64_t merges : cuts) {
-            if (tree.leaf_count - merges > max_png16_regions) {
+            if (leaf_count - merges > max_png16_regions) {
                 throw VoradaError("--format png16 holds at most 65535 regions, the cut at " +
-                                  std::to_string(tree.leaf_count - merges) +
+                                  std::to_string(leaf_count - merges) +
                                   " has more (use --format npy or sgm)");
             }
         }
     }
 
-    io::MergeReplay replay(tree);
     boost::filesystem::create_directories(options.out);
     for (std::uint64_t merges : cuts) {
-        const std::uint64_t level = tree.leaf_count - merges - 1;
+        const std::uint64_t level = leaf_count - merges - 1;
         const std::string directory = options.out + "/" + std::to_string(level);
         boost::filesystem::create_directory(directory);
         if (options.format == LabelFormat::sgm) {

@@ -22,6 +22,7 @@ namespace {
 
 constexpr char tree_magic[8] = {'V', 'S', 'E', 'G', 'B', 'P', 'T', '1'};
 constexpr std::size_t leaf_chunk = 1 << 16;
+constexpr std::uint64_t merge_piece = 1 << 16;  // merges read at a time
 
 struct Header {
     char magic[8];
@@ -255,26 +256,49 @@ void TreeFileReader::read_leaves(std::uint64_t first, std::uint64_t count, std::
 }
 
 std::vector<TreeMerge> TreeFileReader::read_merges() {
-    std::vector<TreeMerge> result(static_cast<std::size_t>(merges));
-    if (fseeko(file, static_cast<off_t>(tree_file_merges_offset(voxels())), SEEK_SET) != 0 ||
-        std::fread(result.data(), sizeof(TreeMerge), result.size(), file) != result.size()) {
-        throw VoradaFileError(path, "cannot be read");
+    std::vector<TreeMerge> result;
+    result.reserve(static_cast<std::size_t>(merges));
+    read_merges(merges, [&result](const TreeMerge* piece, std::size_t size, std::uint64_t) {
+        result.insert(result.end(), piece, piece + size);
+        return true;
+    });
+    return result;
+}
+
+void TreeFileReader::read_merges(
+    std::uint64_t count,
+    const std::function<bool(const TreeMerge*, std::size_t, std::uint64_t)>& take) {
+    if (count > merges) {
+        throw VoradaError("Tree file: " + std::to_string(count) + " merges asked of the " +
+                          std::to_string(merges) + " of " + path);
     }
     // Each merge joins two regions present at that moment into the next label.
-    std::vector<unsigned char> merged(static_cast<std::size_t>(leaves + merges), 0);
-    for (std::size_t i = 0; i < result.size(); ++i) {
-        const TreeMerge& merge = result[i];
-        const std::uint64_t label = leaves + i;
-        if (merge.label != label || merge.first >= label || merge.second >= label ||
-            merge.first == merge.second || merged[merge.first] || merged[merge.second] ||
-            merge.regions != leaves - 1 - i || std::isnan(merge.distance)) {
-            throw VoradaFileError(
-                path, "merge " + std::to_string(i) + " is inconsistent with the ones before it");
+    std::vector<bool> merged(static_cast<std::size_t>(leaves + count), false);
+    std::vector<TreeMerge> piece(static_cast<std::size_t>(std::min(count, merge_piece)));
+    for (std::uint64_t start = 0; start < count; start += piece.size()) {
+        const auto size =
+            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), count - start));
+        const std::uint64_t offset = tree_file_merges_offset(voxels()) + sizeof(TreeMerge) * start;
+        if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0 ||
+            std::fread(piece.data(), sizeof(TreeMerge), size, file) != size) {
+            throw VoradaFileError(path, "cannot be read");
         }
-        merged[merge.first] = 1;
-        merged[merge.second] = 1;
+        for (std::size_t i = 0; i < size; ++i) {
+            const TreeMerge& merge = piece[i];
+            const std::uint64_t label = leaves + start + i;
+            if (merge.label != label || merge.first >= label || merge.second >= label ||
+                merge.first == merge.second || merged[merge.first] || merged[merge.second] ||
+                merge.regions != leaves - 1 - (start + i) || std::isnan(merge.distance)) {
+                throw VoradaFileError(path, "merge " + std::to_string(start + i) +
+                                                " is inconsistent with the ones before it");
+            }
+            merged[merge.first] = true;
+            merged[merge.second] = true;
+        }
+        if (!take(piece.data(), size, start)) {
+            return;
+        }
     }
-    return result;
 }
 
 TreeFile read_tree_file(const std::string& path) {
@@ -294,16 +318,21 @@ namespace {
 
 constexpr std::uint32_t no_parent = std::numeric_limits<std::uint32_t>::max();
 
-}  // namespace
-
-std::uint64_t merges_for_regions(const TreeFile& tree, std::uint64_t regions) {
-    const std::uint64_t fewest = tree.leaf_count - tree.merges.size();
-    if (regions > tree.leaf_count || regions < fewest) {
-        throw VoradaError("The tree holds " + std::to_string(tree.leaf_count) + " down to " +
+// Merges that leave `regions` of a tree of `leaves` leaves and `merges` merges.
+std::uint64_t merges_leaving(std::uint64_t leaves, std::uint64_t merges, std::uint64_t regions) {
+    const std::uint64_t fewest = leaves - merges;
+    if (regions > leaves || regions < fewest) {
+        throw VoradaError("The tree holds " + std::to_string(leaves) + " down to " +
                           std::to_string(fewest) + " regions; " + std::to_string(regions) +
                           " is not among them");
     }
-    return tree.leaf_count - regions;
+    return leaves - regions;
+}
+
+}  // namespace
+
+std::uint64_t merges_for_regions(const TreeFile& tree, std::uint64_t regions) {
+    return merges_leaving(tree.leaf_count, tree.merges.size(), regions);
 }
 
 std::uint64_t merges_below_distance(const TreeFile& tree, double distance) {
@@ -314,31 +343,84 @@ std::uint64_t merges_below_distance(const TreeFile& tree, double distance) {
     return merges;
 }
 
-MergeReplay::MergeReplay(const TreeFile& tree_file) : tree(tree_file) {
-    parent.assign(static_cast<std::size_t>(tree.leaf_count + tree.merges.size()), no_parent);
-    for (const TreeMerge& merge : tree.merges) {
-        parent[merge.first] = merge.label;
-        parent[merge.second] = merge.label;
-    }
+MergeReplay::MergeReplay(const TreeFile& tree_file)
+    : tree(&tree_file), leaves(tree_file.leaf_count), merges(tree_file.merges.size()) {
+    _load_parents(merges);
 }
 
-const std::vector<std::uint32_t>& MergeReplay::regions_after(std::uint64_t merges) {
+MergeReplay::MergeReplay(TreeFileReader& file)
+    : reader(&file), leaves(file.leaf_count()), merges(file.merge_count()) {
+    _load_parents(merges);
+}
+
+void MergeReplay::_load_parents(std::uint64_t count) {
+    table.assign(static_cast<std::size_t>(leaves + count), no_parent);
+    auto take = [this](const TreeMerge* piece, std::size_t size, std::uint64_t) {
+        for (std::size_t i = 0; i < size; ++i) {
+            table[piece[i].first] = piece[i].label;
+            table[piece[i].second] = piece[i].label;
+        }
+        return true;
+    };
+    if (reader) {
+        reader->read_merges(count, take);
+    } else {
+        take(tree->merges.data(), static_cast<std::size_t>(count), 0);
+    }
+    parents_whole = count == merges;
+}
+
+std::uint64_t MergeReplay::merges_for_regions(std::uint64_t regions) const {
+    return merges_leaving(leaves, merges, regions);
+}
+
+std::uint64_t MergeReplay::merges_below_distance(double distance) {
+    if (tree) {
+        return io::merges_below_distance(*tree, distance);
+    }
+    std::uint64_t below = merges;
+    reader->read_merges(merges, [&](const TreeMerge* piece, std::size_t size, std::uint64_t first) {
+        for (std::size_t i = 0; i < size; ++i) {
+            if (!(piece[i].distance < distance)) {
+                below = first + i;
+                return false;
+            }
+        }
+        return true;
+    });
+    return below;
+}
+
+const std::vector<std::uint32_t>& MergeReplay::regions_after(std::uint64_t count) {
+    if (count > merges) {
+        throw VoradaError("The tree holds " + std::to_string(merges) + " merges, not " +
+                          std::to_string(count));
+    }
+    // Later cuts need the parents the one before turned into regions: read them again, as
+    // far as this cut goes (they were checked whole when the replay began).
+    if (!parents_whole) {
+        _load_parents(count);
+    }
+    parents_whole = false;
     // Parents have higher labels than their children, so one pass from the top down gives
-    // every label its region after the cut.
-    const auto present = static_cast<std::uint32_t>(tree.leaf_count + merges);
-    top.resize(present);
+    // every label its region after the cut, in place.
+    const auto present = static_cast<std::uint32_t>(leaves + count);
+    table.resize(present);
     for (std::uint32_t label = present; label-- > 0;) {
-        const std::uint32_t up = parent[label];
-        top[label] = up < present ? top[up] : label;
+        const std::uint32_t up = table[label];
+        table[label] = up < present ? table[up] : label;
     }
-    return top;
+    return table;
 }
 
-void MergeReplay::labels_after(std::uint64_t merges, std::vector<unsigned long long>& labels) {
-    regions_after(merges);
-    labels.resize(tree.leaves.size());
+void MergeReplay::labels_after(std::uint64_t count, std::vector<unsigned long long>& labels) {
+    if (!tree) {
+        throw VoradaError("The labels of every voxel need a tree read whole");
+    }
+    const std::vector<std::uint32_t>& region_of = regions_after(count);
+    labels.resize(tree->leaves.size());
     for (std::size_t v = 0; v < labels.size(); ++v) {
-        labels[v] = top[tree.leaves[v]];
+        labels[v] = region_of[tree->leaves[v]];
     }
 }
 

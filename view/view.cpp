@@ -164,8 +164,14 @@ std::vector<int> spaced_frames(int count, std::uint64_t wanted) {
 
 std::vector<std::uint64_t> usable_levels(const io::TreeFile& tree,
                                          const std::vector<std::uint64_t>& requested) {
-    const std::uint64_t highest = tree.leaf_count - 1;
-    const std::uint64_t lowest = tree.leaf_count - tree.merges.size() - 1;
+    return usable_levels(tree.leaf_count, tree.merges.size(), requested);
+}
+
+std::vector<std::uint64_t> usable_levels(std::uint64_t leaf_count,
+                                         std::uint64_t merge_count,
+                                         const std::vector<std::uint64_t>& requested) {
+    const std::uint64_t highest = leaf_count - 1;
+    const std::uint64_t lowest = leaf_count - merge_count - 1;
     std::vector<std::uint64_t> levels;
     for (std::uint64_t level : requested) {
         level = std::min(highest, std::max(lowest, level));
@@ -328,7 +334,7 @@ std::vector<std::uint8_t> render_cell(const std::uint8_t* frame,
     return rgb;
 }
 
-Sheet render_overview(const io::TreeFile& tree,
+Sheet render_overview(std::uint64_t leaf_count,
                       const Frames& frames,
                       const std::vector<LevelView>& views,
                       const std::vector<int>& columns,
@@ -352,7 +358,7 @@ Sheet render_overview(const io::TreeFile& tree,
     sheet.header_height = margin + line + margin / 2 + line + margin / 2;
     const std::string title = std::to_string(frames.width) + "x" + std::to_string(frames.height) +
                               "x" + std::to_string(frames.count) + " voxels, " +
-                              std::to_string(tree.leaf_count) +
+                              std::to_string(leaf_count) +
                               " trajectories. left: boundaries, right: mean colours";
     sheet.width =
         std::max(fixed + 2 * k * sheet.cell_width, 2 * margin + text_width(title, text_scale));
@@ -417,14 +423,9 @@ int run_vseg_view(int argc, const char* const* argv) {
     if (boost::filesystem::is_directory(out)) {
         lock = std::make_unique<io::OutputLock>(out);
     }
-    // The tree's merges whole (they follow the regions), its leaf map a frame at a time.
+    // The tree's merges streamed into the replay, its leaf map read a frame at a time.
     io::TreeFileReader reader(layout::tree_file_path(out));
-    io::TreeFile tree;
-    tree.width = reader.width();
-    tree.height = reader.height();
-    tree.frames = reader.frames();
-    tree.leaf_count = reader.leaf_count();
-    tree.merges = reader.read_merges();
+    io::MergeReplay replay(reader);
     layout::InputRecord record;
     if (options.input.empty()) {
         record = layout::read_input_record(out);
@@ -434,16 +435,15 @@ int run_vseg_view(int argc, const char* const* argv) {
             record.first_frame = layout::read_input_record(out).first_frame;
         }
     }
-    const auto width = static_cast<int>(tree.width);
-    const auto height = static_cast<int>(tree.height);
-    const auto count = static_cast<int>(tree.frames);
-    const std::vector<std::uint64_t> levels = usable_levels(tree, options.levels);
+    const auto width = static_cast<int>(reader.width());
+    const auto height = static_cast<int>(reader.height());
+    const auto count = static_cast<int>(reader.frames());
+    const std::vector<std::uint64_t> levels =
+        usable_levels(replay.leaf_count(), replay.merge_count(), options.levels);
     const std::vector<int> columns = spaced_frames(count, options.frames);
 
     // A pass over the video per level, a frame at a time: the statistics of its regions, every
     // frame's preview (one GIF per level), and the frames of the sheet with their region maps.
-    io::MergeReplay replay(tree);
-    std::vector<io::TreeMerge>().swap(tree.merges);  // the replay holds what it needs of them
     const double scale = std::min(1.0, static_cast<double>(preview_max_width) / width);
     const int preview_width = std::max(1, static_cast<int>(std::lround(width * scale)));
     const int preview_height = std::max(1, static_cast<int>(std::lround(height * scale)));
@@ -457,7 +457,7 @@ int run_vseg_view(int argc, const char* const* argv) {
     std::vector<std::uint32_t> leaves(pixels);
     for (std::uint64_t level : levels) {
         const std::vector<std::uint32_t>& region_of =
-            replay.regions_after(tree.leaf_count - 1 - level);
+            replay.regions_after(replay.leaf_count() - 1 - level);
         LevelViewBuilder builder(level, pixels);
         std::vector<Magick::Image> previews;
         for (int t = 0; t < count; ++t) {
@@ -483,7 +483,7 @@ int run_vseg_view(int argc, const char* const* argv) {
         views.push_back(builder.finish());
     }
 
-    const Sheet sheet = render_overview(tree, frames, views, columns);
+    const Sheet sheet = render_overview(replay.leaf_count(), frames, views, columns);
     to_image(sheet.rgb.data(), sheet.width, sheet.height).write(out + "/overview.png");
 
     // Per-region summary for scripts.

@@ -52,6 +52,9 @@ std::vector<int> spaced_frames(int count, std::uint64_t wanted);
 /// The requested levels the tree holds, each limited to the tree's range, without repeats.
 std::vector<std::uint64_t> usable_levels(const io::TreeFile& tree,
                                          const std::vector<std::uint64_t>& requested);
+std::vector<std::uint64_t> usable_levels(std::uint64_t leaf_count,
+                                         std::uint64_t merge_count,
+                                         const std::vector<std::uint64_t>& requested);
 
 /// Regions of one level: their mean colours and extents over the whole video, and the region
 /// of every pixel of the frames that are drawn.
@@ -134,8 +137,9 @@ std::vector<std::uint8_t> render_cell(const std::uint8_t* frame,
                                       int cell_height,
                                       bool boundaries);
 
-/// The overview sheet, no wider than about `max_width` pixels (cells are scaled down to fit).
-Sheet render_overview(const io::TreeFile& tree,
+/// The overview sheet of a tree of `leaf_count` leaves, no wider than about `max_width` pixels
+/// (cells are scaled down to fit).
+Sheet render_overview(std::uint64_t leaf_count,
                       const Frames& frames,
                       const std::vector<LevelView>& views,
                       const std::vector<int>& columns,

@@ -100,7 +100,7 @@ TEST(ViewSheet, RowsOfLevelsColumnsOfFramesLabelsAndBoundariesWhereRegionsChange
     const io::TreeFile tree = io::read_tree_file(run.out + "/trees/tree.bpt");
     const view::Frames input = view::load_frames(run.in, 0, frames, width, height);
     const auto views = view::make_level_views(tree, input, {1, 0});
-    const view::Sheet sheet = view::render_overview(tree, input, views, {0, 1});
+    const view::Sheet sheet = view::render_overview(tree.leaf_count, input, views, {0, 1});
 
     ASSERT_EQ(sheet.cell_width, width);  // small enough to stay unscaled
     ASSERT_EQ(sheet.cell_height, height);
@@ -172,8 +172,8 @@ TEST(ViewRun, WritesTheSheetPreviewsAndRegionSummaryFromTheRecordedOrGivenInput)
     // 900 is beyond this tree: it becomes its top level 1, so two rows; both frames.
     const io::TreeFile tree = io::read_tree_file(run.out + "/trees/tree.bpt");
     const view::Frames input = view::load_frames(run.in, 0, frames, width, height);
-    const view::Sheet expected =
-        view::render_overview(tree, input, view::make_level_views(tree, input, {1, 0}), {0, 1});
+    const view::Sheet expected = view::render_overview(
+        tree.leaf_count, input, view::make_level_views(tree, input, {1, 0}), {0, 1});
     EXPECT_EQ(sheet.columns(), static_cast<std::size_t>(expected.width));
     EXPECT_EQ(sheet.rows(), static_cast<std::size_t>(expected.height));
     for (const char* gif : {"/preview/1.gif", "/preview/0.gif"}) {
@@ -227,8 +227,8 @@ TEST(ViewRun, RegionSummaryGivesEachRegionTheFramesItSpans) {
               "2,3,2,24,1,1,90,40,30\n");
     const io::TreeFile tree = io::read_tree_file(run.out + "/trees/tree.bpt");
     const view::Frames input = view::load_frames(run.in, 0, frames, width, height);
-    const view::Sheet expected =
-        view::render_overview(tree, input, view::make_level_views(tree, input, {2}), {0});
+    const view::Sheet expected = view::render_overview(
+        tree.leaf_count, input, view::make_level_views(tree, input, {2}), {0});
     Magick::Image sheet(run.out + "/overview.png");
     std::vector<std::uint8_t> pixels(expected.rgb.size());
     ASSERT_EQ(sheet.columns(), static_cast<std::size_t>(expected.width));
