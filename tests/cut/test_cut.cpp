@@ -110,6 +110,12 @@ TEST(TreeFile, UnfinishedMissingTruncatedOrInconsistentFilesAreRefused) {
     bad = good;
     bad[72 + 8] = 1;  // second child equal to the first
     refused(bad, "merge 0 is inconsistent");
+    EXPECT_THAT(
+        [&] {
+            io::TreeFileReader reader(path);
+            io::MergeReplay streamed(reader);
+        },
+        ThrowsMessage<VoradaFileError>(HasSubstr("merge 0 is inconsistent")));
     bad = good;
     bad[8] = 0;  // width 0
     refused(bad, "implausible video size");
@@ -166,6 +172,30 @@ TEST(MergeReplay, LabelsAfterAnyNumberOfMergesAndTheCutsThatChooseIt) {
     EXPECT_EQ(io::merges_below_distance(tree, 1.0), 0u);
     EXPECT_EQ(io::merges_below_distance(tree, 2.5), 1u);
     EXPECT_EQ(io::merges_below_distance(tree, 10.0), 3u);
+}
+
+TEST(MergeReplay, StreamedFromTheFileCutsAsTheTreeInMemoryInAnyOrder) {
+    TempDir dir;
+    const io::TreeFile tree = four_leaves();
+    const std::uint64_t leaves[4] = {3, 0, 1, 2};
+    io::TreeFileWriter writer(dir.file("tree.bpt"), 4, 1, 1, leaves, 4);
+    for (const io::TreeMerge& merge : tree.merges) {
+        writer.add(merge);
+    }
+    writer.finish();
+    io::TreeFileReader reader(dir.file("tree.bpt"));
+    io::MergeReplay streamed(reader);
+    io::MergeReplay whole(tree);
+    for (const std::uint64_t merges : {2, 1, 3, 0, 3}) {
+        const std::vector<std::uint32_t> expected = whole.regions_after(merges);
+        EXPECT_EQ(streamed.regions_after(merges), expected) << merges;
+    }
+    EXPECT_EQ(streamed.merges_below_distance(2.5), 1u);
+    EXPECT_EQ(streamed.merges_below_distance(10.0), 3u);
+    EXPECT_EQ(streamed.merges_for_regions(2), 2u);
+    EXPECT_THROW(streamed.regions_after(4), VoradaError);
+    std::vector<unsigned long long> labels;
+    EXPECT_THROW(streamed.labels_after(1, labels), VoradaError);  // no leaf map held
 }
 
 TEST(CutArguments, OneOfRegionsOrDistanceAndNothingElse) {
