@@ -18,13 +18,11 @@
 
 #include "clips/join.h"
 #include "common/errors.h"
-#include "distance/colorspaceconverter.h"
 #include "driver/pipeline.h"
 #include "driver/stopsignals.h"
 #include "io/imagewritequeue.h"
 #include "io/outputlock.h"
 #include "layout/memorylimit.h"
-#include "signals/temporalneighbors.h"
 
 namespace vorada {
 namespace gma {
@@ -219,15 +217,19 @@ void run_clip(const Arguments& arguments, const clips::Plan& plan, unsigned long
         boost::filesystem::create_directory(folder + "/" + sub);
     }
     auto image_writer = std::make_unique<io::ImageWriteQueue>(
-        io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
-        std::size_t(256) << 20, arguments.png_mode);
+        io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()), std::size_t(256) << 20,
+        arguments.png_mode);
     const StopSignalHandling stop_signal_handling;
 
+    // A whole run's steps, except that the merging stops at clip_regions regions, writes no
+    // level, and weighs areas against the whole run.
+    TreeParameters tree_parameters = make_tree_parameters({});
+    tree_parameters.min_regions = arguments.clip_regions - 1;
     Video video(frame_count);
-    load_frames(video, arguments.input_directory, clip.first, frame_count);
-    ColorSpaceConverter<Video>().convert(video, CIELab);
-    Flow forward_flow, backward_flow;
-    load_flows(forward_flow, backward_flow, video, arguments.input_directory, clip.first);
+    LeafPartition leaf_partition =
+        build_leaf_partition(arguments, video, clip.first, tree_parameters, plan.frames(), folder,
+                             *image_writer, [](const std::string&) {});
+    std::unique_ptr<Tree>& tree = leaf_partition.tree;
 
     clips::ClipSummary summary;
     summary.clip = clip.index;
@@ -241,39 +243,15 @@ void run_clip(const Arguments& arguments, const clips::Plan& plan, unsigned long
     summary.area_fraction = arguments.area_fraction;
     summary.num_colors = arguments.num_colors();
     summary.run_voxels = summary.width * summary.height * plan.frames();
-
-    // A whole run's steps, except that the merging stops at clip_regions regions, writes no
-    // level, and weighs areas against the whole run.
-    TreeParameters tree_parameters = make_tree_parameters({});
-    tree_parameters.min_regions = arguments.clip_regions - 1;
-    LabelVolume trajectory_labels;
-    auto tracker = std::make_unique<Tracker>(video.size);
-    trajectory_labels = tracker->calculate(video, forward_flow, backward_flow);
-    auto tree = std::make_unique<Tree>(tree_parameters);
-    CueMap reliability = std::move(tracker->reliability_map);
-    write_cue_images(*tracker, folder, image_writer.get());
-    tracker.reset();
-
-    tree->init(trajectory_labels);
     summary.leaves = tree->partition.max_index + 1;
-    trajectory_labels = LabelVolume();
-    tree->partition.label_map.clear();
-    add_temporal_neighbors(video, tree->partition, forward_flow, backward_flow,
-                           tree->partition.leaf_labels, 0);
-    backward_flow = Flow();
-    auto distance_parameters = std::make_unique<DistanceParameters>(make_distance_parameters(
-        arguments, video, std::move(forward_flow), std::move(reliability), plan.frames()));
-    if (image_writer->writes_images()) {
-        write_trajectory_images(*tree, video, folder, image_writer.get());
-    }
     std::unique_ptr<io::TreeFileWriter> tree_file = record_tree_in(*tree, folder + "/tree.bpt");
     ProgressLines progress(std::cerr, 0.1);
     report_progress(*tree, progress);
     progress.start(tree->partition.max_index + 1);
-    tree->create<DistanceModel>(video, std::move(*distance_parameters), [&](DistanceModel& model) {
-        summarise_top_level(*tree, model, video, summary);
-    });
-    distance_parameters.reset();
+    tree->create<DistanceModel>(
+        video, std::move(*leaf_partition.distance_parameters),
+        [&](DistanceModel& model) { summarise_top_level(*tree, model, video, summary); });
+    leaf_partition.distance_parameters.reset();
     summary.merges = tree->last_index + 1 - summary.leaves;
     tree_file->finish();
     image_writer->finish();

@@ -256,6 +256,53 @@ void write_input_record(const Arguments& arguments) {
                                 arguments.first_frame, arguments.last_frame});
 }
 
+LeafPartition build_leaf_partition(const Arguments& arguments,
+                                   Video& video,
+                                   unsigned long long first_frame,
+                                   const TreeParameters& tree_parameters,
+                                   unsigned long long area_frames,
+                                   const std::string& folder,
+                                   io::ImageWriteQueue& queue,
+                                   const std::function<void(const std::string&)>& stage_done) {
+    const unsigned long long frame_count = video.frames;
+    load_frames(video, arguments.input_directory, first_frame, frame_count);
+    ColorSpaceConverter<Video>().convert(video, CIELab);
+    Flow forward_flow, backward_flow;
+    load_flows(forward_flow, backward_flow, video, arguments.input_directory, first_frame);
+    stage_done("loading");
+
+    // The tracker's maps are needed only until the cue images and the reliability copy exist.
+    auto tracker = std::make_unique<Tracker>(video.size);
+    LabelVolume trajectory_labels = tracker->calculate(video, forward_flow, backward_flow);
+    stage_done("tracking");
+
+    LeafPartition result;
+    result.tree = std::make_unique<Tree>(tree_parameters);
+    Tree& tree = *result.tree;
+    // The distance parameters take the flow and the reliability map over once nothing else
+    // reads them (their values are those of the copies the parameters are said to hold).
+    CueMap reliability = std::move(tracker->reliability_map);
+    write_cue_images(*tracker, folder, &queue);
+    tracker.reset();
+    stage_done("cue_images");
+
+    tree.init(trajectory_labels);
+    trajectory_labels = LabelVolume();
+    tree.partition.label_map.clear();  // tracker labels are not looked up again
+    add_temporal_neighbors(video, tree.partition, forward_flow, backward_flow,
+                           tree.partition.leaf_labels, 0);
+    backward_flow = Flow();
+    // Handed over to the distance model when the tree starts: the signals are not copied.
+    result.distance_parameters = std::make_unique<DistanceParameters>(make_distance_parameters(
+        arguments, video, std::move(forward_flow), std::move(reliability), area_frames));
+    stage_done("partition");
+
+    if (queue.writes_images()) {
+        write_trajectory_images(tree, video, folder, &queue);
+    }
+    return result;
+}
+
 int run_vseg(int argc, const char* const* argv) {
     if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
         std::cout << usage_text(argv[0]);
@@ -305,64 +352,34 @@ int run_pipeline(const Arguments& arguments, RunRecord& record) {
     // Frame images are encoded on the other cores while the tree is built. The queue forks its
     // writer processes, so it comes before anything that starts threads or fills memory.
     auto image_writer = std::make_unique<io::ImageWriteQueue>(
-        io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
-        std::size_t(256) << 20, arguments.png_mode);
+        io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()), std::size_t(256) << 20,
+        arguments.png_mode);
     // A stopped run takes its writers and its unfinished files with it.
     const StopSignalHandling stop_signal_handling;
     StageClock clock(record);
 
     Video video(frame_count);
-    load_frames(video, arguments.input_directory, arguments.first_frame, frame_count);
-    ColorSpaceConverter<Video>().convert(video, CIELab);
-
-    Flow forward_flow, backward_flow;
-    load_flows(forward_flow, backward_flow, video, arguments.input_directory,
-               arguments.first_frame);
+    TicToc stopwatch;
+    LeafPartition leaf_partition = build_leaf_partition(
+        arguments, video, arguments.first_frame, make_tree_parameters(arguments.levels), 0,
+        arguments.output_directory, *image_writer, [&](const std::string& stage) {
+            clock.stop(stage);
+            if (stage == "tracking") {
+                stopwatch.tic("BPT algorithm");
+            }
+        });
+    Tree* tree = leaf_partition.tree.get();
     record.width = static_cast<unsigned long long>(video.size(0));
     record.height = static_cast<unsigned long long>(video.size(1));
     record.frames = frame_count;
-    clock.stop("loading");
-
-    LabelVolume trajectory_labels(video.size(0), video.size(1), video.size(2));
-    const TreeParameters tree_parameters = make_tree_parameters(arguments.levels);
-
-    // The tracker's maps are needed only until the cue images and the reliability copy exist.
-    auto tracker = std::make_unique<Tracker>(video.size);
-    trajectory_labels = tracker->calculate(video, forward_flow, backward_flow);
-    clock.stop("tracking");
-
-    TicToc stopwatch;
-    stopwatch.tic("BPT algorithm");
-    auto tree = std::make_unique<Tree>(tree_parameters);
-    // The distance parameters take the flow and the reliability map over once nothing else
-    // reads them (their values are those of the copies the parameters are said to hold).
-    CueMap reliability = std::move(tracker->reliability_map);
-    write_cue_images(*tracker, arguments.output_directory, image_writer.get());
-    tracker.reset();
-    clock.stop("cue_images");
-
-    tree->init(trajectory_labels);
     record.leaf_regions = tree->partition.max_index + 1;
-    trajectory_labels = LabelVolume();
-    tree->partition.label_map.clear();  // tracker labels are not looked up again
-    add_temporal_neighbors(video, tree->partition, forward_flow, backward_flow,
-                           tree->partition.leaf_labels, 0);
-    backward_flow = Flow();
-    // Handed over to the distance model when the tree starts: the signals are not copied.
-    auto distance_parameters = std::make_unique<DistanceParameters>(make_distance_parameters(
-        arguments, video, std::move(forward_flow), std::move(reliability)));
-    clock.stop("partition");
-
-    if (image_writer->writes_images()) {
-        write_trajectory_images(*tree, video, arguments.output_directory, image_writer.get());
-    }
     report_segmentations(*tree, video, arguments.output_directory, image_writer.get());
     std::unique_ptr<io::TreeFileWriter> tree_file = record_tree(*tree, arguments.output_directory);
     ProgressLines progress(std::cerr, 0.1);
     report_progress(*tree, progress);
     progress.start(tree->partition.max_index + 1);
-    tree->create<DistanceModel>(video, std::move(*distance_parameters));
-    distance_parameters.reset();
+    tree->create<DistanceModel>(video, std::move(*leaf_partition.distance_parameters));
+    leaf_partition.distance_parameters.reset();
     tree_file->finish();
     write_input_record(arguments);
     clock.stop("tree");

@@ -1,6 +1,7 @@
 #pragma once
 // The steps of one vseg run, as small free functions the tests can call one by one.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -133,6 +134,26 @@ std::unique_ptr<io::TreeFileWriter> record_tree_in(Tree& tree, const std::string
 /// Writes the run's input record (trees/input.txt): the input directory (absolute) and the
 /// frame range, so that tools reading the output find the frames.
 void write_input_record(const Arguments& arguments);
+
+/// What the merging starts from: the tree holding the leaf partition with its temporal
+/// neighbours, and the distance parameters its create takes.
+struct LeafPartition {
+    std::unique_ptr<Tree> tree;
+    std::unique_ptr<DistanceParameters> distance_parameters;
+};
+
+/// The steps of a run before the merging, on frames first … first+T−1: loads them into `video`
+/// (as CIELab) with their flows, tracks, writes the cue and trajectory images under `folder`
+/// and builds the leaf partition. `stage_done` is told the end of "loading", "tracking",
+/// "cue_images" and "partition"; `area_frames` as for make_distance_parameters.
+LeafPartition build_leaf_partition(const Arguments& arguments,
+                                   Video& video,
+                                   unsigned long long first_frame,
+                                   const TreeParameters& tree_parameters,
+                                   unsigned long long area_frames,
+                                   const std::string& folder,
+                                   io::ImageWriteQueue& queue,
+                                   const std::function<void(const std::string&)>& stage_done);
 
 /// The whole run of vseg; returns the exit status (errors propagate as exceptions).
 int run_vseg(int argc, const char* const* argv);
