@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "clips/clipfile.h"
 #include "common/errors.h"
 #include "tests/support/tempdir.h"
@@ -47,11 +44,17 @@ ClipSummary small_summary() {
     return s;
 }
 
-TEST(ClipFile, RoundTripsExactly) {
+// A summary written to a file of a fresh folder.
+class ClipFile : public ::testing::Test {
+  protected:
+    void SetUp() override { write_clip_summary(path, small_summary()); }
     testing::TempDir dir;
+    const std::string path = dir.file("regions.bin");
+};
+
+TEST_F(ClipFile, RoundTripsExactly) {
     const ClipSummary s = small_summary();
-    write_clip_summary(dir.file("regions.bin"), s);
-    const ClipSummary r = read_clip_summary(dir.file("regions.bin"));
+    const ClipSummary r = read_clip_summary(path);
     EXPECT_EQ(r.clip, 2u);
     EXPECT_EQ(r.segment, 1u);
     EXPECT_EQ(r.first_frame, 10u);
@@ -66,17 +69,10 @@ TEST(ClipFile, RoundTripsExactly) {
     EXPECT_EQ(r.links, s.links);
 }
 
-TEST(ClipFile, RefusesDamagedFilesInOneLine) {
-    testing::TempDir dir;
-    const std::string path = dir.file("regions.bin");
-    write_clip_summary(path, small_summary());
-    std::string good;
-    {
-        std::ifstream in(path, std::ios::binary);
-        good.assign(std::istreambuf_iterator<char>(in), {});
-    }
+TEST_F(ClipFile, RefusesDamagedFilesInOneLine) {
+    const std::string good = testing::read_bytes(path);
     auto refused = [&](const std::string& bytes, const char* what) {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        testing::write_bytes(path, bytes);
         try {
             read_clip_summary(path);
             ADD_FAILURE() << "accepted: " << what;

@@ -1,10 +1,5 @@
 // vseg in clip mode, run as a user runs it: a plan of one clip is the whole run; clips run as
 // separate commands and joined give the one command's output; a failing clip fails the run.
-// Magick++ declares the assert machinery inside its own namespace unless <cassert> comes first.
-// clang-format off
-#include <cassert>
-#include <Magick++.h>
-// clang-format on
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -33,35 +28,31 @@ using vorada::testing::TempDir;
 #define VSEG_BINARY ""  // a build without the program (sanitizers): the tests say so and skip
 #endif
 
-const bool magick_ready = [] {
-    Magick::InitializeMagick(nullptr);
-    return true;
-}();
-
 const std::string vseg = vorada::testing::program_path("vseg", VSEG_BINARY);
 
-class ClipMode : public ::testing::Test {
+class ClipMode : public vorada::testing::ProgramTest {
   protected:
+    ClipMode() : ProgramTest(VSEG_BINARY) {}
     void SetUp() override {
-        ASSERT_TRUE(magick_ready);
-        if (std::string(VSEG_BINARY).empty()) {
-            GTEST_SKIP() << "this build has no vseg program to run";
-        }
+        ProgramTest::SetUp();
         auto sample = synthetic::make_synthetic(synthetic::random_options(64, 48, 8, 3, 7));
         synthetic::write_sample(input.path(), sample);
     }
 
     // Starts vseg on frames 0 … 7 of the sample with `options` after the eight arguments.
     pid_t start(const std::string& output, const std::vector<std::string>& options) {
+        return vorada::testing::start_program(words(output, options), errors());
+    }
+    // Runs it to the end; its exit code.
+    int run(const std::string& output, const std::vector<std::string>& options) {
+        return vorada::testing::run_program(words(output, options), errors());
+    }
+    std::vector<std::string> words(const std::string& output,
+                                   const std::vector<std::string>& options) const {
         std::vector<std::string> words{vseg,    "0", "7",          "5",   "1",
                                        "0.001", "4", input.path(), output};
         words.insert(words.end(), options.begin(), options.end());
-        return vorada::testing::start_program(words, errors());
-    }
-    // Runs it to the end; its exit status (-1 when a signal ended it).
-    int run(const std::string& output, const std::vector<std::string>& options) {
-        const int status = vorada::testing::wait_for(start(output, options));
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return words;
     }
     std::string errors() const { return work.file("errors"); }
 
@@ -70,14 +61,8 @@ class ClipMode : public ::testing::Test {
 
 // Every file under `folder` but run.json, by path below it.
 std::map<std::string, std::string> output_files(const std::string& folder) {
-    std::map<std::string, std::string> files;
-    for (fs::recursive_directory_iterator entry(folder), end; entry != end; ++entry) {
-        if (fs::is_regular_file(entry->path()) && entry->path().filename() != "run.json") {
-            files[fs::relative(entry->path(), folder).string()] =
-                read_bytes(entry->path().string());
-        }
-    }
-    return files;
+    return vorada::testing::files_below(folder,
+                                        [](const std::string& name) { return name != "run.json"; });
 }
 
 TEST_F(ClipMode, APlanOfOneClipIsTheWholeRun) {

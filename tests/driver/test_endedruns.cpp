@@ -1,10 +1,5 @@
 // The vseg program run as a user runs it: a finished run leaves run.json; a run stopped by a
 // signal or by a full disk leaves only complete files, no run.json and no writer process.
-// Magick++ declares the assert machinery inside its own namespace unless <cassert> comes first.
-// clang-format off
-#include <cassert>
-#include <Magick++.h>
-// clang-format on
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
@@ -49,19 +44,9 @@ using vorada::testing::TempDir;
 #define VSEG_BINARY ""  // a build without the program (sanitizers): the tests say so and skip
 #endif
 
-const bool magick_ready = [] {
-    Magick::InitializeMagick(nullptr);
-    return true;
-}();
-
-class EndedRuns : public ::testing::Test {
+class EndedRuns : public vorada::testing::ProgramTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(magick_ready);
-        if (std::string(VSEG_BINARY).empty()) {
-            GTEST_SKIP() << "this build has no vseg program to run";
-        }
-    }
+    EndedRuns() : ProgramTest(VSEG_BINARY) {}
 };
 
 const std::string vseg = vorada::testing::program_path("vseg", VSEG_BINARY);
@@ -201,15 +186,8 @@ TEST_F(EndedRuns, AFullDiskEndsTheRunWithOneLineAndNoCutFile) {
 
 // The files that make a run's result, by their path inside the output folder.
 std::map<std::string, std::string> result_files(const std::string& output) {
-    std::map<std::string, std::string> files;
-    for (fs::recursive_directory_iterator entry(output), end; entry != end; ++entry) {
-        const std::string name = entry->path().filename().string();
-        if (name == "tree.bpt" || name == "frames.sgm") {
-            files[fs::relative(entry->path(), output).string()] =
-                read_bytes(entry->path().string());
-        }
-    }
-    return files;
+    return vorada::testing::files_below(
+        output, [](const std::string& name) { return name == "tree.bpt" || name == "frames.sgm"; });
 }
 
 std::vector<std::string> recorded_arguments(const std::string& output) {
@@ -313,23 +291,19 @@ TEST_F(EndedRuns, ARunBeyondWhatItMayUseIsRefusedBeforeItDecodesOrCreatesAnythin
         "this run may use: ";
     // ulimit -v of 100 MiB: the sample needs about 0.12 GiB.
     const std::string output = directory.file("out");
-    int status = testing::wait_for(
-        testing::start_program({vseg, "0", "7", "5", "1", "0.001", "4", sample_input(), output},
-                               errors, {nullptr, 100ull << 20}));
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(testing::run_program({vseg, "0", "7", "5", "1", "0.001", "4", sample_input(), output},
+                                   errors, {nullptr, 100ull << 20}),
+              1);
     // It names the clip length that fits: 4 frames of 160 x 120 (64 MiB + 400 bytes per voxel).
     EXPECT_THAT(read_bytes(errors),
                 MatchesRegex(refusal + "the address-space limit of this process, ulimit -v; "
                                        "clip mode fits it: --clip-frames 4\n"));
     EXPECT_FALSE(fs::exists(output));
     // In clip mode, the clips that run at once must fit together.
-    status = testing::wait_for(
-        testing::start_program({vseg, "0", "7", "5", "1", "0.001", "4", sample_input(), output,
-                                "--clip-frames", "4", "--jobs", "2"},
-                               errors, {nullptr, 100ull << 20}));
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(testing::run_program({vseg, "0", "7", "5", "1", "0.001", "4", sample_input(), output,
+                                    "--clip-frames", "4", "--jobs", "2"},
+                                   errors, {nullptr, 100ull << 20}),
+              1);
     EXPECT_THAT(read_bytes(errors),
                 MatchesRegex("Clips of 4 frames of 160x120, 2 at once, need about [0-9.]+ GiB, "
                              "more than the [0-9.]+ GiB this run may use: the address-space limit "
@@ -341,10 +315,8 @@ TEST_F(EndedRuns, ARunBeyondWhatItMayUseIsRefusedBeforeItDecodesOrCreatesAnythin
     const std::string input = directory.file("huge");
     fs::create_directories(input + "/frames");
     testing::write_bytes(input + "/frames/frame000.png", png_header_only(12000, 12000));
-    status = testing::wait_for(
-        testing::start_program({vseg, "0", "3", "5", "1", "0.001", "4", input, output}, errors));
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(testing::run_program({vseg, "0", "3", "5", "1", "0.001", "4", input, output}, errors),
+              1);
     EXPECT_THAT(read_bytes(errors), MatchesRegex(refusal + "[^\n]*\n"));
     EXPECT_FALSE(fs::exists(output));
 }

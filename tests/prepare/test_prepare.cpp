@@ -439,8 +439,7 @@ int prepare_on_small_disk(const std::string& mount_point,
                           const std::string& input,
                           const std::string& errors) {
     return testing::run_on_small_disk(mount_point, "1m", [&] {
-        return testing::exit_code(testing::wait_for(
-            testing::start_program({prepare_program, input, mount_point + "/out"}, errors)));
+        return testing::run_program({prepare_program, input, mount_point + "/out"}, errors);
     });
 }
 

@@ -1,5 +1,11 @@
 #include "tests/support/processes.h"
 
+// Magick++ declares the assert machinery inside its own namespace unless <cassert> comes first.
+// clang-format off
+#include <cassert>
+#include <Magick++.h>
+// clang-format on
+
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -7,8 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <boost/filesystem.hpp>
 #include <cerrno>
 #include <cstdlib>
+
+#include "tests/support/tempdir.h"
 
 namespace vorada {
 namespace testing {
@@ -16,6 +25,30 @@ namespace testing {
 std::string program_path(const std::string& name, const std::string& built) {
     const char* folder = std::getenv("VORADA_PROGRAM_DIR");
     return folder && *folder ? std::string(folder) + "/" + name : built;
+}
+
+void ProgramTest::SetUp() {
+    static const bool magick_ready = [] {
+        Magick::InitializeMagick(nullptr);
+        return true;
+    }();
+    ASSERT_TRUE(magick_ready);
+    if (!present) {
+        GTEST_SKIP() << "this build has no such program to run";
+    }
+}
+
+std::map<std::string, std::string> files_below(
+    const std::string& folder, const std::function<bool(const std::string& name)>& keep) {
+    namespace fs = boost::filesystem;
+    std::map<std::string, std::string> files;
+    for (fs::recursive_directory_iterator entry(folder), end; entry != end; ++entry) {
+        if (fs::is_regular_file(entry->path()) && keep(entry->path().filename().string())) {
+            files[fs::relative(entry->path(), folder).string()] =
+                read_bytes(entry->path().string());
+        }
+    }
+    return files;
 }
 
 StartGate::StartGate() {
@@ -81,6 +114,12 @@ int wait_for(pid_t pid) {
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return status;
+}
+
+int run_program(const std::vector<std::string>& words,
+                const std::string& errors,
+                const ChildOptions& options) {
+    return exit_code(wait_for(start_program(words, errors, options)));
 }
 
 int exit_code(int status) {

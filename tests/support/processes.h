@@ -2,9 +2,11 @@
 // The programs run as a user runs them: in a child process, several of them let go at the same
 // instant when they must race.
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,23 @@ namespace testing {
 /// The program to run: `built` (the one of this build), or the one of that name in the folder
 /// VORADA_PROGRAM_DIR names, to run these tests against another build.
 std::string program_path(const std::string& name, const std::string& built);
+
+/// The fixture of tests that run a program of this build as a user runs it. `built` is its
+/// path in this build, empty in a build without it (the sanitizer builds): the tests then skip.
+class ProgramTest : public ::testing::Test {
+  protected:
+    explicit ProgramTest(const std::string& built) : present(!built.empty()) {}
+    /// Makes image files readable in this process, or skips the test without the program.
+    void SetUp() override;
+
+  private:
+    bool present;
+};
+
+/// The bytes of every regular file below `folder` whose file name `keep` accepts, by path
+/// relative to `folder`.
+std::map<std::string, std::string> files_below(
+    const std::string& folder, const std::function<bool(const std::string& name)>& keep);
 
 /// Children started on it wait until open() lets them all go at once.
 class StartGate {
@@ -43,6 +62,11 @@ pid_t start_program(const std::vector<std::string>& words,
 
 /// Waits for a child; returns its wait status.
 int wait_for(pid_t pid);
+
+/// Runs `words` to its end, its standard error going to `errors`; its exit_code.
+int run_program(const std::vector<std::string>& words,
+                const std::string& errors,
+                const ChildOptions& options = {});
 
 /// A wait status as one exit code: the exit status, or 100 + the signal that ended the child.
 int exit_code(int status);
