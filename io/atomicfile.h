@@ -41,7 +41,7 @@ class AtomicFile {
 
   private:
     struct FreeBuffer {
-        void operator()(char* buffer) const { std::free(buffer); }
+        void operator()(char* block) const { std::free(block); }
     };
 
     void _fail(const std::string& what, int error);
