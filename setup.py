@@ -30,7 +30,7 @@ class CMakeBuild(build_ext):
         if shutil.which("ccache"):
             configure.append("-DCMAKE_CXX_COMPILER_LAUNCHER=ccache")
         subprocess.run(configure, check=True, stdout=subprocess.DEVNULL)
-        jobs = os.environ.get("JOBS", str(os.cpu_count() or 1))
+        jobs = os.environ.get("JOBS", str(len(os.sched_getaffinity(0))))
         subprocess.run(["cmake", "--build", build, "--target", module, "-j", jobs], check=True)
         built = [name for name in os.listdir(os.path.join(build, "python"))
                  if name.startswith(module + ".") and name.endswith(".so")]

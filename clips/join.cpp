@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <memory>
 #include <sstream>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 
 #include "clips/clipfile.h"
 #include "common/errors.h"
+#include "common/parallel.h"
 #include "descriptors/colorsignature.h"
 #include "distance/motioncolordistancemodel.h"
 #include "io/atomicfile.h"
@@ -526,8 +526,8 @@ void Join::_write_segmentations() {
     }
     const bool images = settings.png_mode != io::PngMode::none;
     auto queue = std::make_unique<io::ImageWriteQueue>(
-        io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
-        std::size_t(256) << 20, settings.png_mode);
+        io::ImageWriteQueue::workers_for(default_thread_count()), std::size_t(256) << 20,
+        settings.png_mode);
     for (Level& level : levels) {
         const std::string directory =
             layout::segmentation_directory(settings.output_directory, level.level);

@@ -2,6 +2,8 @@
 // Work split over threads by index, for stages whose items (frames, mostly) are independent:
 // each item writes only its own results, so the output is the same for any number of threads.
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -12,8 +14,14 @@
 
 namespace vorada {
 
-/// Threads that work on a stage: one per core.
+/// Threads that work on a stage: one per core this process may run on (a Slurm job, a
+/// container or taskset may give it fewer than the machine has).
 inline unsigned default_thread_count() {
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (sched_getaffinity(0, sizeof(cores), &cores) == 0 && CPU_COUNT(&cores) > 0) {
+        return static_cast<unsigned>(CPU_COUNT(&cores));
+    }
     return std::max(1u, std::thread::hardware_concurrency());
 }
 

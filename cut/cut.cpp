@@ -7,9 +7,9 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include "common/errors.h"
+#include "common/parallel.h"
 #include "io/imagewritequeue.h"
 #include "io/outputlock.h"
 #include "io/segmentation.h"
@@ -211,8 +211,7 @@ int run_vseg_cut(int argc, const char* const* argv) {
     }
     // The queue forks its writer processes: before the tree fills memory.
     io::ImageWriteQueue image_writer(
-        io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()),
-        std::size_t(256) << 20,
+        io::ImageWriteQueue::workers_for(default_thread_count()), std::size_t(256) << 20,
         options.format == LabelFormat::sgm ? options.png : io::PngMode::none);
     // The leaf map is read a frame at a time, the merges streamed: neither is ever whole.
     io::TreeFileReader reader(layout::tree_file_path(options.output_directory));

@@ -13,11 +13,11 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 #include "clips/join.h"
 #include "common/errors.h"
+#include "common/parallel.h"
 #include "driver/pipeline.h"
 #include "driver/stopsignals.h"
 #include "io/imagewritequeue.h"
@@ -217,7 +217,7 @@ void run_clip(const Arguments& arguments, const clips::Plan& plan, unsigned long
         boost::filesystem::create_directory(folder + "/" + sub);
     }
     auto image_writer = std::make_unique<io::ImageWriteQueue>(
-        io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()), std::size_t(256) << 20,
+        io::ImageWriteQueue::workers_for(default_thread_count()), std::size_t(256) << 20,
         arguments.png_mode);
     const StopSignalHandling stop_signal_handling;
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <new>
 #include <sstream>
-#include <thread>
 
 #include "common/errors.h"
+#include "common/parallel.h"
 #include "distance/colorspaceconverter.h"
 #include "distance/motioncolordistancemodel.h"
 #include "driver/clipmode.h"
@@ -352,7 +352,7 @@ int run_pipeline(const Arguments& arguments, RunRecord& record) {
     // Frame images are encoded on the other cores while the tree is built. The queue forks its
     // writer processes, so it comes before anything that starts threads or fills memory.
     auto image_writer = std::make_unique<io::ImageWriteQueue>(
-        io::ImageWriteQueue::workers_for(std::thread::hardware_concurrency()), std::size_t(256) << 20,
+        io::ImageWriteQueue::workers_for(default_thread_count()), std::size_t(256) << 20,
         arguments.png_mode);
     // A stopped run takes its writers and its unfinished files with it.
     const StopSignalHandling stop_signal_handling;

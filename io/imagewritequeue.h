@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/parallel.h"
 #include "image/imagergb.h"
 #include "io/imagewriterprocess.h"
 
@@ -43,7 +44,7 @@ class ImageWriteQueue {
     /// once, on the caller's thread). Images waiting beyond `max_pending_bytes` are written by
     /// the caller itself. Construct it before the process starts other threads: it forks.
     /// `mode` none drops every image (and starts no worker).
-    explicit ImageWriteQueue(unsigned workers = workers_for(std::thread::hardware_concurrency()),
+    explicit ImageWriteQueue(unsigned workers = workers_for(default_thread_count()),
                              std::size_t max_pending_bytes = std::size_t(256) << 20,
                              PngMode mode = PngMode::exact);
     /// Writes whatever still waits, then stops the threads. A failure that finish() has not

@@ -72,7 +72,7 @@ std::string prepare_usage_text(const std::string& program) {
            "  --max-side PIXELS   shrink frames whose longer side exceeds PIXELS\n"
            "  --scale F           resize frames by the factor F, 0 < F <= 1\n"
            "  --flow fast|medium|fine  optical flow accuracy against speed (default medium)\n"
-           "  --threads N         worker threads (default: all cores); the result is the same\n"
+           "  --threads N         worker threads (default: usable cores); the result is the same\n"
            "  --force             replace frames and flows that OUTPUT_DIR holds of another input\n"
            "  -h, --help          print this help and exit\n"
            "  --version           print the version and exit\n";

@@ -1,6 +1,5 @@
 #include "prepare/prepare.h"
 
-#include <sched.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -12,10 +11,10 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 #include "common/errors.h"
+#include "common/parallel.h"
 #include "io/atomicfile.h"
 #include "layout/layout.h"
 #include "layout/memorylimit.h"
@@ -138,16 +137,6 @@ std::string vseg_program() {
     return "vseg";
 }
 
-// The cores this process may run on (Slurm and containers give it fewer than the machine has).
-unsigned usable_cores() {
-    cpu_set_t cores;
-    CPU_ZERO(&cores);
-    if (sched_getaffinity(0, sizeof(cores), &cores) == 0 && CPU_COUNT(&cores) > 0) {
-        return static_cast<unsigned>(CPU_COUNT(&cores));
-    }
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
 std::string make_record(const PrepareOptions& options,
                         const std::string& identity,
                         const PrepareResult& result) {
@@ -233,8 +222,7 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
     const std::string identity = input_identity(options.input);
     Staging staging(options.output_directory, identity, options.force);
 
-    const unsigned threads =
-        options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    const unsigned threads = options.threads > 0 ? options.threads : default_thread_count();
     // The two flows of a frame run side by side; each may use half the threads inside. Flows do
     // not depend on OpenCV's thread count.
     cv::setNumThreads(static_cast<int>(std::max(1u, threads / 2)));
@@ -282,7 +270,7 @@ PrepareResult run_prepare(const PrepareOptions& options, std::ostream& log, bool
         shell_word(vseg_program()) + " 0 " + std::to_string(result.frames - 1) + " " +
             recommended_vseg_numbers + " " + output + " " + output + "/segmentation",
         static_cast<unsigned long long>(size.width), static_cast<unsigned long long>(size.height),
-        result.frames, result.segments, {limit.bytes, limit.source, usable_cores()});
+        result.frames, result.segments, {limit.bytes, limit.source, default_thread_count()});
     result.vseg_command = advice.command;
     result.advice = advice.note;
     return result;

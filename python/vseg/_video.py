@@ -71,7 +71,7 @@ def optical_flow(frames, preset="medium", threads=None):
     preset : {'fast', 'medium', 'fine'}, optional
         Speed against accuracy (see the README's table); 'medium' by default.
     threads : int, optional
-        Worker threads; all cores when None. The flows do not depend on it.
+        Worker threads; when None, one per core this process may run on. The flows do not depend on it.
 
     Returns
     -------
@@ -87,4 +87,4 @@ def optical_flow(frames, preset="medium", threads=None):
     threads = _checks.whole_number(threads, "threads", 1, allow_none=True)
     from . import _prepare
 
-    return _prepare.optical_flow(frames, preset, threads or (os.cpu_count() or 1))
+    return _prepare.optical_flow(frames, preset, threads or len(os.sched_getaffinity(0)))
