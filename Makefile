@@ -47,7 +47,7 @@ python: deps
 # undefined-behaviour sanitizers and the standard library's assertions (the image container
 # suites are left out for build time).
 SANITIZE_SUITES ?= test_common test_signals test_tree test_io test_math test_descriptors \
-                   test_distance test_tracking test_driver
+                   test_distance test_tracking test_driver test_cut test_view
 
 sanitize: deps
 	@cmake -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DVORADA_SANITIZE=ON \
