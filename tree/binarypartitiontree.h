@@ -212,7 +212,6 @@ void BinaryPartitionTree<Signal, Region, Connectivity>::_create(Signal& video,
         const double merge_distance = closest.distance;
         ++last_index;
         Region& merged = *partition.merge_units(a, b, last_index);
-        graph.prefetch(closest.first, closest.second());
         // The queued entries of a's and b's links go stale with this.
         top_level[static_cast<std::size_t>(a.label)] = false;
         top_level[static_cast<std::size_t>(b.label)] = false;

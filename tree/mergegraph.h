@@ -131,17 +131,6 @@ class MergeGraph {
         }
         up[a] = merged;
         up[b] = merged;
-        // The entries' places in `up` are scattered: ask for all of them before following any.
-        for (const Label label : {a, b}) {
-            if (list_at[label] != no_list) {
-                const Label* list = pool.data() + list_at[label];
-                for (std::uint32_t k = 0; k < list[0]; ++k) {
-                    if (list[header + k] < up.size()) {
-                        __builtin_prefetch(&up[list[header + k]]);
-                    }
-                }
-            }
-        }
         joined.clear();
         _resolve_into(a, merged);
         _resolve_into(b, merged);
@@ -151,17 +140,6 @@ class MergeGraph {
         _drop(b);
         _store(merged, joined.data(), joined.size());
         return joined;
-    }
-
-    /// Hints that a and b will be joined soon: their lists are loaded meanwhile.
-    void prefetch(Label a, Label b) const {
-        for (const Label label : {a, b}) {
-            if (label < list_at.size() && list_at[label] != no_list) {
-                const Label* list = pool.data() + list_at[label];
-                __builtin_prefetch(list);
-                __builtin_prefetch(list + header + list[0] - 1);
-            }
-        }
     }
 
     /// The top-level region holding `label`.

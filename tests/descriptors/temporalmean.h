@@ -69,18 +69,6 @@ class MotionMeanStorage {
         }
         return view;
     }
-    /// Hints that `slot`'s entry, and then its runs, will be read soon (see SignatureStorage).
-    void prefetch_entry(std::uint32_t slot) const {
-        if (slot < entries.size()) {
-            __builtin_prefetch(&entries[slot]);
-        }
-    }
-    void prefetch_runs(std::uint32_t slot) const {
-        if (has(slot) && _frames(entries[slot]) > 0) {
-            __builtin_prefetch(sum_pool.at(entries[slot].sums));
-            __builtin_prefetch(count_pool.at(entries[slot].counts));
-        }
-    }
     result put(std::uint32_t slot, MotionMeanValues<N>&& values) {
         FrameSpan span;
         span.set(values.first_frame, values.last_frame);
