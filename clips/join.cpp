@@ -16,6 +16,7 @@
 #include "descriptors/colorsignature.h"
 #include "distance/motioncolordistancemodel.h"
 #include "io/atomicfile.h"
+#include "io/cliptree.h"
 #include "io/flowreader.h"
 #include "io/segmentation.h"
 #include "io/treefile.h"
@@ -295,6 +296,7 @@ void Join::_link_across_boundaries() {
     auto follow = [&](const std::vector<Label>& from, const std::vector<Label>& to,
                       const std::string& path) {
         gma::read_optical_flow(flow, path, 0);
+        const auto added = static_cast<std::ptrdiff_t>(links.size());
         for (long long y = 0; y < Y; ++y) {
             for (long long x = 0; x < X; ++x) {
                 const double* motion = flow.at(x, y, 0);
@@ -312,9 +314,10 @@ void Join::_link_across_boundaries() {
                 }
             }
         }
-        // A pair is linked once: duplicates go before the next boundary adds more.
-        std::sort(links.begin(), links.end());
-        links.erase(std::unique(links.begin(), links.end()), links.end());
+        // A pair is linked once: this boundary's duplicates go before the next boundary adds
+        // more (sorting only its own links keeps the join linear in the number of clips).
+        std::sort(links.begin() + added, links.end());
+        links.erase(std::unique(links.begin() + added, links.end()), links.end());
     };
     for (std::size_t c = 0; c + 1 < parts.size(); ++c) {
         const ClipPart& before = parts[c];
@@ -491,6 +494,15 @@ void Join::_write_tree() {
                                  static_cast<std::uint32_t>(leaves - 1 - index), merge.distance});
     }
     writer.finish();
+    // Where each clip's frames, leaves and merges lie in the tree, so that a cut can be replayed
+    // a clip at a time.
+    io::ClipIndex index;
+    for (const ClipPart& part : parts) {
+        index.clips.push_back(io::TreeClip{part.frame_offset, part.clip.frames(), part.leaf_offset,
+                                           part.leaves, part.merge_offset, part.merges});
+    }
+    index.join_merges = join_merges.size();
+    io::write_clip_index(layout::clip_index_path(settings.output_directory), index);
 }
 
 // One written level: how many merges of the global tree it follows, its file and colours, and

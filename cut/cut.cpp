@@ -10,6 +10,7 @@
 
 #include "common/errors.h"
 #include "common/parallel.h"
+#include "io/cliptree.h"
 #include "io/imagewritequeue.h"
 #include "io/outputlock.h"
 #include "io/segmentation.h"
@@ -111,43 +112,46 @@ CutOptions parse_cut_arguments(int argc, const char* const* argv) {
 namespace {
 
 // Writes the cut after `merges` merges as vseg writes a level, reading the leaf map a frame at a
-// time (twice when images are drawn: their colours need the number of regions first).
+// time, clip by clip. Images need the number of regions before the first frame (their colours):
+// leaves − merges when every leaf lies in a voxel (a run's leaves always do), else counted in a
+// pass of its own.
 void write_streamed_cut(io::TreeFileReader& reader,
-                        io::MergeReplay& replay,
+                        io::ClipReplay& replay,
                         std::uint64_t merges,
                         const std::string& directory,
                         io::ImageWriteQueue& queue) {
-    const std::vector<std::uint32_t>& region_of = replay.regions_after(merges);
-    const std::uint64_t pixels = reader.width() * reader.height();
-    std::vector<std::uint32_t> leaves(static_cast<std::size_t>(pixels));
-    constexpr std::uint32_t unseen = std::numeric_limits<std::uint32_t>::max();
-    std::vector<std::uint32_t> index_of;
     std::size_t count = 0;
-    if (queue.writes_images()) {
-        index_of.assign(region_of.size(), unseen);
+    replay.cut(merges);
+    if (queue.writes_images() && replay.every_leaf_shown()) {
+        count = static_cast<std::size_t>(replay.leaf_count() - merges);
+    } else if (queue.writes_images()) {
+        io::FirstAppearance counted(replay);
         for (std::uint64_t t = 0; t < reader.frames(); ++t) {
-            reader.read_leaves(t * pixels, pixels, leaves.data());
-            for (const std::uint32_t leaf : leaves) {
-                std::uint32_t& index = index_of[region_of[leaf]];
-                if (index == unseen) {
-                    index = static_cast<std::uint32_t>(count++);
-                }
+            for (const std::uint32_t region : replay.frame_regions(t)) {
+                counted(region);
             }
         }
+        count = counted.regions();
     }
     gma::SegmentationFrameWriter writer(directory, reader.width(), reader.height(), reader.frames(),
                                         count, &queue);
-    std::vector<std::uint64_t> labels(leaves.size());
-    std::vector<std::uint32_t> compact(writer.writes_images() ? leaves.size() : 0);
+    const std::size_t pixels = static_cast<std::size_t>(reader.width() * reader.height());
+    std::vector<std::uint64_t> labels(pixels);
+    std::vector<std::uint32_t> compact(writer.writes_images() ? pixels : 0);
+    io::FirstAppearance index_of(replay);
     for (std::uint64_t t = 0; t < reader.frames(); ++t) {
-        reader.read_leaves(t * pixels, pixels, leaves.data());
-        for (std::size_t i = 0; i < leaves.size(); ++i) {
-            labels[i] = region_of[leaves[i]];
+        const std::vector<std::uint32_t>& regions = replay.frame_regions(t);
+        for (std::size_t i = 0; i < pixels; ++i) {
+            labels[i] = regions[i];
             if (!compact.empty()) {
-                compact[i] = index_of[labels[i]];
+                compact[i] = index_of(regions[i]);
             }
         }
         writer.write_frame(labels.data(), compact.data());
+    }
+    if (!compact.empty() && index_of.regions() != count) {
+        throw VoradaError("vseg-cut: " + std::to_string(index_of.regions()) +
+                          " regions drawn of the " + std::to_string(count) + " counted");
     }
     writer.commit();
 }
@@ -155,27 +159,20 @@ void write_streamed_cut(io::TreeFileReader& reader,
 // Writes the cut after `merges` merges as png16 or npy, reading the leaf map a frame at a time;
 // regions are numbered by first appearance.
 void write_streamed_labels(io::TreeFileReader& reader,
-                           io::MergeReplay& replay,
+                           io::ClipReplay& replay,
                            std::uint64_t merges,
                            LabelFormat format,
                            const std::string& directory) {
-    const std::vector<std::uint32_t>& region_of = replay.regions_after(merges);
-    const std::uint64_t pixels = reader.width() * reader.height();
-    std::vector<std::uint32_t> leaves(static_cast<std::size_t>(pixels));
-    constexpr std::uint32_t unseen = std::numeric_limits<std::uint32_t>::max();
-    std::vector<std::uint32_t> index_of(region_of.size(), unseen);
-    std::uint32_t count = 0;
+    replay.cut(merges);
+    io::FirstAppearance index_of(replay);
+    std::vector<std::uint32_t> indices(static_cast<std::size_t>(reader.width() * reader.height()));
     LabelFrameWriter writer(format, directory, reader.width(), reader.height(), reader.frames());
     for (std::uint64_t t = 0; t < reader.frames(); ++t) {
-        reader.read_leaves(t * pixels, pixels, leaves.data());
-        for (std::uint32_t& leaf : leaves) {
-            std::uint32_t& index = index_of[region_of[leaf]];
-            if (index == unseen) {
-                index = count++;
-            }
-            leaf = index;
+        const std::vector<std::uint32_t>& regions = replay.frame_regions(t);
+        for (std::size_t i = 0; i < indices.size(); ++i) {
+            indices[i] = index_of(regions[i]);
         }
-        writer.write_frame(leaves.data());
+        writer.write_frame(indices.data());
     }
     writer.commit();
 }
@@ -213,9 +210,10 @@ int run_vseg_cut(int argc, const char* const* argv) {
     io::ImageWriteQueue image_writer(
         io::ImageWriteQueue::workers_for(default_thread_count()), std::size_t(256) << 20,
         options.format == LabelFormat::sgm ? options.png : io::PngMode::none);
-    // The leaf map is read a frame at a time, the merges streamed: neither is ever whole.
+    // The leaf map is read a frame at a time, the merges a clip at a time: neither is ever whole.
     io::TreeFileReader reader(layout::tree_file_path(options.output_directory));
-    io::MergeReplay replay(reader);
+    const std::string index_path = layout::clip_index_path(options.output_directory);
+    io::ClipReplay replay(reader, io::read_clip_index(index_path, reader), index_path);
 
     std::vector<std::uint64_t> cuts;  // merges per requested segmentation, in the order asked
     if (options.by_distance) {

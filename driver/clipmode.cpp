@@ -370,6 +370,7 @@ int run_clip_mode(const Arguments& arguments,
     }
     create_output_tree(output);
     boost::filesystem::remove(tree_file_path(output));
+    boost::filesystem::remove(layout::clip_index_path(output));
     boost::filesystem::remove(output + "/trees/input.txt");
     clips::JoinSettings settings;
     settings.input_directory = arguments.input_directory;

@@ -274,15 +274,7 @@ void TreeFileReader::read_merges(
     }
     // Each merge joins two regions present at that moment into the next label.
     std::vector<bool> merged(static_cast<std::size_t>(leaves + count), false);
-    std::vector<TreeMerge> piece(static_cast<std::size_t>(std::min(count, merge_piece)));
-    for (std::uint64_t start = 0; start < count; start += piece.size()) {
-        const auto size =
-            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), count - start));
-        const std::uint64_t offset = tree_file_merges_offset(voxels()) + sizeof(TreeMerge) * start;
-        if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0 ||
-            std::fread(piece.data(), sizeof(TreeMerge), size, file) != size) {
-            throw VoradaFileError(path, "cannot be read");
-        }
+    read_merge_range(0, count, [&](const TreeMerge* piece, std::size_t size, std::uint64_t start) {
         for (std::size_t i = 0; i < size; ++i) {
             const TreeMerge& merge = piece[i];
             const std::uint64_t label = leaves + start + i;
@@ -294,6 +286,29 @@ void TreeFileReader::read_merges(
             }
             merged[merge.first] = true;
             merged[merge.second] = true;
+        }
+        return take(piece, size, start);
+    });
+}
+
+void TreeFileReader::read_merge_range(
+    std::uint64_t first,
+    std::uint64_t count,
+    const std::function<bool(const TreeMerge*, std::size_t, std::uint64_t)>& take) {
+    if (first > merges || count > merges - first) {
+        throw VoradaError("Tree file: merges " + std::to_string(first) + " + " +
+                          std::to_string(count) + " asked of the " + std::to_string(merges) +
+                          " of " + path);
+    }
+    std::vector<TreeMerge> piece(static_cast<std::size_t>(std::min(count, merge_piece)));
+    for (std::uint64_t done = 0; done < count; done += piece.size()) {
+        const auto size =
+            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), count - done));
+        const std::uint64_t start = first + done;
+        const std::uint64_t offset = tree_file_merges_offset(voxels()) + sizeof(TreeMerge) * start;
+        if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0 ||
+            std::fread(piece.data(), sizeof(TreeMerge), size, file) != size) {
+            throw VoradaFileError(path, "cannot be read");
         }
         if (!take(piece.data(), size, start)) {
             return;

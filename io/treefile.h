@@ -129,6 +129,15 @@ class TreeFileReader {
         std::uint64_t count,
         const std::function<bool(const TreeMerge* piece, std::size_t size, std::uint64_t first)>&
             take);
+    /// Reads merges first … first+count−1 a piece at a time as read_merges() hands them, without
+    /// its checks (for a caller that checks them itself, or that checked them before). Memory:
+    /// a piece.
+    void read_merge_range(
+        std::uint64_t first,
+        std::uint64_t count,
+        const std::function<bool(const TreeMerge* piece, std::size_t size, std::uint64_t first)>&
+            take);
+    const std::string& file_path() const { return path; }
 
   private:
     std::string path;

@@ -70,6 +70,10 @@ std::string tree_file_path(const std::string& output_directory) {
     return output_directory + "/trees/tree.bpt";
 }
 
+std::string clip_index_path(const std::string& output_directory) {
+    return output_directory + "/trees/clips.txt";
+}
+
 std::string input_record_path(const std::string& output_directory) {
     return output_directory + "/trees/input.txt";
 }

@@ -33,6 +33,8 @@ std::string segmentation_directory(const std::string& output_directory, unsigned
 std::string cuts_directory(const std::string& output_directory);
 /// The tree file of a run: output + "/trees/tree.bpt".
 std::string tree_file_path(const std::string& output_directory);
+/// The clip index beside the tree of a run made clip by clip: output + "/trees/clips.txt".
+std::string clip_index_path(const std::string& output_directory);
 /// The input record of a run: output + "/trees/input.txt".
 std::string input_record_path(const std::string& output_directory);
 /// The record of a finished run: output + "/run.json".

@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include "common/errors.h"
+#include "io/cliptree.h"
 #include "io/outputlock.h"
 #include "io/treefile.h"
 #include "layout/layout.h"
@@ -162,11 +163,6 @@ std::vector<int> spaced_frames(int count, std::uint64_t wanted) {
     return chosen;
 }
 
-std::vector<std::uint64_t> usable_levels(const io::TreeFile& tree,
-                                         const std::vector<std::uint64_t>& requested) {
-    return usable_levels(tree.leaf_count, tree.merges.size(), requested);
-}
-
 std::vector<std::uint64_t> usable_levels(std::uint64_t leaf_count,
                                          std::uint64_t merge_count,
                                          const std::vector<std::uint64_t>& requested) {
@@ -195,13 +191,10 @@ LevelViewBuilder::LevelViewBuilder(std::uint64_t level, std::size_t frame_pixels
     view.level = level;
 }
 
-void LevelViewBuilder::add_frame(const std::uint8_t* rgb,
-                                 const std::uint32_t* leaves,
-                                 const std::vector<std::uint32_t>& region_of,
-                                 bool keep) {
+void LevelViewBuilder::add_frame(const std::uint8_t* rgb, const std::uint32_t* regions, bool keep) {
     const int t = next_frame++;
     for (std::size_t i = 0; i < pixels; ++i) {
-        const std::uint32_t label = region_of[leaves[i]];
+        const std::uint32_t label = regions[i];
         const auto found = compact.emplace(label, static_cast<std::uint32_t>(view.label.size()));
         const std::uint32_t index = found.first->second;
         if (found.second) {
@@ -245,10 +238,13 @@ std::vector<LevelView> make_level_views(const io::TreeFile& tree,
         const std::vector<std::uint32_t>& region_of =
             replay.regions_after(tree.leaf_count - 1 - level);
         LevelViewBuilder builder(level, pixels);
+        std::vector<std::uint32_t> regions(pixels);
         for (int t = 0; t < static_cast<int>(tree.frames); ++t) {
-            builder.add_frame(frames.frame(t),
-                              tree.leaves.data() + pixels * static_cast<std::size_t>(t), region_of,
-                              true);
+            const std::uint32_t* leaves = tree.leaves.data() + pixels * static_cast<std::size_t>(t);
+            for (std::size_t i = 0; i < pixels; ++i) {
+                regions[i] = region_of[leaves[i]];
+            }
+            builder.add_frame(frames.frame(t), regions.data(), true);
         }
         views.push_back(builder.finish());
     }
@@ -423,9 +419,10 @@ int run_vseg_view(int argc, const char* const* argv) {
     if (boost::filesystem::is_directory(out)) {
         lock = std::make_unique<io::OutputLock>(out);
     }
-    // The tree's merges streamed into the replay, its leaf map read a frame at a time.
+    // The tree's merges replayed a clip at a time, its leaf map read a frame at a time.
     io::TreeFileReader reader(layout::tree_file_path(out));
-    io::MergeReplay replay(reader);
+    const std::string index_path = layout::clip_index_path(out);
+    io::ClipReplay replay(reader, io::read_clip_index(index_path, reader), index_path);
     layout::InputRecord record;
     if (options.input.empty()) {
         record = layout::read_input_record(out);
@@ -454,18 +451,16 @@ int run_vseg_view(int argc, const char* const* argv) {
     frames.count = count;
     std::vector<LevelView> views;
     std::vector<std::uint8_t> rgb(3 * pixels);
-    std::vector<std::uint32_t> leaves(pixels);
     for (std::uint64_t level : levels) {
-        const std::vector<std::uint32_t>& region_of =
-            replay.regions_after(replay.leaf_count() - 1 - level);
+        replay.cut(replay.leaf_count() - 1 - level);
         LevelViewBuilder builder(level, pixels);
         std::vector<Magick::Image> previews;
         for (int t = 0; t < count; ++t) {
             load_frame(record.input, record.first_frame + static_cast<std::uint64_t>(t), width,
                        height, rgb.data());
-            reader.read_leaves(pixels * static_cast<std::size_t>(t), pixels, leaves.data());
             const bool keep = std::find(columns.begin(), columns.end(), t) != columns.end();
-            builder.add_frame(rgb.data(), leaves.data(), region_of, keep);
+            builder.add_frame(rgb.data(),
+                              replay.frame_regions(static_cast<std::uint64_t>(t)).data(), keep);
             if (keep && views.empty()) {
                 frames.held.push_back(t);
                 frames.rgb.insert(frames.rgb.end(), rgb.begin(), rgb.end());

@@ -49,9 +49,8 @@ Frames load_frames(
 /// `wanted` frame indices of `count`, evenly spaced, first and last included (all if fewer).
 std::vector<int> spaced_frames(int count, std::uint64_t wanted);
 
-/// The requested levels the tree holds, each limited to the tree's range, without repeats.
-std::vector<std::uint64_t> usable_levels(const io::TreeFile& tree,
-                                         const std::vector<std::uint64_t>& requested);
+/// The requested levels a tree of `leaf_count` leaves and `merge_count` merges holds, each
+/// limited to the tree's range, without repeats.
 std::vector<std::uint64_t> usable_levels(std::uint64_t leaf_count,
                                          std::uint64_t merge_count,
                                          const std::vector<std::uint64_t>& requested);
@@ -76,12 +75,9 @@ struct LevelView {
 class LevelViewBuilder {
   public:
     LevelViewBuilder(std::uint64_t level, std::size_t frame_pixels);
-    /// The next frame: its pixels, the leaf label of each, and the tree label at this level of
-    /// every leaf (MergeReplay::regions_after); `keep` holds its region map.
-    void add_frame(const std::uint8_t* rgb,
-                   const std::uint32_t* leaves,
-                   const std::vector<std::uint32_t>& region_of,
-                   bool keep);
+    /// The next frame: its pixels and the region (tree label) at this level of each;
+    /// `keep` holds its region map.
+    void add_frame(const std::uint8_t* rgb, const std::uint32_t* regions, bool keep);
     /// Compact regions of the pixels of the frame added last.
     const std::uint32_t* last_regions() const { return current.data(); }
     LevelView finish();

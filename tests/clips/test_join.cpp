@@ -176,6 +176,12 @@ TEST(Join, RegionCrossingAClipBoundaryKeepsOneLabel) {
     }
     EXPECT_NE(top[0], top[1]);
     EXPECT_TRUE(boost::filesystem::exists(run.output + "/segmentations/1/00003.png"));
+    // Where each clip lies in the tree, for cuts replayed a clip at a time.
+    EXPECT_EQ(testing::read_bytes(run.output + "/trees/clips.txt"),
+              "vseg tree clips 1\n"
+              "clip 0 frames 0 2 leaves 0 3 merges 0 1\n"
+              "clip 1 frames 2 2 leaves 3 2 merges 1 0\n"
+              "join merges 1 2\n");
 }
 
 TEST(Join, RegionsOfTwoShotsNeverShareALabel) {

@@ -16,6 +16,7 @@
 #include "common/errors.h"
 #include "cut/cut.h"
 #include "driver/pipeline.h"
+#include "io/cliptree.h"
 #include "io/outputlock.h"
 #include "io/readimage.h"
 #include "io/treefile.h"
@@ -248,19 +249,25 @@ int run_quietly(int (*program)(int, const char* const*), const std::vector<std::
     return status;
 }
 
+// `runs`: the options of each vseg command that makes the output (one run, or clips and join).
 void expect_cut_reproduces_vseg(const std::string& input,
                                 const std::string& last,
-                                const std::string& out) {
+                                const std::string& out,
+                                const std::vector<std::vector<std::string>>& runs = {{}},
+                                std::size_t level_count = 16) {
     ASSERT_TRUE(magick_ready);
-    std::srand(1);  // both programs start from the generator's unseeded state
-    ASSERT_EQ(run_quietly(gma::run_vseg, {"vseg", "0", last, "5", "1.5", "0.001", "4", input, out}),
-              0);
+    for (const std::vector<std::string>& options : runs) {
+        std::srand(1);  // both programs start from the generator's unseeded state
+        std::vector<std::string> words{"vseg", "0", last, "5", "1.5", "0.001", "4", input, out};
+        words.insert(words.end(), options.begin(), options.end());
+        ASSERT_EQ(run_quietly(gma::run_vseg, words), 0);
+    }
     std::vector<std::string> levels;
     std::string regions;
     for (const auto& entry : boost::filesystem::directory_iterator(out + "/segmentations")) {
         levels.push_back(entry.path().filename().string());
     }
-    ASSERT_EQ(levels.size(), 16u);
+    ASSERT_EQ(levels.size(), level_count);
     std::sort(levels.begin(), levels.end(), [](const std::string& a, const std::string& b) {
         return std::stoull(a) > std::stoull(b);
     });
@@ -427,6 +434,56 @@ TEST(CutRun, WritingIntoAFolderAnotherProgramWritesIsRefusedReadingItIsNot) {
                           {"vseg-cut", out, "--regions", "3", "--out", dir.file("elsewhere")}),
               0);
     EXPECT_TRUE(boost::filesystem::exists(dir.file("elsewhere/2/frames.sgm")));
+}
+
+TEST(CutRoundTrip, ClipModeOutputByteForByteAndCutsInsideAClipAsTheWholeTree) {
+    TempDir dir;
+    synthetic::Synthetic sample =
+        synthetic::make_synthetic(synthetic::random_options(48, 36, 4, 3, 7));
+    synthetic::write_sample(dir.file("in"), sample);
+    const std::vector<std::string> clip_mode{"--clip-frames", "2",        "--clip-regions",
+                                             "150",           "--levels", "100,20,5"};
+    std::vector<std::vector<std::string>> runs;
+    for (const char* step : {"--clip", "--clip", "--join"}) {
+        runs.push_back(clip_mode);
+        runs.back().push_back(step);
+        if (runs.size() < 3) {
+            runs.back().push_back(std::to_string(runs.size() - 1));
+        }
+    }
+    const std::string out = dir.file("out");
+    expect_cut_reproduces_vseg(dir.file("in"), "3", out, runs, 3);
+    // Cuts the join never wrote: within clip 0's merges, within clip 1's, and in the join's.
+    io::TreeFileReader reader(out + "/trees/tree.bpt");
+    const io::ClipIndex index = io::read_clip_index(out + "/trees/clips.txt", reader);
+    ASSERT_EQ(index.clips.size(), 2u);
+    ASSERT_GT(index.clips[0].merges, 2u);
+    ASSERT_GT(index.clips[1].merges, 2u);
+    ASSERT_GT(index.join_merges, 2u);
+    const io::TreeFile tree = io::read_tree_file(out + "/trees/tree.bpt");
+    io::MergeReplay whole(tree);
+    for (const std::uint64_t merges :
+         {index.clips[0].merges / 2, index.clips[1].first_merge + index.clips[1].merges / 2,
+          index.clip_merges() + index.join_merges / 2}) {
+        const std::string regions = std::to_string(reader.leaf_count() - merges);
+        ASSERT_EQ(run_quietly(cut::run_vseg_cut, {"vseg-cut", out, "--regions", regions, "--format",
+                                                  "npy", "--out", dir.file("npy")}),
+                  0);
+        std::vector<unsigned long long> expected;
+        whole.labels_after(merges, expected);
+        const std::string npy = read_bytes(
+            dir.file("npy/") + std::to_string(reader.leaf_count() - merges - 1) + "/labels.npy");
+        const std::size_t header = cut::npy_header(4, 36, 48).size();
+        ASSERT_EQ(npy.size(), header + 4 * expected.size());
+        std::vector<std::int64_t> values(expected.size());
+        for (std::size_t v = 0; v < values.size(); ++v) {
+            std::int32_t value;
+            std::memcpy(&value, npy.data() + header + 4 * v, 4);
+            values[v] = value;
+        }
+        expect_same_partition(std::vector<std::uint64_t>(expected.begin(), expected.end()), values,
+                              0);
+    }
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::StrEq;
 using ::testing::ThrowsMessage;
 
 const bool magick_ready = [] {
@@ -240,14 +241,57 @@ TEST(ViewRun, RegionSummaryGivesEachRegionTheFramesItSpans) {
     EXPECT_EQ(previews.size(), 2u);
 }
 
+// A run made in two clips of one frame, each half of each frame a leaf of its own (2t, 2t + 1),
+// joined across the clips: the view follows the join's regions through both clips, and refuses
+// an index that does not match the tree.
+TEST(ViewRun, ClipModeTreeWithItsIndexAsOneRegionAcrossTheClips) {
+    ASSERT_TRUE(magick_ready);
+    TinyRun run;
+    std::vector<std::uint64_t> leaves;
+    for (std::uint64_t t = 0; t < frames; ++t) {
+        for (int p = 0; p < width * height; ++p) {
+            leaves.push_back(2 * t + (p % width < 4 ? 0 : 1));
+        }
+    }
+    io::TreeFileWriter writer(run.out + "/trees/tree.bpt", width, height, frames, leaves.data(), 4);
+    for (const io::TreeMerge merge :
+         {io::TreeMerge{4, 0, 2, 3, 0.25}, io::TreeMerge{5, 1, 3, 2, 0.3},
+          io::TreeMerge{6, 4, 5, 1, 0.5}}) {
+        writer.add(merge);
+    }
+    writer.finish();
+    const std::string index = layout::clip_index_path(run.out);
+    write_bytes(index,
+                "vseg tree clips 1\nclip 0 frames 0 1 leaves 0 2 merges 0 0\n"
+                "clip 1 frames 1 1 leaves 2 2 merges 0 0\njoin merges 0 3\n");
+    std::vector<const char*> argv{"vseg-view", run.out.c_str(), "--levels",
+                                  "1,3",       "--input",       run.in.c_str()};
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(view::run_vseg_view(static_cast<int>(argv.size()), argv.data()), 0);
+    EXPECT_EQ(read_bytes(run.out + "/regions.csv"),
+              "level,regions,label,voxels,first_frame,last_frame,mean_r,mean_g,mean_b\n"
+              "1,2,4,48,0,1,40,60,80\n"
+              "1,2,5,48,0,1,90,40,30\n"
+              "3,4,0,24,0,0,40,60,80\n"
+              "3,4,1,24,0,0,90,40,30\n"
+              "3,4,2,24,1,1,40,60,80\n"
+              "3,4,3,24,1,1,90,40,30\n");
+    write_bytes(index,
+                "vseg tree clips 1\nclip 0 frames 0 1 leaves 0 3 merges 0 0\n"
+                "clip 1 frames 1 1 leaves 3 1 merges 0 0\njoin merges 0 3\n");
+    EXPECT_THAT(
+        [&] { view::run_vseg_view(static_cast<int>(argv.size()), argv.data()); },
+        ThrowsMessage<VoradaFileError>(StrEq(
+            "Error in file '" + index + "': voxel 48 (frame 1) has leaf 2, not one of clip 1's")));
+    ::testing::internal::GetCapturedStderr();
+}
+
 TEST(ViewChoices, EvenlySpacedFramesAndLevelsWithinTheTree) {
     EXPECT_THAT(view::spaced_frames(10, 6), ElementsAre(0, 2, 4, 5, 7, 9));
     EXPECT_THAT(view::spaced_frames(3, 6), ElementsAre(0, 1, 2));
     EXPECT_THAT(view::spaced_frames(10, 1), ElementsAre(0));
-    io::TreeFile tree;
-    tree.leaf_count = 50;
-    tree.merges.resize(48);  // 50 regions down to 2: levels 49 … 1
-    EXPECT_THAT(view::usable_levels(tree, {900, 100, 20, 5, 0}), ElementsAre(49, 20, 5, 1));
+    // 50 leaves and 48 merges: 50 regions down to 2, levels 49 … 1.
+    EXPECT_THAT(view::usable_levels(50, 48, {900, 100, 20, 5, 0}), ElementsAre(49, 20, 5, 1));
 }
 
 }  // namespace
