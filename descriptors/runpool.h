@@ -44,7 +44,9 @@ class ConstSpan {
 };
 
 /// A block of elements mapped straight from the system, so that a pool that shrinks gives its
-/// memory back (the C library keeps freed blocks of this size in its heap).
+/// memory back (the C library keeps freed blocks of this size in its heap). Against blocks from
+/// std::malloc: peak −14.5 MiB (304 against 318 MiB), system time +0.13 s, on alley_1_half 0–9
+/// with --png none, median of 5 paired runs.
 template <typename T>
 class PoolBlock {
   public:

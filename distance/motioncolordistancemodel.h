@@ -376,9 +376,9 @@ void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_index_point
 // A measured link reads, for each of its two scattered regions, the record, the signature and
 // the flow and reliability sums, each behind one or two look-ups. Hinting both regions' first
 // look-ups, then what they lead to, lets the waits overlap instead of following one another.
-// These and the bound round's hints: CPU ×0.905 on alley_1_half 0–9, `--png none` (median of 3
-// alternated pairs, 0.89–1.07, on a loaded machine; 6 pairs with the merge graph hints too,
-// since removed: ×0.92, 0.77–1.06).
+// These and the bound round's hints: CPU ×0.79, ×0.86 and ×0.99 on alley_1_half 0–9 with
+// --png none (medians of three sets of 5 paired runs, each set's pairs 0.76–1.07 at the
+// widest, load 4–8; earlier 3 pairs ×0.905).
 template <typename Signal, typename Region, typename MotionSignal, typename Value>
 template <typename Partition>
 void MotionColorDistanceModel<Signal, Region, MotionSignal, Value>::_prefetch_pair(

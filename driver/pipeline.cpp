@@ -270,7 +270,19 @@ LeafPartition build_leaf_partition(const Arguments& arguments,
     Flow forward_flow, backward_flow;
     load_flows(forward_flow, backward_flow, video, arguments.input_directory, first_frame);
     stage_done("loading");
+    return partition_signals(arguments, video, std::move(forward_flow), std::move(backward_flow),
+                             tree_parameters, area_frames, folder, queue, stage_done);
+}
 
+LeafPartition partition_signals(const Arguments& arguments,
+                                Video& video,
+                                Flow forward_flow,
+                                Flow backward_flow,
+                                const TreeParameters& tree_parameters,
+                                unsigned long long area_frames,
+                                const std::string& folder,
+                                io::ImageWriteQueue& queue,
+                                const std::function<void(const std::string&)>& stage_done) {
     // The tracker's maps are needed only until the cue images and the reliability copy exist.
     auto tracker = std::make_unique<Tracker>(video.size);
     LabelVolume trajectory_labels = tracker->calculate(video, forward_flow, backward_flow);
@@ -347,6 +359,7 @@ int run_pipeline(const Arguments& arguments, RunRecord& record) {
     }
     // The tree of an earlier run in this directory would not match what this run writes.
     boost::filesystem::remove(layout::tree_file_path(arguments.output_directory));
+    boost::filesystem::remove(layout::clip_index_path(arguments.output_directory));
     boost::filesystem::remove(layout::input_record_path(arguments.output_directory));
     const unsigned long long frame_count = arguments.frame_count();
     // Frame images are encoded on the other cores while the tree is built. The queue forks its

@@ -143,9 +143,8 @@ struct LeafPartition {
 };
 
 /// The steps of a run before the merging, on frames first … first+T−1: loads them into `video`
-/// (as CIELab) with their flows, tracks, writes the cue and trajectory images under `folder`
-/// and builds the leaf partition. `stage_done` is told the end of "loading", "tracking",
-/// "cue_images" and "partition"; `area_frames` as for make_distance_parameters.
+/// (as CIELab) with their flows, then goes on as partition_signals. `stage_done` is also told
+/// the end of "loading".
 LeafPartition build_leaf_partition(const Arguments& arguments,
                                    Video& video,
                                    unsigned long long first_frame,
@@ -154,6 +153,21 @@ LeafPartition build_leaf_partition(const Arguments& arguments,
                                    const std::string& folder,
                                    io::ImageWriteQueue& queue,
                                    const std::function<void(const std::string&)>& stage_done);
+
+/// The steps of a run before the merging on signals in memory (`video` in CIELab, the flows as
+/// load_flows fills them, consumed): tracks, writes the cue and trajectory images under
+/// `folder` (when the queue writes images) and builds the leaf partition. `stage_done` is told
+/// the end of "tracking", "cue_images" and "partition"; `area_frames` as for
+/// make_distance_parameters.
+LeafPartition partition_signals(const Arguments& arguments,
+                                Video& video,
+                                Flow forward_flow,
+                                Flow backward_flow,
+                                const TreeParameters& tree_parameters,
+                                unsigned long long area_frames,
+                                const std::string& folder,
+                                io::ImageWriteQueue& queue,
+                                const std::function<void(const std::string&)>& stage_done);
 
 /// The whole run of vseg; returns the exit status (errors propagate as exceptions).
 int run_vseg(int argc, const char* const* argv);

@@ -1,13 +1,13 @@
 #include "driver/segmentarrays.h"
 
 #include <cstdint>
-#include <memory>
+#include <string>
 #include <utility>
 
 #include "common/errors.h"
 #include "distance/colorspaceconverter.h"
 #include "driver/pipeline.h"
-#include "signals/temporalneighbors.h"
+#include "io/imagewritequeue.h"
 
 namespace vorada {
 namespace gma {
@@ -17,7 +17,7 @@ io::TreeFile build_tree(Video video,
                         Flow backward_flow,
                         const Arguments& arguments,
                         const StagePoll& poll) {
-    const auto stage_done = [&poll] {
+    const auto stage_done = [&poll](const std::string&) {
         if (poll) {
             poll();
         }
@@ -30,36 +30,22 @@ io::TreeFile build_tree(Video video,
         throw VoradaError("build_tree: the flows and the video differ in size");
     }
     ColorSpaceConverter<Video>().convert(video, CIELab);
-    stage_done();
+    stage_done("loading");
 
     // The same stages, in the same order and with the same parameters, as run_vseg: the tree
     // is the one a run over the same frames and flows writes to its tree file.
-    TreeParameters tree_parameters = make_tree_parameters();
-    tree_parameters.output_levels.clear();
-    LabelVolume trajectory_labels;
-    auto tracker = std::make_unique<Tracker>(video.size);
-    trajectory_labels = tracker->calculate(video, forward_flow, backward_flow);
-    CueMap reliability = std::move(tracker->reliability_map);
-    tracker.reset();
-    stage_done();
-
-    auto tree = std::make_unique<Tree>(tree_parameters);
-    tree->init(trajectory_labels);
-    trajectory_labels = LabelVolume();
-    tree->partition.label_map.clear();
-    add_temporal_neighbors(video, tree->partition, forward_flow, backward_flow,
-                           tree->partition.leaf_labels, 0);
-    backward_flow = Flow();
-    auto distance_parameters = std::make_unique<DistanceParameters>(
-        make_distance_parameters(run, video, std::move(forward_flow), std::move(reliability)));
-    stage_done();
+    io::ImageWriteQueue no_images(0, 0, io::PngMode::none);
+    LeafPartition leaf_partition =
+        partition_signals(run, video, std::move(forward_flow), std::move(backward_flow),
+                          make_tree_parameters({}), 0, "", no_images, stage_done);
+    Tree& tree = *leaf_partition.tree;
 
     io::TreeFile result;
     result.width = static_cast<std::uint64_t>(video.size(0));
     result.height = static_cast<std::uint64_t>(video.size(1));
     result.frames = static_cast<std::uint64_t>(video.size(2));
-    result.leaf_count = tree->partition.max_index + 1;
-    tree->reports.merged = [&result, &poll](const Tree::Merge& merge) {
+    result.leaf_count = tree.partition.max_index + 1;
+    tree.reports.merged = [&result, &poll](const Tree::Merge& merge) {
         result.merges.push_back(io::TreeMerge{
             static_cast<std::uint32_t>(merge.label), static_cast<std::uint32_t>(merge.first),
             static_cast<std::uint32_t>(merge.second), static_cast<std::uint32_t>(merge.regions),
@@ -68,12 +54,12 @@ io::TreeFile build_tree(Video video,
             poll();
         }
     };
-    tree->create<DistanceModel>(video, std::move(*distance_parameters));
-    distance_parameters.reset();
+    tree.create<DistanceModel>(video, std::move(*leaf_partition.distance_parameters));
+    leaf_partition.distance_parameters.reset();
 
     // The leaves as 32-bit labels, made once the tree is gone.
-    LabelVolume leaves = std::move(tree->partition.leaf_labels);
-    tree.reset();
+    LabelVolume leaves = std::move(tree.partition.leaf_labels);
+    leaf_partition.tree.reset();
     video = Video();
     result.leaves.assign(leaves.values.begin(), leaves.values.end());
     return result;

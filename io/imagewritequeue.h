@@ -3,7 +3,9 @@
 // far more than producing its pixels, and the pipeline writes hundreds of them while its
 // merging runs on one core; the queue lets the other cores do the encoding. ImageMagick
 // encodes one PNG at a time per process, so each background thread hands its images to a
-// writer process of its own (and writes them itself should that process be gone).
+// writer process of its own (and writes them itself should that process be gone). Against
+// threads encoding in this process: wall −18 % in bench_imagewrite's WriteQueue/1 (16 frames,
+// exact PNGs; median of 6 alternated runs, 0.78–0.83, on a loaded machine).
 
 #include <condition_variable>
 #include <cstddef>

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "common/errors.h"
 #include "io/atomicfile.h"
 
 namespace vorada {

@@ -48,9 +48,6 @@ class LeafPairs {
     /// Forgets every pair and frees the memory.
     void clear() { std::vector<LeafPair>().swap(met_pairs); }
 
-    /// Number of meetings recorded (a pair may count more than once).
-    std::size_t meetings() const { return met_pairs.size(); }
-
   private:
     std::vector<LeafPair> met_pairs;  ///< in meeting order
 };

@@ -108,9 +108,6 @@ class HierarchicalRepresentation {
         labels_stale = false;
     }
 
-    /// True when current_labels already shows every merge (no refresh needed).
-    bool current_labels_fresh() const { return !labels_stale; }
-
     /// Records that the leaves `a` and `b` are adjacent, met from `a` (see LeafPairs).
     void add_adjacency(const Region& a, const Region& b) { leaf_pairs.add(a.label, b.label); }
 

@@ -147,22 +147,6 @@ class MergeQueue {
         near_takes_all = false;
     }
 
-    /// Empties the queue and returns its live keys in order.
-    std::vector<QueuedLink> drain() {
-        std::vector<QueuedLink> keys;
-        keys.swap(front);
-        keys.insert(keys.end(), waiting.begin(), waiting.end());
-        std::vector<QueuedLink>().swap(waiting);
-        near_begin = 0;
-        _drop_dead(keys);
-        std::sort(keys.begin(), keys.end(), Order());
-        everything_in_front = false;
-        has_threshold = false;
-        has_far_threshold = false;
-        near_takes_all = false;
-        return keys;
-    }
-
     /// Number of keys held, dead ones included.
     std::size_t size() const { return front.size() + waiting.size(); }
     bool empty() const { return front.empty() && waiting.empty(); }

@@ -173,10 +173,6 @@ TEST_F(MotionColorDistanceTest, ModelKeepsItsOwnCopiesOfTheSignals) {
     EXPECT_NE(&model->flow, &parameters.flow);
 }
 
-}  // namespace
-
-namespace {
-
 // A merged region prepared by the model measures exactly like one seen by a fresh model and
 // manager, even after the children's descriptors are released.
 TEST_F(MotionColorDistanceTest, PreparedDescriptorsGiveTheSameDistancesAsFreshLookups) {
@@ -199,10 +195,6 @@ TEST_F(MotionColorDistanceTest, PreparedDescriptorsGiveTheSameDistancesAsFreshLo
     EXPECT_EQ(fresh_model->region_distance(merged, other, video, partition, fresh_manager),
               remembered);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(MotionColorDistanceTest, BoundNeverExceedsTheDistance) {
     auto model = std::make_unique<Model>(parameters);
@@ -228,10 +220,6 @@ TEST_F(MotionColorDistanceTest, BoundNeverExceedsTheDistance) {
     EXPECT_GE(model->region_distance_bound(*regions[2], *regions[4], video, partition, manager),
               0.97 * distance);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(MotionColorDistanceTest, BoundsOffTheGridAndWithNegativeChannelsNeverExceedTheDistance) {
     for (long long t = 0; t < 4; ++t) {

@@ -22,6 +22,16 @@ Arguments parse(std::vector<std::string> words) {
     return parse_arguments(argv.data());
 }
 
+// The message validate_run_arguments gives for the words, empty when it accepts them.
+std::string validation_message(std::vector<std::string> words) {
+    try {
+        validate_run_arguments(parse(words));
+    } catch (const VoradaError& error) {
+        return error.what();
+    }
+    return "";
+}
+
 TEST(ParseArguments, ReadsEachWordWithStreamExtraction) {
     const Arguments a = parse({"5", "7", "20", " 2.5", "0.001", "4.9", "in dir", "out"});
     EXPECT_EQ(a.first_frame, 5u);
@@ -49,56 +59,40 @@ TEST(ParseArguments, UnparsableValuesKeepTheirDefaults) {
 }
 
 TEST(ValidateRunArguments, RejectsValuesThatWouldBreakTheDistances) {
-    const auto message_of = [](std::vector<std::string> words) {
-        try {
-            validate_run_arguments(parse(words));
-        } catch (const VoradaError& error) {
-            return std::string(error.what());
-        }
-        return std::string();
-    };
-    EXPECT_EQ(message_of({"0", "9", "20", "2", "0.001", "4", "i", "o"}), "");
-    EXPECT_THAT(message_of({"0", "x", "20", "2", "0.001", "4", "i", "o"}),
+    EXPECT_EQ(validation_message({"0", "9", "20", "2", "0.001", "4", "i", "o"}), "");
+    EXPECT_THAT(validation_message({"0", "x", "20", "2", "0.001", "4", "i", "o"}),
                 ::testing::HasSubstr("Invalid frame range 0 to 18446744073709551615"));
-    EXPECT_THAT(message_of({"0", "9", "0", "2", "0.001", "4", "i", "o"}),
+    EXPECT_THAT(validation_message({"0", "9", "0", "2", "0.001", "4", "i", "o"}),
                 ::testing::HasSubstr("colour scale (argument 3)"));
-    EXPECT_THAT(message_of({"0", "9", "20", "nan", "0.001", "4", "i", "o"}),
+    EXPECT_THAT(validation_message({"0", "9", "20", "nan", "0.001", "4", "i", "o"}),
                 ::testing::HasSubstr("motion scale (argument 4)"));
-    EXPECT_THAT(message_of({"0", "9", "1e-200", "2", "0.001", "4", "i", "o"}),
+    EXPECT_THAT(validation_message({"0", "9", "1e-200", "2", "0.001", "4", "i", "o"}),
                 ::testing::HasSubstr("colour scale (argument 3)"));
-    EXPECT_THAT(message_of({"0", "9", "20", "2", "-0.001", "4", "i", "o"}),
+    EXPECT_THAT(validation_message({"0", "9", "20", "2", "-0.001", "4", "i", "o"}),
                 ::testing::HasSubstr("area fraction (argument 5)"));
-    EXPECT_THAT(message_of({"0", "9", "20", "2", "0", "4", "i", "o"}),
+    EXPECT_THAT(validation_message({"0", "9", "20", "2", "0", "4", "i", "o"}),
                 ::testing::HasSubstr("area fraction (argument 5)"));
     // A negative scale weighs like its absolute value.
-    EXPECT_EQ(message_of({"0", "9", "-20", "-2", "0.001", "4", "i", "o"}), "");
-    EXPECT_THAT(message_of({"0", "9", "20", "2", "0.001", "0.5", "i", "o"}),
+    EXPECT_EQ(validation_message({"0", "9", "-20", "-2", "0.001", "4", "i", "o"}), "");
+    EXPECT_THAT(validation_message({"0", "9", "20", "2", "0.001", "0.5", "i", "o"}),
                 ::testing::HasSubstr("dominant colours (argument 6)"));
-    EXPECT_THAT(message_of({"0", "9", "20", "2", "0.001", "256", "i", "o"}),
+    EXPECT_THAT(validation_message({"0", "9", "20", "2", "0.001", "256", "i", "o"}),
                 ::testing::HasSubstr("dominant colours (argument 6)"));
-    EXPECT_EQ(message_of({"0", "9", "20", "2", "0.001", "255.9", "i", "o"}), "");
+    EXPECT_EQ(validation_message({"0", "9", "20", "2", "0.001", "255.9", "i", "o"}), "");
 }
 
 TEST(ValidateRunArguments, NamesAWordThatIsNotANumber) {
-    const auto message_of = [](std::vector<std::string> words) {
-        try {
-            validate_run_arguments(parse(words));
-        } catch (const VoradaError& error) {
-            return std::string(error.what());
-        }
-        return std::string();
-    };
-    EXPECT_EQ(message_of({"0", "9", "5", "abc", "0.001", "4", "i", "o"}),
+    EXPECT_EQ(validation_message({"0", "9", "5", "abc", "0.001", "4", "i", "o"}),
               "Invalid motion scale (argument 4): \"abc\" is not a number");
-    EXPECT_EQ(message_of({"0", "9", "5", "1.5", "0x1", "4", "i", "o"}),
+    EXPECT_EQ(validation_message({"0", "9", "5", "1.5", "0x1", "4", "i", "o"}),
               "Invalid area fraction (argument 5): \"0x1\" is not a number");
     EXPECT_EQ(
-        message_of({"0", "nine", "5", "1.5", "0.001", "4", "i", "o"}),
+        validation_message({"0", "nine", "5", "1.5", "0.001", "4", "i", "o"}),
         "Invalid frame range 0 to 18446744073709551615: \"nine\" (argument 2) is not a number");
-    EXPECT_EQ(message_of({"0", "9", "5", "1.5", "0.001", "four", "i", "o"}),
+    EXPECT_EQ(validation_message({"0", "9", "5", "1.5", "0.001", "four", "i", "o"}),
               "Invalid number of dominant colours (argument 6): \"four\" is not a number");
     // The parsed value still decides: "9x" reads as 9 and the run is valid.
-    EXPECT_EQ(message_of({"0", "9x", "5", "1.5", "0.001", "4", "i", "o"}), "");
+    EXPECT_EQ(validation_message({"0", "9x", "5", "1.5", "0.001", "4", "i", "o"}), "");
 }
 
 int run(std::vector<std::string> words) {

@@ -385,10 +385,6 @@ TEST(ReadMultiArrayBrokenFiles, LabelCodeFaults) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 long peak_kib() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

@@ -309,10 +309,6 @@ TEST(EMD, RejectsEmptyOrMismatchedSignatures) {
     EXPECT_THROW(emd->_emd(mismatched, a, nullptr), vorada::VoradaError);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(EMDLowerBound, NeverExceedsTheSolverAndIsTightForSingleFeatures) {
     auto solver =
         std::make_unique<PerceptualEMD>(PerceptualDistance<Colour>(Colour(0.01, 0.02, 0.03)));
