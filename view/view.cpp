@@ -66,7 +66,8 @@ std::string regions_text(std::uint64_t regions) {
 }  // namespace
 
 std::string view_usage(const std::string& program) {
-    return "Usage: " + program + " OUTPUT_DIR [--levels L[,L…]] [--frames K] [--input INPUT_DIR]\n";
+    return "Usage: " + program +
+           " OUTPUT_DIR [--levels L[,L…]] [--frames K] [--preview-frames K] [--input INPUT_DIR]\n";
 }
 
 std::string view_help(const std::string& program) {
@@ -75,6 +76,8 @@ std::string view_help(const std::string& program) {
            "OUTPUT_DIR/overview.png, OUTPUT_DIR/preview/<L>.gif and OUTPUT_DIR/regions.csv.\n"
            "  --levels L[,L…]    levels to show, L + 1 regions each (default 900,100,20,5)\n"
            "  --frames K         columns of the overview, evenly spaced frames (default 6)\n"
+           "  --preview-frames K frames of each GIF: all up to K, else K evenly spaced (default "
+           "300)\n"
            "  --input DIR        the run's input directory (default: from trees/input.txt)\n"
            "  -h, --help         print this help and exit\n"
            "  --version          print the version and exit\n";
@@ -84,8 +87,8 @@ ViewOptions parse_view_arguments(int argc, const char* const* argv) {
     ViewOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        const bool takes_value =
-            argument == "--levels" || argument == "--frames" || argument == "--input";
+        const bool takes_value = argument == "--levels" || argument == "--frames" ||
+                                 argument == "--preview-frames" || argument == "--input";
         if (takes_value && i + 1 >= argc) {
             throw std::invalid_argument(argument + " needs a value");
         }
@@ -95,6 +98,11 @@ ViewOptions parse_view_arguments(int argc, const char* const* argv) {
             options.frames = layout::parse_whole_number(argv[++i], "--frames");
             if (options.frames == 0) {
                 throw std::invalid_argument("--frames must be at least 1");
+            }
+        } else if (argument == "--preview-frames") {
+            options.preview_frames = layout::parse_whole_number(argv[++i], argument);
+            if (options.preview_frames == 0) {
+                throw std::invalid_argument("--preview-frames must be at least 1");
             }
         } else if (argument == "--input") {
             options.input = argv[++i];
@@ -438,9 +446,10 @@ int run_vseg_view(int argc, const char* const* argv) {
     const std::vector<std::uint64_t> levels =
         usable_levels(replay.leaf_count(), replay.merge_count(), options.levels);
     const std::vector<int> columns = spaced_frames(count, options.frames);
+    const std::vector<int> animated = spaced_frames(count, options.preview_frames);
 
-    // A pass over the video per level, a frame at a time: the statistics of its regions, every
-    // frame's preview (one GIF per level), and the frames of the sheet with their region maps.
+    // A pass over the video per level, a frame at a time: the statistics of its regions, the
+    // previews (one GIF per level), and the frames of the sheet with their region maps.
     const double scale = std::min(1.0, static_cast<double>(preview_max_width) / width);
     const int preview_width = std::max(1, static_cast<int>(std::lround(width * scale)));
     const int preview_height = std::max(1, static_cast<int>(std::lround(height * scale)));
@@ -464,6 +473,9 @@ int run_vseg_view(int argc, const char* const* argv) {
             if (keep && views.empty()) {
                 frames.held.push_back(t);
                 frames.rgb.insert(frames.rgb.end(), rgb.begin(), rgb.end());
+            }
+            if (!std::binary_search(animated.begin(), animated.end(), t)) {
+                continue;
             }
             const std::vector<std::uint8_t> preview =
                 render_cell(rgb.data(), builder.last_regions(), width, height, nullptr,

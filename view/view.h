@@ -18,6 +18,9 @@ struct ViewOptions {
     std::string output_directory;
     std::vector<std::uint64_t> levels{900, 100, 20, 5};  ///< vseg's levels: L + 1 regions
     std::uint64_t frames = 6;                            ///< columns of the sheet
+    /// Frames of each level's GIF: every frame up to this many, else this many evenly spaced
+    /// (the GIF's frames are held while it is written, so this bounds the view's memory).
+    std::uint64_t preview_frames = 300;
     std::string input;  ///< input directory; empty: the one recorded in trees/input.txt
 };
 
@@ -25,7 +28,8 @@ std::string view_usage(const std::string& program);
 /// The usage line and what every option does (--help).
 std::string view_help(const std::string& program);
 
-/// Parses `program OUTPUT_DIR [--levels L,L,…] [--frames K] [--input DIR]`; throws
+/// Parses `program OUTPUT_DIR [--levels L,L,…] [--frames K] [--preview-frames K] [--input DIR]`;
+/// throws
 /// std::invalid_argument with a one-line reason.
 ViewOptions parse_view_arguments(int argc, const char* const* argv);
 

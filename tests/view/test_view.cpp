@@ -182,6 +182,15 @@ TEST(ViewRun, WritesTheSheetPreviewsAndRegionSummaryFromTheRecordedOrGivenInput)
         Magick::readImages(&images, run.out + gif);
         EXPECT_EQ(images.size(), 2u) << gif;
     }
+    // A longer video than --preview-frames animates that many of its frames.
+    std::vector<const char*> fewer = argv;
+    fewer.insert(fewer.end(), {"--preview-frames", "1"});
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(view::run_vseg_view(static_cast<int>(fewer.size()), fewer.data()), 0);
+    ::testing::internal::GetCapturedStderr();
+    std::vector<Magick::Image> one;
+    Magick::readImages(&one, run.out + "/preview/1.gif");
+    EXPECT_EQ(one.size(), 1u);
     EXPECT_EQ(read_bytes(run.out + "/regions.csv"),
               "level,regions,label,voxels,first_frame,last_frame,mean_r,mean_g,mean_b\n"
               "1,2,0,48,0,1,40,60,80\n"
