@@ -7,14 +7,9 @@
 
 #include <array>
 
-#include "image/imagecielab.h"
+#include "image/colorimage.h"
 #include "image/imagegray.h"
-#include "image/imagercq.h"
 #include "image/imagergb.h"
-#include "image/imageriq.h"
-#include "image/imageruv.h"
-#include "image/imageyiq.h"
-#include "image/imageyuv.h"
 #include "image/imageyuv420.h"
 #include "image/imageyuv422.h"
 #include "image/multiarray.h"

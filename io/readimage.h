@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "image/colorimage.h"
 #include "image/imagegray.h"
 #include "image/imagergb.h"
-#include "image/imageyuv.h"
 #include "image/imavolmask.h"
 #include "io/io_auxiliar.h"
 

@@ -5,13 +5,8 @@
 #include <vector>
 
 #include "common/errors.h"
-#include "image/imagecielab.h"
+#include "image/colorimage.h"
 #include "image/imagegray.h"
-#include "image/imagercq.h"
-#include "image/imageriq.h"
-#include "image/imageruv.h"
-#include "image/imageyiq.h"
-#include "image/imageyuv.h"
 #include "image/imageyuv420.h"
 #include "image/imavolmask.h"
 #include "tests/image/sample_type_list.h"
