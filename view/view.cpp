@@ -236,29 +236,6 @@ LevelView LevelViewBuilder::finish() {
     return std::move(view);
 }
 
-std::vector<LevelView> make_level_views(const io::TreeFile& tree,
-                                        const Frames& frames,
-                                        const std::vector<std::uint64_t>& levels) {
-    io::MergeReplay replay(tree);
-    const std::size_t pixels = static_cast<std::size_t>(tree.width * tree.height);
-    std::vector<LevelView> views;
-    for (std::uint64_t level : levels) {
-        const std::vector<std::uint32_t>& region_of =
-            replay.regions_after(tree.leaf_count - 1 - level);
-        LevelViewBuilder builder(level, pixels);
-        std::vector<std::uint32_t> regions(pixels);
-        for (int t = 0; t < static_cast<int>(tree.frames); ++t) {
-            const std::uint32_t* leaves = tree.leaves.data() + pixels * static_cast<std::size_t>(t);
-            for (std::size_t i = 0; i < pixels; ++i) {
-                regions[i] = region_of[leaves[i]];
-            }
-            builder.add_frame(frames.frame(t), regions.data(), true);
-        }
-        views.push_back(builder.finish());
-    }
-    return views;
-}
-
 std::vector<std::uint8_t> render_cell(const Frames& frames,
                                       const LevelView& view,
                                       int t,

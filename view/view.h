@@ -9,8 +9,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "io/treefile.h"
-
 namespace vorada {
 namespace view {
 
@@ -94,11 +92,6 @@ class LevelViewBuilder {
     std::vector<double> sums;                                  // colour sums per region
     std::vector<std::uint32_t> current;
 };
-
-/// The views of a whole tree and all its frames in memory (frames must hold every frame).
-std::vector<LevelView> make_level_views(const io::TreeFile& tree,
-                                        const Frames& frames,
-                                        const std::vector<std::uint64_t>& levels);
 
 /// Boundaries are yellow over dark pixels and deep pink over bright ones, so that they stand out
 /// on both.

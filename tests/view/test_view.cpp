@@ -14,6 +14,7 @@
 
 #include "common/errors.h"
 #include "cut/cut.h"
+#include "io/cliptree.h"
 #include "io/outputlock.h"
 #include "io/treefile.h"
 #include "layout/layout.h"
@@ -78,6 +79,26 @@ struct TinyRun {
     }
 };
 
+// The views of `levels` as vseg-view builds them: the run's tree replayed clip by clip, every
+// frame held.
+std::vector<view::LevelView> level_views(const TinyRun& run,
+                                         const view::Frames& input,
+                                         const std::vector<std::uint64_t>& levels) {
+    io::TreeFileReader reader(layout::tree_file_path(run.out));
+    const std::string index_path = layout::clip_index_path(run.out);
+    io::ClipReplay replay(reader, io::read_clip_index(index_path, reader), index_path);
+    std::vector<view::LevelView> views;
+    for (const std::uint64_t level : levels) {
+        replay.cut(replay.leaf_count() - 1 - level);
+        view::LevelViewBuilder builder(level, width * height);
+        for (int t = 0; t < frames; ++t) {
+            builder.add_frame(input.frame(t), replay.frame_regions(t).data(), true);
+        }
+        views.push_back(builder.finish());
+    }
+    return views;
+}
+
 std::array<std::uint8_t, 3> at(const view::Sheet& sheet, int x, int y) {
     const std::uint8_t* p = &sheet.rgb[3 * (static_cast<std::size_t>(y) * sheet.width + x)];
     return {p[0], p[1], p[2]};
@@ -100,7 +121,7 @@ TEST(ViewSheet, RowsOfLevelsColumnsOfFramesLabelsAndBoundariesWhereRegionsChange
     TinyRun run;
     const io::TreeFile tree = io::read_tree_file(run.out + "/trees/tree.bpt");
     const view::Frames input = view::load_frames(run.in, 0, frames, width, height);
-    const auto views = view::make_level_views(tree, input, {1, 0});
+    const auto views = level_views(run, input, {1, 0});
     const view::Sheet sheet = view::render_overview(tree.leaf_count, input, views, {0, 1});
 
     ASSERT_EQ(sheet.cell_width, width);  // small enough to stay unscaled
@@ -173,8 +194,8 @@ TEST(ViewRun, WritesTheSheetPreviewsAndRegionSummaryFromTheRecordedOrGivenInput)
     // 900 is beyond this tree: it becomes its top level 1, so two rows; both frames.
     const io::TreeFile tree = io::read_tree_file(run.out + "/trees/tree.bpt");
     const view::Frames input = view::load_frames(run.in, 0, frames, width, height);
-    const view::Sheet expected = view::render_overview(
-        tree.leaf_count, input, view::make_level_views(tree, input, {1, 0}), {0, 1});
+    const view::Sheet expected =
+        view::render_overview(tree.leaf_count, input, level_views(run, input, {1, 0}), {0, 1});
     EXPECT_EQ(sheet.columns(), static_cast<std::size_t>(expected.width));
     EXPECT_EQ(sheet.rows(), static_cast<std::size_t>(expected.height));
     for (const char* gif : {"/preview/1.gif", "/preview/0.gif"}) {
@@ -237,8 +258,8 @@ TEST(ViewRun, RegionSummaryGivesEachRegionTheFramesItSpans) {
               "2,3,2,24,1,1,90,40,30\n");
     const io::TreeFile tree = io::read_tree_file(run.out + "/trees/tree.bpt");
     const view::Frames input = view::load_frames(run.in, 0, frames, width, height);
-    const view::Sheet expected = view::render_overview(
-        tree.leaf_count, input, view::make_level_views(tree, input, {2}), {0});
+    const view::Sheet expected =
+        view::render_overview(tree.leaf_count, input, level_views(run, input, {2}), {0});
     Magick::Image sheet(run.out + "/overview.png");
     std::vector<std::uint8_t> pixels(expected.rgb.size());
     ASSERT_EQ(sheet.columns(), static_cast<std::size_t>(expected.width));
