@@ -279,26 +279,18 @@ void ClipReplay::_load_parents(std::size_t c, std::uint64_t count) {
 }
 
 std::uint64_t ClipReplay::merges_for_regions(std::uint64_t regions) const {
-    const std::uint64_t fewest = leaves - merges;
-    if (regions > leaves || regions < fewest) {
-        throw VoradaError("The tree holds " + std::to_string(leaves) + " down to " +
-                          std::to_string(fewest) + " regions; " + std::to_string(regions) +
-                          " is not among them");
-    }
-    return leaves - regions;
+    return merges_leaving(leaves, merges, regions);
 }
 
 std::uint64_t ClipReplay::merges_below_distance(double distance) {
     std::uint64_t below = merges;
     reader.read_merge_range(0, merges,
                             [&](const TreeMerge* piece, std::size_t size, std::uint64_t first) {
-                                for (std::size_t i = 0; i < size; ++i) {
-                                    if (!(piece[i].distance < distance)) {
-                                        below = first + i;
-                                        return false;
-                                    }
+                                const std::size_t i = merges_before(piece, size, distance);
+                                if (i < size) {
+                                    below = first + i;
                                 }
-                                return true;
+                                return i == size;
                             });
     return below;
 }

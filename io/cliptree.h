@@ -52,7 +52,7 @@ void write_clip_index(const std::string& path, const ClipIndex& index);
 ClipIndex read_clip_index(const std::string& path, const TreeFileReader& tree);
 
 /// Replays cuts of a tree clip by clip: per frame, the region (tree label) of every pixel after
-/// any number of merges, as MergeReplay gives it. Holds one clip's labels at a time (4 bytes
+/// any number of merges, as labels_after gives it. Holds one clip's labels at a time (4 bytes
 /// each) and the join's regions, never a table of the whole tree.
 class ClipReplay {
   public:
@@ -64,7 +64,7 @@ class ClipReplay {
     std::uint64_t leaf_count() const { return leaves; }
     std::uint64_t merge_count() const { return merges; }
     const ClipIndex& clip_index() const { return index; }
-    /// As MergeReplay's functions of the same names.
+    /// As the free functions of the same names (treefile.h), for this tree.
     std::uint64_t merges_for_regions(std::uint64_t regions) const;
     std::uint64_t merges_below_distance(double distance);
 

@@ -258,23 +258,9 @@ void TreeFileReader::read_leaves(std::uint64_t first, std::uint64_t count, std::
 std::vector<TreeMerge> TreeFileReader::read_merges() {
     std::vector<TreeMerge> result;
     result.reserve(static_cast<std::size_t>(merges));
-    read_merges(merges, [&result](const TreeMerge* piece, std::size_t size, std::uint64_t) {
-        result.insert(result.end(), piece, piece + size);
-        return true;
-    });
-    return result;
-}
-
-void TreeFileReader::read_merges(
-    std::uint64_t count,
-    const std::function<bool(const TreeMerge*, std::size_t, std::uint64_t)>& take) {
-    if (count > merges) {
-        throw VoradaError("Tree file: " + std::to_string(count) + " merges asked of the " +
-                          std::to_string(merges) + " of " + path);
-    }
     // Each merge joins two regions present at that moment into the next label.
-    std::vector<bool> merged(static_cast<std::size_t>(leaves + count), false);
-    read_merge_range(0, count, [&](const TreeMerge* piece, std::size_t size, std::uint64_t start) {
+    std::vector<bool> merged(static_cast<std::size_t>(leaves + merges), false);
+    read_merge_range(0, merges, [&](const TreeMerge* piece, std::size_t size, std::uint64_t start) {
         for (std::size_t i = 0; i < size; ++i) {
             const TreeMerge& merge = piece[i];
             const std::uint64_t label = leaves + start + i;
@@ -287,8 +273,10 @@ void TreeFileReader::read_merges(
             merged[merge.first] = true;
             merged[merge.second] = true;
         }
-        return take(piece, size, start);
+        result.insert(result.end(), piece, piece + size);
+        return true;
     });
+    return result;
 }
 
 void TreeFileReader::read_merge_range(
@@ -329,11 +317,6 @@ TreeFile read_tree_file(const std::string& path) {
     return tree;
 }
 
-namespace {
-
-constexpr std::uint32_t no_parent = std::numeric_limits<std::uint32_t>::max();
-
-// Merges that leave `regions` of a tree of `leaves` leaves and `merges` merges.
 std::uint64_t merges_leaving(std::uint64_t leaves, std::uint64_t merges, std::uint64_t regions) {
     const std::uint64_t fewest = leaves - merges;
     if (regions > leaves || regions < fewest) {
@@ -344,98 +327,47 @@ std::uint64_t merges_leaving(std::uint64_t leaves, std::uint64_t merges, std::ui
     return leaves - regions;
 }
 
-}  // namespace
-
 std::uint64_t merges_for_regions(const TreeFile& tree, std::uint64_t regions) {
     return merges_leaving(tree.leaf_count, tree.merges.size(), regions);
 }
 
-std::uint64_t merges_below_distance(const TreeFile& tree, double distance) {
-    std::uint64_t merges = 0;
-    while (merges < tree.merges.size() && tree.merges[merges].distance < distance) {
-        ++merges;
+std::size_t merges_before(const TreeMerge* merges, std::size_t count, double distance) {
+    std::size_t below = 0;
+    while (below < count && merges[below].distance < distance) {
+        ++below;
     }
-    return merges;
-}
-
-MergeReplay::MergeReplay(const TreeFile& tree_file)
-    : tree(&tree_file), leaves(tree_file.leaf_count), merges(tree_file.merges.size()) {
-    _load_parents(merges);
-}
-
-MergeReplay::MergeReplay(TreeFileReader& file)
-    : reader(&file), leaves(file.leaf_count()), merges(file.merge_count()) {
-    _load_parents(merges);
-}
-
-void MergeReplay::_load_parents(std::uint64_t count) {
-    table.assign(static_cast<std::size_t>(leaves + count), no_parent);
-    auto take = [this](const TreeMerge* piece, std::size_t size, std::uint64_t) {
-        for (std::size_t i = 0; i < size; ++i) {
-            table[piece[i].first] = piece[i].label;
-            table[piece[i].second] = piece[i].label;
-        }
-        return true;
-    };
-    if (reader) {
-        reader->read_merges(count, take);
-    } else {
-        take(tree->merges.data(), static_cast<std::size_t>(count), 0);
-    }
-    parents_whole = count == merges;
-}
-
-std::uint64_t MergeReplay::merges_for_regions(std::uint64_t regions) const {
-    return merges_leaving(leaves, merges, regions);
-}
-
-std::uint64_t MergeReplay::merges_below_distance(double distance) {
-    if (tree) {
-        return io::merges_below_distance(*tree, distance);
-    }
-    std::uint64_t below = merges;
-    reader->read_merges(merges, [&](const TreeMerge* piece, std::size_t size, std::uint64_t first) {
-        for (std::size_t i = 0; i < size; ++i) {
-            if (!(piece[i].distance < distance)) {
-                below = first + i;
-                return false;
-            }
-        }
-        return true;
-    });
     return below;
 }
 
-const std::vector<std::uint32_t>& MergeReplay::regions_after(std::uint64_t count) {
-    if (count > merges) {
-        throw VoradaError("The tree holds " + std::to_string(merges) + " merges, not " +
+std::uint64_t merges_below_distance(const TreeFile& tree, double distance) {
+    return merges_before(tree.merges.data(), tree.merges.size(), distance);
+}
+
+void labels_after(const TreeFile& tree,
+                  std::uint64_t count,
+                  std::vector<unsigned long long>& labels) {
+    if (count > tree.merges.size()) {
+        throw VoradaError("The tree holds " + std::to_string(tree.merges.size()) + " merges, not " +
                           std::to_string(count));
     }
-    // Later cuts need the parents the one before turned into regions: read them again, as
-    // far as this cut goes (they were checked whole when the replay began).
-    if (!parents_whole) {
-        _load_parents(count);
+    // Per label its parent after the cut, or none; parents have higher labels than their
+    // children, so one pass from the top down turns it in place into every label's region.
+    constexpr std::uint32_t no_parent = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> table(static_cast<std::size_t>(tree.leaf_count + tree.merges.size()),
+                                     no_parent);
+    for (std::size_t m = 0; m < count; ++m) {
+        table[tree.merges[m].first] = tree.merges[m].label;
+        table[tree.merges[m].second] = tree.merges[m].label;
     }
-    parents_whole = false;
-    // Parents have higher labels than their children, so one pass from the top down gives
-    // every label its region after the cut, in place.
-    const auto present = static_cast<std::uint32_t>(leaves + count);
+    const auto present = static_cast<std::uint32_t>(tree.leaf_count + count);
     table.resize(present);
     for (std::uint32_t label = present; label-- > 0;) {
         const std::uint32_t up = table[label];
         table[label] = up < present ? table[up] : label;
     }
-    return table;
-}
-
-void MergeReplay::labels_after(std::uint64_t count, std::vector<unsigned long long>& labels) {
-    if (!tree) {
-        throw VoradaError("The labels of every voxel need a tree read whole");
-    }
-    const std::vector<std::uint32_t>& region_of = regions_after(count);
-    labels.resize(tree->leaves.size());
+    labels.resize(tree.leaves.size());
     for (std::size_t v = 0; v < labels.size(); ++v) {
-        labels[v] = region_of[tree->leaves[v]];
+        labels[v] = table[tree.leaves[v]];
     }
 }
 

@@ -122,16 +122,10 @@ class TreeFileReader {
     void read_leaves(std::uint64_t first, std::uint64_t count, std::uint32_t* out);
     /// Reads every merge, checked for consistency with the ones before it.
     std::vector<TreeMerge> read_merges();
-    /// Reads the first `count` merges a piece at a time, each checked as read_merges() checks
-    /// it, and hands the pieces in order to `take` (the piece and the index of its first
-    /// merge); `take` returns false to stop early. Memory: a piece and a bit per label.
-    void read_merges(
-        std::uint64_t count,
-        const std::function<bool(const TreeMerge* piece, std::size_t size, std::uint64_t first)>&
-            take);
-    /// Reads merges first … first+count−1 a piece at a time as read_merges() hands them, without
-    /// its checks (for a caller that checks them itself, or that checked them before). Memory:
-    /// a piece.
+    /// Reads merges first … first+count−1 a piece at a time, without read_merges()'s checks (for
+    /// a caller that checks them itself, or that checked them before), and hands the pieces in
+    /// order to `take` (the piece and the index of its first merge); `take` returns false to
+    /// stop early. Memory: a piece.
     void read_merge_range(
         std::uint64_t first,
         std::uint64_t count,
@@ -153,46 +147,20 @@ TreeFile read_tree_file(const std::string& path);
 /// Number of merges that leave `regions` regions; throws VoradaError if the tree never has
 /// that many.
 std::uint64_t merges_for_regions(const TreeFile& tree, std::uint64_t regions);
+/// The same for a tree of `leaves` leaves and `merges` merges.
+std::uint64_t merges_leaving(std::uint64_t leaves, std::uint64_t merges, std::uint64_t regions);
 
 /// Number of merges made before the first one at distance `distance` or more: the cut below D.
 std::uint64_t merges_below_distance(const TreeFile& tree, double distance);
+/// The same over `count` merges in file order: the index of the first at `distance` or more,
+/// or `count`.
+std::size_t merges_before(const TreeMerge* merges, std::size_t count, double distance);
 
-/// Replays merges of a tree file: the label every voxel has after any number of them, the
-/// label of its region as vseg's label files give it. Holds 4 bytes per label, never the merge
-/// records of a streamed reader.
-class MergeReplay {
-  public:
-    explicit MergeReplay(const TreeFile& tree);
-    /// Streams every merge of `reader`, checked, into the parent of every label; later cuts
-    /// stream the merges they need again. The reader must outlive the replay.
-    explicit MergeReplay(TreeFileReader& reader);
-
-    std::uint64_t leaf_count() const { return leaves; }
-    std::uint64_t merge_count() const { return merges; }
-    /// As the free functions of the same names, for the replayed tree.
-    std::uint64_t merges_for_regions(std::uint64_t regions) const;
-    std::uint64_t merges_below_distance(double distance);
-
-    /// Labels of all voxels after the first `merges` merges (storage order); needs a tree
-    /// read whole.
-    void labels_after(std::uint64_t merges, std::vector<unsigned long long>& labels);
-    /// Per label present after the first `merges` merges: the region holding it then (needs
-    /// the merges only, not the leaf map). Valid until the next call.
-    const std::vector<std::uint32_t>& regions_after(std::uint64_t merges);
-
-  private:
-    // Fills `table` with the parent of every label below leaves + merges, as the first
-    // `merges` merges make it.
-    void _load_parents(std::uint64_t merges);
-
-    const TreeFile* tree = nullptr;
-    TreeFileReader* reader = nullptr;
-    std::uint64_t leaves = 0, merges = 0;
-    // Per label its parent (the region it was merged into, or none); turned in place into its
-    // region after a cut, so that a cut needs no second array.
-    std::vector<std::uint32_t> table;
-    bool parents_whole = false;  // table holds the parents of all merges
-};
+/// Labels of all voxels (storage order) after the first `merges` merges: the label of each
+/// voxel's region, as vseg's label files give it.
+void labels_after(const TreeFile& tree,
+                  std::uint64_t merges,
+                  std::vector<unsigned long long>& labels);
 
 }  // namespace io
 }  // namespace vorada

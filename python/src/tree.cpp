@@ -239,7 +239,7 @@ py::array_t<std::int32_t> labels_after(const TreeFile& tree, std::uint64_t merge
     {
         py::gil_scoped_release no_gil;
         vorada::gma::LabelVolume labels;
-        vorada::io::MergeReplay(tree).labels_after(merges, labels.values);
+        vorada::io::labels_after(tree, merges, labels.values);
         std::size_t regions = 0;
         dense = vorada::gma::compact_segment_indices(labels, regions);
     }

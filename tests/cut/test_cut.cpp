@@ -111,12 +111,6 @@ TEST(TreeFile, UnfinishedMissingTruncatedOrInconsistentFilesAreRefused) {
     bad = good;
     bad[72 + 8] = 1;  // second child equal to the first
     refused(bad, "merge 0 is inconsistent");
-    EXPECT_THAT(
-        [&] {
-            io::TreeFileReader reader(path);
-            io::MergeReplay streamed(reader);
-        },
-        ThrowsMessage<VoradaFileError>(HasSubstr("merge 0 is inconsistent")));
     bad = good;
     bad[8] = 0;  // width 0
     refused(bad, "implausible video size");
@@ -151,18 +145,19 @@ io::TreeFile four_leaves() {
     return tree;
 }
 
-TEST(MergeReplay, LabelsAfterAnyNumberOfMergesAndTheCutsThatChooseIt) {
+TEST(TreeCuts, LabelsAfterAnyNumberOfMergesAndTheCutsThatChooseIt) {
     const io::TreeFile tree = four_leaves();
-    io::MergeReplay replay(tree);
     std::vector<unsigned long long> labels;
-    replay.labels_after(0, labels);
+    io::labels_after(tree, 0, labels);
     EXPECT_EQ(labels, (std::vector<unsigned long long>{3, 0, 1, 2}));
-    replay.labels_after(2, labels);
+    io::labels_after(tree, 2, labels);
     EXPECT_EQ(labels, (std::vector<unsigned long long>{3, 5, 5, 5}));
-    replay.labels_after(1, labels);  // in any order
+    io::labels_after(tree, 1, labels);
     EXPECT_EQ(labels, (std::vector<unsigned long long>{3, 4, 4, 2}));
-    replay.labels_after(3, labels);
+    io::labels_after(tree, 3, labels);
     EXPECT_EQ(labels, (std::vector<unsigned long long>{6, 6, 6, 6}));
+    EXPECT_THAT([&] { io::labels_after(tree, 4, labels); },
+                ThrowsMessage<VoradaError>(StrEq("The tree holds 3 merges, not 4")));
 
     EXPECT_EQ(io::merges_for_regions(tree, 4), 0u);
     EXPECT_EQ(io::merges_for_regions(tree, 1), 3u);
@@ -173,30 +168,6 @@ TEST(MergeReplay, LabelsAfterAnyNumberOfMergesAndTheCutsThatChooseIt) {
     EXPECT_EQ(io::merges_below_distance(tree, 1.0), 0u);
     EXPECT_EQ(io::merges_below_distance(tree, 2.5), 1u);
     EXPECT_EQ(io::merges_below_distance(tree, 10.0), 3u);
-}
-
-TEST(MergeReplay, StreamedFromTheFileCutsAsTheTreeInMemoryInAnyOrder) {
-    TempDir dir;
-    const io::TreeFile tree = four_leaves();
-    const std::uint64_t leaves[4] = {3, 0, 1, 2};
-    io::TreeFileWriter writer(dir.file("tree.bpt"), 4, 1, 1, leaves, 4);
-    for (const io::TreeMerge& merge : tree.merges) {
-        writer.add(merge);
-    }
-    writer.finish();
-    io::TreeFileReader reader(dir.file("tree.bpt"));
-    io::MergeReplay streamed(reader);
-    io::MergeReplay whole(tree);
-    for (const std::uint64_t merges : {2, 1, 3, 0, 3}) {
-        const std::vector<std::uint32_t> expected = whole.regions_after(merges);
-        EXPECT_EQ(streamed.regions_after(merges), expected) << merges;
-    }
-    EXPECT_EQ(streamed.merges_below_distance(2.5), 1u);
-    EXPECT_EQ(streamed.merges_below_distance(10.0), 3u);
-    EXPECT_EQ(streamed.merges_for_regions(2), 2u);
-    EXPECT_THROW(streamed.regions_after(4), VoradaError);
-    std::vector<unsigned long long> labels;
-    EXPECT_THROW(streamed.labels_after(1, labels), VoradaError);  // no leaf map held
 }
 
 TEST(CutArguments, OneOfRegionsOrDistanceAndNothingElse) {
@@ -461,7 +432,6 @@ TEST(CutRoundTrip, ClipModeOutputByteForByteAndCutsInsideAClipAsTheWholeTree) {
     ASSERT_GT(index.clips[1].merges, 2u);
     ASSERT_GT(index.join_merges, 2u);
     const io::TreeFile tree = io::read_tree_file(out + "/trees/tree.bpt");
-    io::MergeReplay whole(tree);
     for (const std::uint64_t merges :
          {index.clips[0].merges / 2, index.clips[1].first_merge + index.clips[1].merges / 2,
           index.clip_merges() + index.join_merges / 2}) {
@@ -470,7 +440,7 @@ TEST(CutRoundTrip, ClipModeOutputByteForByteAndCutsInsideAClipAsTheWholeTree) {
                                                   "npy", "--out", dir.file("npy")}),
                   0);
         std::vector<unsigned long long> expected;
-        whole.labels_after(merges, expected);
+        io::labels_after(tree, merges, expected);
         const std::string npy = read_bytes(
             dir.file("npy/") + std::to_string(reader.leaf_count() - merges - 1) + "/labels.npy");
         const std::size_t header = cut::npy_header(4, 36, 48).size();

@@ -54,11 +54,10 @@ TEST(ClipReplay, CutsClipByClipAsTheWholeTreeAtEveryMergeCount) {
     EXPECT_EQ(index.clip_merges(), 3u);
     ClipReplay replay(reader, index, dir.file("clips.txt"));
     const TreeFile tree = read_tree_file(dir.file("tree.bpt"));
-    MergeReplay whole(tree);
     // Inside clip 0, inside clip 1, in the join, in any order.
     for (const std::uint64_t merges : {2, 0, 5, 1, 3, 4, 2}) {
         std::vector<unsigned long long> expected;
-        whole.labels_after(merges, expected);
+        labels_after(tree, merges, expected);
         std::map<unsigned long long, std::uint32_t> first_seen;
         replay.cut(merges);
         FirstAppearance index_of(replay);
