@@ -1,6 +1,7 @@
 #include "image/convert_colorspace.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -203,9 +204,7 @@ ImageRGB<T> to_rgb(const ImageGray<T>& image) {
 template <typename T>
 ImageCIELab<T> to_cielab(const ImageRGB<T>& image) {
     return per_pixel<ImageCIELab<T>>(image, "to_cielab", [](double r, double g, double b) {
-        const Triple xyz = rgb_to_xyz(r, g, b);
-        const Triple lab = xyz_to_lab(xyz[0], xyz[1], xyz[2]);
-        return Triple{lab[0], lab[1] + 128.0, lab[2] + 128.0};
+        return from_color(color::rgb_to_lab(color::ColorValue(r, g, b)));
     });
 }
 
@@ -237,33 +236,6 @@ ImageCIELab<T> to_cielab(const ImageYUV<T>& image) {
 template <typename T>
 ImageYUV<T> to_yuv(const ImageCIELab<T>& image) {
     return to_yuv(to_rgb(image));
-}
-
-template <typename T>
-std::array<T, 3> rgb_to_xyz(T red, T green, T blue) {
-    const T r = color::srgb_to_linear(red / 255.0);
-    const T g = color::srgb_to_linear(green / 255.0);
-    const T b = color::srgb_to_linear(blue / 255.0);
-    return {0.412453 * r + 0.35758 * g + 0.180423 * b, 0.212671 * r + 0.71516 * g + 0.072169 * b,
-            0.019334 * r + 0.119193 * g + 0.950227 * b};
-}
-
-template <typename T>
-T f(T t, T n) {
-    return color::lab_f(t / n);
-}
-
-std::array<double, 3> xyz_to_lab(double x, double y, double z) {
-    const double fy = f(y, 1.0);
-    return {116.0 * fy - 16.0, 500.0 * (f(x, 0.95046866) - fy), 200.0 * (fy - f(z, 1.08882331))};
-}
-
-std::array<double, 3> lab_to_xyz(double l, double a, double b) {
-    const double fy = (l + 16.0) / 116.0;
-    const double fx = a / 500.0 + fy;
-    const double fz = b / (-200.0) + fy;
-    return {color::lab_f_inverse(fx, 0.95046866), color::lab_f_inverse(fy, 1.0),
-            color::lab_f_inverse(fz, 1.08882331)};
 }
 
 namespace {
@@ -464,9 +436,6 @@ ImageYUV<T> to_yuv(const ImageYUV420<T>& image) {
                            horizvert_chroma_upsample(plane, w, h);
                        });
 }
-
-template std::array<double, 3> rgb_to_xyz<double>(double, double, double);
-template double f<double>(double, double);
 
 #define VORADA_INSTANTIATE_GRAY_RGB(T)                        \
     template ImageGray<T> to_gray<T>(const ImageRGB<T>&);     \

@@ -5,8 +5,6 @@
 // formulas turn into rounding (the CIELab conversions truncate). Every function returns a new
 // image and leaves its argument unchanged, except the two upsamplers, which work in place.
 
-#include <array>
-
 #include "image/colorimage.h"
 #include "image/imagegray.h"
 #include "image/imagergb.h"
@@ -81,17 +79,6 @@ ImageYUV<T> to_yuv(const ImageYUV422<T>& image);
 /// Full-resolution YUV from 4:2:0: U and V upsampled in both directions, cut to Y's size.
 template <typename T>
 ImageYUV<T> to_yuv(const ImageYUV420<T>& image);
-
-/// Linear-light XYZ of an RGB colour given in 0..255.
-template <typename T>
-std::array<T, 3> rgb_to_xyz(T red, T green, T blue);
-/// The CIELab companding function of t / n.
-template <typename T>
-T f(T t, T n);
-/// (L*, a, b) of an XYZ colour, white (0.95046866, 1, 1.08882331); a and b not offset.
-std::array<double, 3> xyz_to_lab(double x, double y, double z);
-/// XYZ of an (L*, a, b) colour, a and b not offset.
-std::array<double, 3> lab_to_xyz(double l, double a, double b);
 
 /// Upsamples every row of a plane of N × M samples whose first `width` samples per row hold
 /// the sub-sampled values to N samples by linear interpolation on a fixed-point grid (16

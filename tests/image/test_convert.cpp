@@ -232,13 +232,10 @@ TEST(ColorConversion, CielabReferenceColours) {
     EXPECT_NEAR(green[0], 70.5001319946117, 1e-9);
     EXPECT_NEAR(green[1], 57.48631100538299, 1e-9);
     EXPECT_NEAR(green[2], 192.94066751991528, 1e-9);
-    const auto xyz = rgb_to_xyz(255.0, 255.0, 255.0);
-    const auto lab = xyz_to_lab(xyz[0], xyz[1], xyz[2]);
-    EXPECT_NEAR(lab[0], 100.0, 1e-9);
-    EXPECT_NEAR(lab[1], -0.00221996732463, 1e-9);
-    EXPECT_NEAR(lab[2], 0.00424381501745, 1e-9);
-    // Below (6/29)^3 the companding is linear: f(0, 1) = 4/29.
-    EXPECT_DOUBLE_EQ(f(0.0, 1.0), 0.13793103448275862);
+    const auto white = pixel(to_cielab(one_pixel<double>(255, 255, 255)));
+    EXPECT_NEAR(white[0], 100.0, 1e-9);
+    EXPECT_NEAR(white[1], 128 - 0.00221996732463, 1e-9);
+    EXPECT_NEAR(white[2], 128 + 0.00424381501745, 1e-9);
 }
 
 TEST(ColorConversion, CielabRoundTripsWithinStatedTolerances) {
@@ -271,12 +268,6 @@ TEST(ColorConversion, CielabRoundTripsWithinStatedTolerances) {
         }
     }
     EXPECT_LT(total_error / 75, 4.0);
-    const auto xyz =
-        lab_to_xyz(53.2405879437449, 208.09248611952552 - 128, 195.20264418067183 - 128);
-    const auto rgb = rgb_to_xyz(255.0, 0.0, 0.0);
-    for (std::size_t k = 0; k < 3; ++k) {
-        EXPECT_NEAR(xyz[k], rgb[k], 1e-12);
-    }
 }
 
 TEST(ColorConversion, CielabKeepsTheSourceOrigin) {
