@@ -63,7 +63,6 @@ class ClipReplay {
 
     std::uint64_t leaf_count() const { return leaves; }
     std::uint64_t merge_count() const { return merges; }
-    const ClipIndex& clip_index() const { return index; }
     /// As the free functions of the same names (treefile.h), for this tree.
     std::uint64_t merges_for_regions(std::uint64_t regions) const;
     std::uint64_t merges_below_distance(double distance);

@@ -78,14 +78,6 @@ std::uint64_t ReadBitStream::read(unsigned int n) {
     return result;
 }
 
-std::uint64_t ReadBitStream::read_ahead(unsigned int n) {
-    require_open("Call 'open' before trying to read from a file.");
-    const std::uint64_t position = tellg();
-    const std::uint64_t value = read(n);
-    seekg(position);
-    return value;
-}
-
 void ReadBitStream::seekg(std::uint64_t position) {
     require_open("Call 'open' before trying to move the pointer from a file.");
     // A read past the end leaves the stream failed; a seek starts afresh.

@@ -28,8 +28,6 @@ class ReadBitStream {
     /// Asking for bits past the end of the file throws VoradaFileError naming the file and the
     /// positions, and leaves the position unchanged.
     std::uint64_t read(unsigned int n);
-    /// What read(n) would return, without moving.
-    std::uint64_t read_ahead(unsigned int n);
     /// Moves to a bit position counted from the start of the file.
     void seekg(std::uint64_t position);
     /// The current bit position.

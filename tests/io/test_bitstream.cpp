@@ -111,8 +111,6 @@ TEST_F(BitStreamTest, PositionsAreCountedInBits) {
     EXPECT_EQ(reader.read(5), 0x05u);
 
     reader.seekg(4);
-    EXPECT_EQ(reader.read_ahead(12), 0xFA5u);
-    EXPECT_EQ(reader.tellg(), 4u);
     EXPECT_EQ(reader.read(12), 0xFA5u);
 }
 
@@ -126,10 +124,6 @@ TEST_F(BitStreamTest, ReadingPastTheEndNamesTheFileAndPositionAndMovesNothing) {
             "Error in file '" + path + "': reading 16 bits at bit 3 passes the end of the file")));
     EXPECT_EQ(reader.tellg(), 3u);
     EXPECT_EQ(reader.read(5), 0x1Fu);
-    EXPECT_THAT(
-        [&] { reader.read_ahead(1); },
-        ThrowsMessage<VoradaFileError>(StrEq(
-            "Error in file '" + path + "': reading 1 bits at bit 8 passes the end of the file")));
     reader.seekg(4);
     EXPECT_EQ(reader.read(4), 0xFu);
 }
@@ -138,9 +132,6 @@ TEST(ReadBitStream, FailuresThrowTheirMessages) {
     ReadBitStream closed;
     EXPECT_THAT(
         [&] { closed.read(3); },
-        ThrowsMessage<VoradaError>(StrEq("Call 'open' before trying to read from a file.")));
-    EXPECT_THAT(
-        [&] { closed.read_ahead(3); },
         ThrowsMessage<VoradaError>(StrEq("Call 'open' before trying to read from a file.")));
     EXPECT_THAT([&] { closed.seekg(3); },
                 ThrowsMessage<VoradaError>(
