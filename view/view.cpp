@@ -139,21 +139,6 @@ void load_frame(
                 Magick::CharPixel, rgb);
 }
 
-Frames load_frames(
-    const std::string& input, std::uint64_t first_frame, int count, int width, int height) {
-    Frames frames;
-    frames.width = width;
-    frames.height = height;
-    frames.count = count;
-    frames.rgb.resize(3 * static_cast<std::size_t>(width) * height * count);
-    for (int t = 0; t < count; ++t) {
-        frames.held.push_back(t);
-        load_frame(input, first_frame + static_cast<std::uint64_t>(t), width, height,
-                   frames.rgb.data() + 3 * static_cast<std::size_t>(width) * height * t);
-    }
-    return frames;
-}
-
 std::vector<int> spaced_frames(int count, std::uint64_t wanted) {
     std::vector<int> chosen;
     if (wanted >= static_cast<std::uint64_t>(count) || count <= 1) {

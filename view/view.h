@@ -44,10 +44,6 @@ struct Frames {
 void load_frame(
     const std::string& input, std::uint64_t frame, int width, int height, std::uint8_t* rgb);
 
-/// Reads frames first … first + count − 1 of `input`; each must be width × height.
-Frames load_frames(
-    const std::string& input, std::uint64_t first_frame, int count, int width, int height);
-
 /// `wanted` frame indices of `count`, evenly spaced, first and last included (all if fewer).
 std::vector<int> spaced_frames(int count, std::uint64_t wanted);
 

@@ -79,6 +79,21 @@ struct TinyRun {
     }
 };
 
+// Every frame of the run's input, held.
+view::Frames all_frames(const TinyRun& run) {
+    view::Frames input;
+    input.width = width;
+    input.height = height;
+    input.count = frames;
+    input.rgb.resize(3 * width * height * frames);
+    for (int t = 0; t < frames; ++t) {
+        input.held.push_back(t);
+        view::load_frame(run.in, static_cast<std::uint64_t>(t), width, height,
+                         input.rgb.data() + 3 * width * height * t);
+    }
+    return input;
+}
+
 // The views of `levels` as vseg-view builds them: the run's tree replayed clip by clip, every
 // frame held.
 std::vector<view::LevelView> level_views(const TinyRun& run,
@@ -120,7 +135,7 @@ TEST(ViewSheet, RowsOfLevelsColumnsOfFramesLabelsAndBoundariesWhereRegionsChange
     ASSERT_TRUE(magick_ready);
     TinyRun run;
     const io::TreeFile tree = io::read_tree_file(run.out + "/trees/tree.bpt");
-    const view::Frames input = view::load_frames(run.in, 0, frames, width, height);
+    const view::Frames input = all_frames(run);
     const auto views = level_views(run, input, {1, 0});
     const view::Sheet sheet = view::render_overview(tree.leaf_count, input, views, {0, 1});
 
@@ -193,7 +208,7 @@ TEST(ViewRun, WritesTheSheetPreviewsAndRegionSummaryFromTheRecordedOrGivenInput)
     sheet.ping(run.out + "/overview.png");
     // 900 is beyond this tree: it becomes its top level 1, so two rows; both frames.
     const io::TreeFile tree = io::read_tree_file(run.out + "/trees/tree.bpt");
-    const view::Frames input = view::load_frames(run.in, 0, frames, width, height);
+    const view::Frames input = all_frames(run);
     const view::Sheet expected =
         view::render_overview(tree.leaf_count, input, level_views(run, input, {1, 0}), {0, 1});
     EXPECT_EQ(sheet.columns(), static_cast<std::size_t>(expected.width));
@@ -257,7 +272,7 @@ TEST(ViewRun, RegionSummaryGivesEachRegionTheFramesItSpans) {
               "2,3,1,24,0,0,90,40,30\n"
               "2,3,2,24,1,1,90,40,30\n");
     const io::TreeFile tree = io::read_tree_file(run.out + "/trees/tree.bpt");
-    const view::Frames input = view::load_frames(run.in, 0, frames, width, height);
+    const view::Frames input = all_frames(run);
     const view::Sheet expected =
         view::render_overview(tree.leaf_count, input, level_views(run, input, {2}), {0});
     Magick::Image sheet(run.out + "/overview.png");
