@@ -24,15 +24,6 @@ class ColorSpaceConverter {
     /// RGB, YUV, CIELab turns every value into (0, 0, 0).
     void convert(SignalType& signal, ColorSpaceType target);
 
-    /// RGB 0..255 to YUV, clamped to [0, 255].
-    ColorValue rgb_to_yuv(const ColorValue& value) const { return color::rgb_to_yuv(value); }
-    /// YUV to RGB, clamped to [0, 255].
-    ColorValue yuv_to_rgb(const ColorValue& value) const { return color::yuv_to_rgb(value); }
-    /// RGB 0..255 to CIELab with a and b offset by +128; not clamped.
-    ColorValue rgb_to_lab(const ColorValue& value) const { return color::rgb_to_lab(value); }
-    /// CIELab (a, b offset by +128) to RGB; not clamped.
-    ColorValue lab_to_rgb(const ColorValue& value) const { return color::lab_to_rgb(value); }
-
   private:
     ColorValue _convert_value(const ColorValue& value, int from, int to) const;
 };
@@ -65,22 +56,22 @@ typename ColorSpaceConverter<SignalType>::ColorValue
 ColorSpaceConverter<SignalType>::_convert_value(const ColorValue& value, int from, int to) const {
     // YUV <-> CIELab goes through RGB with only the clamping each step does itself.
     if (from == RGB && to == YUV) {
-        return rgb_to_yuv(value);
+        return color::rgb_to_yuv(value);
     }
     if (from == RGB && to == CIELab) {
-        return rgb_to_lab(value);
+        return color::rgb_to_lab(value);
     }
     if (from == YUV && to == RGB) {
-        return yuv_to_rgb(value);
+        return color::yuv_to_rgb(value);
     }
     if (from == YUV && to == CIELab) {
-        return rgb_to_lab(yuv_to_rgb(value));
+        return color::rgb_to_lab(color::yuv_to_rgb(value));
     }
     if (from == CIELab && to == RGB) {
-        return lab_to_rgb(value);
+        return color::lab_to_rgb(value);
     }
     if (from == CIELab && to == YUV) {
-        return rgb_to_yuv(lab_to_rgb(value));
+        return color::rgb_to_yuv(color::lab_to_rgb(value));
     }
     return ColorValue::Zero();
 }
