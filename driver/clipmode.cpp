@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "clips/join.h"
+#include "common/childsignals.h"
 #include "common/errors.h"
 #include "common/parallel.h"
 #include "driver/pipeline.h"
@@ -94,24 +95,6 @@ struct Child {
     }
 };
 
-// Blocks the stop signals while a child is started and registered, so a stop ends it too.
-class BlockedStops {
-  public:
-    BlockedStops() {
-        sigset_t stops;
-        sigemptyset(&stops);
-        for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-            sigaddset(&stops, signal_number);
-        }
-        ::sigprocmask(SIG_BLOCK, &stops, &previous);
-    }
-    ~BlockedStops() { ::sigprocmask(SIG_SETMASK, &previous, nullptr); }
-    const sigset_t& before() const { return previous; }
-
-  private:
-    sigset_t previous;
-};
-
 Child start_clip(const std::vector<std::string>& words, std::size_t clip) {
     std::vector<std::string> own(words);
     own.push_back("--clip");
@@ -126,7 +109,8 @@ Child start_clip(const std::vector<std::string>& words, std::size_t clip) {
         throw VoradaError(std::string("Cannot start clip ") + std::to_string(clip) + ": " +
                           std::strerror(errno));
     }
-    const BlockedStops blocked;
+    // Stops wait while the child starts and is registered, so a stop ends it too.
+    const BlockedStopSignals blocked;
     const pid_t pid = ::fork();
     if (pid < 0) {
         const int error = errno;
@@ -137,7 +121,8 @@ Child start_clip(const std::vector<std::string>& words, std::size_t clip) {
     }
     if (pid == 0) {
         ::dup2(fds[1], STDERR_FILENO);
-        ::sigprocmask(SIG_SETMASK, &blocked.before(), nullptr);
+        default_stop_handlers();
+        blocked.restore();
         ::execv("/proc/self/exe", argv.data());
         const std::string message = std::string("Cannot run vseg: ") + std::strerror(errno) + "\n";
         ssize_t ignored = ::write(STDERR_FILENO, message.data(), message.size());

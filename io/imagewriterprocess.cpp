@@ -13,6 +13,7 @@
 #include <exception>
 #include <limits>
 
+#include "common/childsignals.h"
 #include "common/errors.h"
 #include "image/import_export.h"
 #include "io/atomicfile.h"
@@ -185,6 +186,7 @@ ImageWriterProcess::ImageWriterProcess(const std::vector<int>& inherited, int qu
         throw VoradaError(std::string("Image writer: no socket: ") + std::strerror(errno));
     }
     const pid_t parent = ::getpid();
+    const BlockedStopSignals blocked;
     const pid_t pid = ::fork();
     if (pid < 0) {
         const int error = errno;
@@ -194,6 +196,7 @@ ImageWriterProcess::ImageWriterProcess(const std::vector<int>& inherited, int qu
     }
     if (pid == 0) {
         become_writer(parent);
+        blocked.restore();
         ::close(sockets[0]);
         for (int fd : inherited) {
             ::close(fd);
